@@ -1,0 +1,58 @@
+/* Card library: the card image, card I/O, the section checksum, the
+ * validator, the daemon's persisted states and the persisted variables. */
+#ifndef KVT_PLATFORM_CARD_LIB_H
+#define KVT_PLATFORM_CARD_LIB_H
+
+#include <stddef.h>
+
+#define KVT_IMAGE_SIZE 1832
+#define NV_FILE_TABLE_ROWS 51
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The layout of the record is defined in card/image.hpp. */
+struct kvt_image_t;
+
+/* The one card image, exported by the card library and used in place. */
+extern struct kvt_image_t kvt_image;
+
+/* Fills `image` (always &kvt_image) with `len` bytes of the card.
+ * Negative on failure. */
+int read_in_KVT(void *image, int len);
+
+/* Writes `len` bytes taken from `data`, a pointer into kvt_image, to the
+ * card at the same image offset. Negative on failure, with errno set. */
+int write_out_KVT(const void *data, int len);
+
+/* Stores the one-byte checksum of `len` bytes at `data` through `cksum`. */
+void calculate_xor_checksum(const void *data, int len, unsigned char *cksum);
+
+/* Non-zero when the image copy is acceptable for the platform code. */
+int valid_KVT(const void *image_copy, int platform);
+
+int kvtd_is_shutdown(void);
+int kvtd_is_moved(void);
+void set_kvtd_state_initializing(void);
+void set_kvtd_state_running(void);
+void set_kvtd_state_shutdown(void);
+void set_kvtd_state_moved(const char *state);
+
+/* One row of the persisted-variable table: 16 bytes whatever the pointer
+ * width; the daemon reads only `name`. */
+struct nv_file_entry {
+    const char *name;
+    char reserved[16 - sizeof(const char *)];
+};
+
+extern struct nv_file_entry nv_file_table[NV_FILE_TABLE_ROWS];
+
+/* 0 on success with a newly allocated text in *value, released with free(). */
+int nvval_get(const char *name, char **value);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,38 @@
+/* Platform utilities: the process lock, path tests, and the points where
+ * the daemon meets the operating system's files, time and shell. */
+#ifndef KVT_PLATFORM_UTIL_H
+#define KVT_PLATFORM_UTIL_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Takes a lock that is exclusive per path for the life of the process.
+ * 0 when this process now holds it. */
+int get_lock(long *handle, const char *path);
+
+/* Non-zero when `path` names the host console object. */
+int is_host_console(const char *path);
+
+/* 0 when the last `n` characters of `s` equal those of `suffix`. */
+int strrcmp_helper(const char *s, const char *suffix, size_t n);
+
+/* Every fixed file path the daemon uses ("/var/log/kvtd.log", ...) passes
+ * through here before it is opened. On the SP the path comes back as it
+ * is. Returns `out`, always NUL-terminated. */
+const char *sp_resolve_path(const char *fixed_path, char *out, size_t out_len);
+
+/* Sleeps for `seconds` of platform time; a signal cuts it short.
+ * Returns 0, or -1 when interrupted. */
+int sp_sleep(unsigned int seconds);
+
+/* Runs a shell command as system(3) does. */
+int sp_system(const char *command);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

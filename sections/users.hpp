@@ -1,0 +1,13 @@
+// Sections 2 and 9: local users and their role masks.
+#pragma once
+
+#include "card/image.hpp"
+
+int skip_user(const char *name);
+
+// Fills user_table and role_table of `image` from the user database by the
+// capture rules (at most 11 accounts, filtered by skip_user).
+void capture_user_tables(kvt_image_t *image);
+
+void kvtd_snapshot();
+void restore_passwd();

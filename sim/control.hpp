@@ -1,0 +1,150 @@
+// Control API of the simulated SP, for tests, benchmarks and the kvtsim
+// command-line tool. The daemon never includes this header: it reaches
+// the simulated SP only through platform/.
+//
+// One SP root directory holds all state of one simulated SP; the root is
+// taken from the environment variable KVT_SP_ROOT (default "/tmp/kvt-sp").
+// The daemon's fixed paths live under it at the same relative place
+// ("/var/log/kvtd.log" is <root>/var/log/kvtd.log); the simulated
+// services keep their own state under <root>/sim/.
+//
+// Time: KVT_SIM_TIME_SCALE (a decimal factor, default 1) multiplies every
+// platform sleep, so 0.01 turns the monitor's 10 seconds into 100 ms.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvtsim {
+
+inline constexpr const char *kRootEnv = "KVT_SP_ROOT";
+inline constexpr const char *kTimeScaleEnv = "KVT_SIM_TIME_SCALE";
+inline constexpr const char *kDefaultRoot = "/tmp/kvt-sp";
+inline constexpr std::size_t kEepromSize = 8192;
+inline constexpr std::size_t kImageOffset = 0x1800;
+inline constexpr std::size_t kImageSize = 1832;
+
+using ImageBytes = std::array<unsigned char, kImageSize>;
+using Mac = std::array<unsigned char, 6>;
+
+// ---- root ---------------------------------------------------------------
+std::string root();
+// Sets KVT_SP_ROOT for this process and the processes it starts.
+void use_root(const std::string &dir);
+// <root> + fixed, e.g. "/etc/cli_mode.conf" -> "<root>/etc/cli_mode.conf".
+std::string path_in_root(std::string_view fixed);
+// <root>/sim/<name>
+std::string sim_path(std::string_view name);
+
+struct RootOptions {
+    Mac base_mac{0x00, 0x14, 0x4f, 0x00, 0x00, 0x00};
+    Mac sp_mac{0x00, 0x14, 0x4f, 0x00, 0x00, 0x01};
+    bool ipmi_up = true;
+};
+// Creates (or resets) a complete SP: every configuration object with its
+// default value, default users, a KVT-data file, a CLI-mode file, a blank
+// card, running daemon state, moved "no", IPMI up. 0 on success.
+int create_root(const std::string &dir, const RootOptions &options = {});
+
+// ---- faults ------------------------------------------------------------
+// A fault makes the named operation fail on demand, in this process and in
+// every other process on the same root. `value` is the error to report
+// (errno, luapi_errno or a result code, as the operation has); `count` is
+// how many calls fail before the fault clears itself, -1 for all of them.
+// Names:
+//   "card.read", "card.write", "i2c"                       value: errno
+//   "luapi.open", "luapi.session_create",
+//   "luapi.session_destroy", "luapi.close"                 value: luapi_errno
+//   "luapi.test_get:<path>", "luapi.get:<path>",
+//   "luapi.test_set:<path>", "luapi.set:<path>"            value: luapi_errno
+//   "capi.get_keyswitch", "capi.set_keyswitch"
+//   "capi.verbosity_name:<name>", "capi.level_name:<name>" (name unknown)
+//   "nv.get:<name>"
+//   "um.add", "um.delete", "um.set_password", "um.set_roles",
+//   "um.get_password", "um.root_disabled", "um.no_free_uid"
+//   "em.get_handle", "em.subscribe:<class>", "em.post:<class>"
+void fault_set(std::string_view name, long value = 0, int count = -1);
+void fault_clear(std::string_view name);
+void faults_clear_all();
+// Used by the simulated services: true when the fault fires for this
+// call (a counted fault is used up by it), with its value.
+bool fault_fires(std::string_view name, long *value = nullptr);
+
+// ---- card --------------------------------------------------------------
+bool card_present();
+int card_pull();   // the card leaves the slot (kept aside)
+int card_insert(); // the card that was pulled goes back
+// Puts a blank card (all 0xFF) in the slot, replacing any card there.
+int card_insert_blank();
+// Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
+int card_insert_image(std::span<const unsigned char, kImageSize> image);
+// A valid image (version 0x0B, nine correct checksums) of this SP's
+// current default configuration but carrying `mac`: the card of another SP.
+ImageBytes foreign_image(const Mac &mac);
+std::optional<ImageBytes> card_image();
+std::vector<unsigned char> card_eeprom();
+
+// ---- card library state --------------------------------------------------
+std::string daemon_state(); // "initializing", "running" or "shutdown"
+void set_daemon_state(std::string_view state);
+bool moved();
+void set_moved(bool moved);
+
+// ---- KVT-data -----------------------------------------------------------
+Mac sp_mac();
+int write_kvt_data(const std::string &text);
+
+// ---- IPMI -----------------------------------------------------------------
+void set_ipmi_up(bool up);
+
+// ---- configuration objects -------------------------------------------------
+// Reads an object; nullopt for an unknown path.
+std::optional<std::string> object_get(std::string_view path);
+// Sets an object as an administrator would: the value must be accepted.
+// 0 on success, -1 for an unknown path or a refused value.
+int object_set(std::string_view path, std::string_view value);
+
+// ---- persisted variables -----------------------------------------------------
+std::optional<std::string> nv_get(std::string_view name);
+int nv_set(std::string_view name, std::string_view value);
+
+// ---- users ----------------------------------------------------------------
+struct User {
+    std::string name;
+    unsigned uid = 0;
+    std::string password; // at most 16 characters
+    std::string roles;    // serialized, e.g. "admin,operator"
+    bool proxy = false;
+};
+std::vector<User> users();
+int user_add(const User &user);
+int user_delete(std::string_view name);
+int user_set_password(std::string_view name, std::string_view password);
+int user_set_roles(std::string_view name, std::string_view roles);
+// Role text <-> mask, as the user-management library converts them.
+std::uint32_t roles_to_mask(std::string_view roles);
+std::string mask_to_roles(std::uint32_t mask);
+
+// ---- CLI modes --------------------------------------------------------------
+std::string cli_mode_file();
+int write_cli_mode_file(std::string_view text);
+
+// ---- what the SP recorded ----------------------------------------------------
+// Fault log lines: "fault <n> <text>", "clear <n> <text>", "event <n>",
+// "disable_powerons".
+std::vector<std::string> fault_log();
+// Power operations: "<flags> <target> <op>".
+std::vector<std::string> power_ops();
+
+// ---- processes -------------------------------------------------------------
+// Process ids of the kvtd processes running on this root (their
+// environment's KVT_SP_ROOT equals root()); the fatal stop's
+// "kill -9 `pidof kvtd`" reaches exactly these on the simulated SP.
+std::vector<int> kvtd_pids();
+
+} // namespace kvtsim

@@ -1,0 +1,97 @@
+#include "tests/support/daemon.hpp"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "sim/control.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace kvttest {
+
+static std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Daemon::Daemon(DaemonOptions options)
+    : out_path_(kvtsim::sim_path("kvtd.stdout")), err_path_(kvtsim::sim_path("kvtd.stderr"))
+{
+    std::vector<std::string> words{options.argv0};
+    words.insert(words.end(), options.args.begin(), options.args.end());
+    const std::string scale = std::to_string(options.time_scale);
+
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ > 0)
+        return;
+
+    ::setenv(kvtsim::kTimeScaleEnv, scale.c_str(), 1);
+    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    ::execv(KVTD_BINARY, argv.data());
+    ::_exit(127);
+}
+
+Daemon::~Daemon()
+{
+    for (int pid : kvtsim::kvtd_pids())
+        ::kill(pid, SIGKILL);
+    if (!reaped_ && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    wait_no_daemon(std::chrono::seconds(10));
+}
+
+void Daemon::signal(int sig) const
+{
+    ::kill(pid_, sig);
+}
+
+std::optional<int> Daemon::wait_exit(std::chrono::milliseconds limit)
+{
+    int status = 0;
+    const bool ended = wait_until([&] {
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        return r == pid_;
+    }, limit);
+    if (!ended)
+        return std::nullopt;
+    reaped_ = true;
+    return status;
+}
+
+std::string Daemon::stdout_text() const
+{
+    return slurp(out_path_);
+}
+
+std::string Daemon::stderr_text() const
+{
+    return slurp(err_path_);
+}
+
+bool wait_no_daemon(std::chrono::milliseconds limit)
+{
+    return wait_until([] { return kvtsim::kvtd_pids().empty(); }, limit);
+}
+
+} // namespace kvttest

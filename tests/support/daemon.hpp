@@ -1,0 +1,47 @@
+// Runs the real kvtd on the current simulated SP root.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace kvttest {
+
+struct DaemonOptions {
+    std::vector<std::string> args;  // after argv[0]
+    double time_scale = 0.01;       // 10 s of daemon time take 100 ms
+    std::string argv0 = KVTD_BINARY;
+};
+
+// Starts kvtd with KVT_SP_ROOT and KVT_SIM_TIME_SCALE set; its standard
+// output and error are kept in files. The destructor kills what is left
+// of the daemon on this root.
+class Daemon {
+public:
+    explicit Daemon(DaemonOptions options = {});
+    ~Daemon();
+    Daemon(const Daemon &) = delete;
+    Daemon &operator=(const Daemon &) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int sig) const;
+    // Waits for the started process (the parent, with "-b") to end; its
+    // wait status, or nullopt after `limit`.
+    std::optional<int> wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(30));
+    std::string stdout_text() const;
+    std::string stderr_text() const;
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    std::string out_path_;
+    std::string err_path_;
+};
+
+// Waits until no kvtd process runs on the current root.
+bool wait_no_daemon(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+} // namespace kvttest

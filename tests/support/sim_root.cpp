@@ -1,0 +1,77 @@
+#include "tests/support/sim_root.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace kvttest {
+
+namespace fs = std::filesystem;
+
+SimRoot::SimRoot(const kvtsim::RootOptions &options)
+{
+    std::string pattern = (fs::temp_directory_path() / "kvt-sp-test.XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    if (kvtsim::create_root(dir_, options) != 0)
+        throw std::runtime_error("create_root failed for " + dir_);
+    kvtsim::use_root(dir_);
+}
+
+SimRoot::~SimRoot()
+{
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+std::string SimRoot::read(std::string_view fixed_path) const
+{
+    std::ifstream in(kvtsim::path_in_root(fixed_path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool SimRoot::exists(std::string_view fixed_path) const
+{
+    return fs::exists(kvtsim::path_in_root(fixed_path));
+}
+
+bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+static std::string current_service_log()
+{
+    std::ifstream in(kvtsim::path_in_root("/var/log/kvtd.log"), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool log_has(std::string_view text)
+{
+    return current_service_log().find(text) != std::string::npos;
+}
+
+int log_count(std::string_view text)
+{
+    const std::string log = current_service_log();
+    int count = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + text.size()))
+        ++count;
+    return count;
+}
+
+} // namespace kvttest

@@ -1,0 +1,43 @@
+// A fresh simulated SP in a temporary root, and waiting without sleeps.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "sim/control.hpp"
+
+namespace kvttest {
+
+using namespace std::chrono_literals;
+
+// Creates a new SP root under the temporary directory, selects it for this
+// process (and the processes it starts) and removes it again.
+class SimRoot {
+public:
+    explicit SimRoot(const kvtsim::RootOptions &options = {});
+    ~SimRoot();
+    SimRoot(const SimRoot &) = delete;
+    SimRoot &operator=(const SimRoot &) = delete;
+
+    const std::string &dir() const { return dir_; }
+    // Contents of a file given by its fixed path ("/var/log/kvtd.log"); empty
+    // when it does not exist.
+    std::string read(std::string_view fixed_path) const;
+    bool exists(std::string_view fixed_path) const;
+    std::string service_log() const { return read("/var/log/kvtd.log"); }
+
+private:
+    std::string dir_;
+};
+
+// Polls `done` until it holds or `limit` passes; true when it held.
+bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit = 30s);
+
+// True when the service log of the current root contains `text`.
+bool log_has(std::string_view text);
+// Number of times `text` occurs in the service log.
+int log_count(std::string_view text);
+
+} // namespace kvttest
