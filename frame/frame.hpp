@@ -14,3 +14,18 @@ int request_halt(const char *reason);
 void process_requests_halt();
 
 int frame_main(int argc, char **argv);
+
+// Options: "-0" clears singletonEnabled, "-b" sets backgroundMode.
+extern bool singletonEnabled;
+extern bool backgroundMode;
+
+// The life cycle, in the order frame_main runs it.
+void run_core_dump_copy(int argc, char **argv);
+void parse_options(int argc, char **argv);
+int initialize_daemon();
+int daemonize();
+void redirect_stdio();
+int setup_signal_handlers();
+void signal_handler(int sig);
+int run_daemon();
+int fini_daemon();

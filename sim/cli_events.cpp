@@ -1,10 +1,196 @@
-#include "sim/cli.hpp"
+// kvtsim commands for the event manager, the PCM, IPMI commands that
+// change users (and the audit records they post), and raw audit records.
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
-namespace kvtsim::cli {
+#include "platform/event_mgr.h"
+#include "platform/ipmi.h"
+#include "sim/audit.hpp"
+#include "sim/cli.hpp"
+#include "sim/control.hpp"
+
+namespace kvtsim::cli
+{
+
+namespace
+{
+
+constexpr std::uint8_t kNetfnApp = 0x06;
+constexpr std::uint8_t kNetfnTransport = 0x0C;
+constexpr const char *kIpmiOperator = "root";
+
+int usage_error(const char *command, const char *usage)
+{
+    std::fprintf(stderr, "usage: kvtsim %s %s\n", command, usage);
+    return 2;
+}
+
+int result(int rc, const char *what)
+{
+    if (rc == 0)
+        return 0;
+    std::fprintf(stderr, "kvtsim: %s failed\n", what);
+    return 1;
+}
+
+std::optional<long> number(const std::string &text)
+{
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0')
+        return std::nullopt;
+    return value;
+}
+
+constexpr const char *kEmUsage =
+    "start|stop  run the event manager and PCM of this root, or stop them";
+
+int em(const Args &args)
+{
+    if (args.size() == 1 && args[0] == "start")
+        return result(em_start(), "em start");
+    if (args.size() == 1 && args[0] == "stop")
+        return result(em_stop(), "em stop");
+    return usage_error("em", kEmUsage);
+}
+
+constexpr const char *kPcmUsage = "state N | shutdown | reset | heartbeat [N]  send a PCM message";
+
+int pcm(const Args &args)
+{
+    if (args.size() == 2 && args[0] == "state") {
+        const auto state = number(args[1]);
+        if (!state)
+            return usage_error("pcm", kPcmUsage);
+        return result(pcm_state(static_cast<int>(*state)), "pcm state");
+    }
+    if (args.size() == 1 && args[0] == "shutdown")
+        return result(pcm_shutdown(), "pcm shutdown");
+    if (args.size() == 1 && args[0] == "reset")
+        return result(pcm_reset(), "pcm reset");
+    if (!args.empty() && args.size() <= 2 && args[0] == "heartbeat")
+        return result(pcm_heartbeat(args.size() == 2 ? args[1] : std::string()), "pcm heartbeat");
+    return usage_error("pcm", kPcmUsage);
+}
+
+// The local user behind an IPMI user id.
+std::optional<User> user_of_ipmi_id(long ipmi_id)
+{
+    const unsigned uid = ipmi_uid_to_linux_uid(static_cast<std::uint8_t>(ipmi_id));
+    for (const User &user : users())
+        if (user.uid == uid)
+            return user;
+    return std::nullopt;
+}
+
+// Set User Name: renames the user behind the id, or creates one there.
+int set_user_name(long ipmi_id, const std::string &name)
+{
+    std::optional<User> user = user_of_ipmi_id(ipmi_id);
+    if (!user)
+        return user_add(
+            User{name, ipmi_uid_to_linux_uid(static_cast<std::uint8_t>(ipmi_id)), "", "", false});
+    if (user_delete(user->name) != 0)
+        return -1;
+    user->name = name;
+    return user_add(*user);
+}
+
+int change_user(const std::string &what, long ipmi_id, const std::string &value)
+{
+    if (what == "user-name")
+        return set_user_name(ipmi_id, value);
+    const std::optional<User> user = user_of_ipmi_id(ipmi_id);
+    if (!user)
+        return -1;
+    if (what == "user-password")
+        return user_set_password(user->name, value);
+    return user_set_roles(user->name, value);
+}
+
+struct IpmiCommand {
+    const char *word;
+    std::uint8_t netfn;
+    std::uint8_t command;
+    bool changes_user; // takes ID VALUE
+};
+
+constexpr IpmiCommand kIpmiCommands[] = {
+    {"user-name", kNetfnApp, 0x45, true},   {"user-password", kNetfnApp, 0x47, true},
+    {"user-access", kNetfnApp, 0x43, true}, {"channel-access", kNetfnApp, 0x40, false},
+    {"lan", kNetfnTransport, 0x01, false},  {"serial", kNetfnTransport, 0x10, false},
+    {"sol", kNetfnTransport, 0x21, false},
+};
+
+constexpr const char *kIpmiUsage = "user-name ID NAME | user-password ID PASSWORD | user-access ID "
+                                   "ROLES | channel-access | lan | serial | sol"
+                                   "  run an IPMI command (users change) and post its audit record";
+
+int ipmi_cmd(const Args &args)
+{
+    if (args.empty())
+        return usage_error("ipmi-cmd", kIpmiUsage);
+    for (const IpmiCommand &c : kIpmiCommands) {
+        if (args[0] != c.word)
+            continue;
+        if (c.changes_user) {
+            const auto id = args.size() == 3 ? number(args[1]) : std::nullopt;
+            if (!id)
+                return usage_error("ipmi-cmd", kIpmiUsage);
+            if (result(change_user(c.word, *id, args[2]), c.word) != 0)
+                return 1;
+        } else if (args.size() != 1) {
+            return usage_error("ipmi-cmd", kIpmiUsage);
+        }
+        audit_post_ipmi(c.netfn, c.command, kIpmiOperator, 0);
+        return 0;
+    }
+    return usage_error("ipmi-cmd", kIpmiUsage);
+}
+
+std::optional<std::string> from_hex(const std::string &hex)
+{
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const auto byte = number("0x" + hex.substr(i, 2));
+        if (!byte || hex[i] == '-' || hex[i] == '+')
+            return std::nullopt;
+        bytes.push_back(static_cast<char>(*byte));
+    }
+    return bytes;
+}
+
+constexpr const char *kAuditUsage = "raw TYPE HEX  post a hand-made class-106 record";
+
+int audit(const Args &args)
+{
+    if (args.size() != 3 || args[0] != "raw")
+        return usage_error("audit", kAuditUsage);
+    const auto type = number(args[1]);
+    const auto bytes = from_hex(args[2]);
+    if (!type || !bytes)
+        return usage_error("audit", kAuditUsage);
+    return result(event_mgr_post_event(kAuditClass, static_cast<int>(*type), bytes->data(),
+                                       static_cast<unsigned>(bytes->size())),
+                  "audit raw");
+}
+
+constexpr Command kCommands[] = {
+    {"em", kEmUsage, em},
+    {"pcm", kPcmUsage, pcm},
+    {"ipmi-cmd", kIpmiUsage, ipmi_cmd},
+    {"audit", kAuditUsage, audit},
+};
+
+} // namespace
 
 std::span<const Command> event_commands()
 {
-    return {};
+    return kCommands;
 }
 
 } // namespace kvtsim::cli

@@ -147,4 +147,24 @@ std::vector<std::string> power_ops();
 // "kill -9 `pidof kvtd`" reaches exactly these on the simulated SP.
 std::vector<int> kvtd_pids();
 
+// ---- event manager and PCM -------------------------------------------------
+// Starts the simulated event manager, with its PCM, in the background for
+// this root (pid in <root>/sim/em.pid); `program` is the kvtsim-em binary,
+// by default the one next to the running program. 0 once it accepts
+// connections (at once when one already runs), -1 otherwise.
+int em_start(std::string_view program = {});
+// Stops it; 0 once it has gone, -1 when none ran.
+int em_stop();
+bool em_running();
+// PCM requests, each a class-101 message to every subscriber: a state
+// change (after storing `state` for procmon_getSystemState), a shutdown
+// request, a reset to defaults, a heartbeat (with `number`, or with the
+// next number of the PCM's own count when it is empty). 0 when sent.
+int pcm_state(int state);
+int pcm_shutdown();
+int pcm_reset();
+int pcm_heartbeat(std::string_view number = {});
+// What the PCM received: "initialize <name>", "heartbeat <text>".
+std::vector<std::string> pcm_log();
+
 } // namespace kvtsim

@@ -1,0 +1,3 @@
+#include "frame/frame.hpp"
+
+int main(int argc, char **argv) { return frame_main(argc, argv); }

@@ -1,0 +1,145 @@
+#include "sections/climode.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "card/sections.hpp"
+#include "platform/util.h"
+#include "sections/user_data.hpp"
+#include "service/fatal_stop.hpp"
+#include "service/log.hpp"
+
+namespace
+{
+
+// Lines are read in pieces of at most 79 characters: a longer line counts
+// as two or more lines.
+constexpr int kLineBufferSize = 80;
+
+struct CliModeTable {
+    kvt::CliModeEntry entries[kvt::kMaxUsers];
+};
+
+struct SplitLine {
+    int parts = 0; // 0: no name, 1: a name but no mode, 2: both
+    std::string_view name;
+    std::string_view mode;
+};
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Splits a line as the conversion "%[^:]:%s" would: the name is everything
+// before the first colon (at least one character, blanks kept), the mode the
+// first blank-delimited word after it. Only views into `line` are returned.
+SplitLine split_line(std::string_view line)
+{
+    SplitLine split;
+    const std::size_t colon = line.find(':');
+    split.name = line.substr(0, colon);
+    if (split.name.empty())
+        return split;
+    split.parts = 1;
+    if (colon == std::string_view::npos)
+        return split;
+    std::size_t first = colon + 1;
+    while (first < line.size() && is_blank(line[first]))
+        ++first;
+    std::size_t last = first;
+    while (last < line.size() && !is_blank(line[last]))
+        ++last;
+    if (last == first)
+        return split;
+    split.mode = line.substr(first, last - first);
+    split.parts = 2;
+    return split;
+}
+
+// Reads up to 11 lines into the table; a line that does not split stops the
+// daemon.
+void read_table(std::FILE *file, CliModeTable &table)
+{
+    char line[kLineBufferSize];
+    for (kvt::CliModeEntry &entry : table.entries) {
+        if (std::fgets(line, sizeof line, file) == nullptr)
+            return;
+        const SplitLine split = split_line(std::string_view(line, ::strnlen(line, sizeof line)));
+        if (split.parts != 2) {
+            log_error("parse error! ret = %d\n", split.parts);
+            kvtd_fatal_stop();
+        }
+        // The fields hold 16 characters; a longer name or mode is cut to fit
+        // rather than refused, as the other text fields of the card are.
+        entry.name.store(split.name);
+        entry.mode.store(split.mode);
+    }
+}
+
+} // namespace
+
+void capture_climode_table(kvt_image_t *image, const char *open_fail_format)
+{
+    char path[PATH_MAX];
+    std::FILE *file = std::fopen(sp_resolve_path(kCliModePath, path, sizeof path), "r");
+    if (file == nullptr) {
+        log_error(open_fail_format, kCliModePath);
+        kvtd_fatal_stop();
+    }
+    // Filled aside: a parse error stops the daemon with the image untouched.
+    CliModeTable table;
+    std::memset(&table, 0, sizeof table);
+    read_table(file, table);
+    std::fclose(file);
+    std::memcpy(image->climode_table, table.entries, sizeof table.entries);
+}
+
+void kvtd_snapshot_cli_mode()
+{
+    if (kvt::snapshot_skipped_by_policy())
+        return;
+    capture_climode_table(&kvt_image, "kvtd_snapshot_cli_mode: failed to open cli_mode file %s\n");
+    if (kvt::commit_section(kvt::Section::climodes) < 0) {
+        log_error("Error writing out KVT data!\n");
+        kvtd_fatal_stop();
+    }
+}
+
+void restore_climode()
+{
+    if (kvt::user_data_backup_off(kvt_image)) {
+        log_error(
+            "restore_climode: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n");
+        return;
+    }
+    char path[PATH_MAX];
+    std::FILE *file = std::fopen(sp_resolve_path(kCliModePath, path, sizeof path), "w+");
+    if (file == nullptr) {
+        log_error("restore_climode: failed to open cli_mode file %s\n", kCliModePath);
+        kvtd_fatal_stop();
+    }
+    log_progress("adding in the saved cli_modes\n");
+    const std::span table(kvt_image.climode_table);
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        log_progress("i: %d\n", static_cast<int>(k));
+        const kvt::CliModeEntry &entry = table[k];
+        if (entry.name.chars[0] == '\0')
+            continue;
+        char name[sizeof entry.name.chars + 1];
+        char mode[sizeof entry.mode.chars + 1];
+        const int ret =
+            std::fprintf(file, "%s:%s\n", entry.name.c_str(name), entry.mode.c_str(mode));
+        if (ret < 0) {
+            log_error("kvtd: failed to write climode ret=%d\n", ret);
+            std::fclose(file);
+            kvtd_fatal_stop();
+        }
+    }
+    std::fclose(file);
+    kvt::update_checksum(kvt_image, kvt::Section::climodes);
+    log_progress("cli_mode restore done\n");
+}

@@ -1,0 +1,35 @@
+#include "sections/writer_steps.hpp"
+
+#include "service/fatal_stop.hpp"
+#include "service/log.hpp"
+
+namespace kvt::writer {
+
+void reject(const char *bad_line, const char *value)
+{
+    log_error(bad_line, value);
+    kvtd_fatal_stop();
+}
+
+void write_or_stop(Section section, const char *write_failed)
+{
+    if (write_section(section) >= 0)
+        return;
+    log_error("%s", write_failed);
+    kvtd_fatal_stop();
+}
+
+void commit_or_stop(Section section, const char *write_failed)
+{
+    update_checksum(kvt_image, section);
+    write_or_stop(section, write_failed);
+}
+
+void write_flag(const MiscFlag &flag, const char *value, const char *bad_line,
+                const char *write_failed)
+{
+    write_field({Section::misc, bad_line, write_failed}, value,
+                [&flag](const char *v) { return apply_flag(kvt_image.miscbits, flag, v); });
+}
+
+} // namespace kvt::writer

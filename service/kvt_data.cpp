@@ -1,0 +1,74 @@
+// The KVT-data file: the platform's record of the base and SP MAC
+// addresses. The card header must carry the SP MAC.
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "platform/util.h"
+#include "service/fatal_stop.hpp"
+#include "service/kvtd.hpp"
+#include "service/log.hpp"
+
+namespace
+{
+
+constexpr const char *kKvtDataPath = "/var/tmp/KVT-data";
+constexpr const char *kMacFormat = "%02x:%02x:%02x:%02x:%02x:%02x";
+
+enum class MacRead { ok, short_read, bogus };
+
+MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
+{
+    if (std::fscanf(file, kMacFormat, &octets[0], &octets[1], &octets[2], &octets[3], &octets[4],
+                    &octets[5]) != 6)
+        return MacRead::short_read;
+    for (unsigned octet : octets)
+        if (octet > 0xFF)
+            return MacRead::bogus;
+    return MacRead::ok;
+}
+
+[[noreturn]] void give_up(std::FILE *file, const char *line)
+{
+    log_error("%s", line);
+    std::fclose(file);
+    kvtd_fatal_stop();
+}
+
+} // namespace
+
+void read_sp_mac(unsigned char *mac)
+{
+    char path[4096];
+    std::FILE *file = std::fopen(sp_resolve_path(kKvtDataPath, path, sizeof path), "r");
+    if (!file) {
+        log_error("config variable database open failed!\n");
+        kvtd_fatal_stop();
+    }
+
+    // The base MAC is checked, so a damaged file is caught, but not used.
+    unsigned base[kvt::kMacLength];
+    switch (read_mac(file, base)) {
+    case MacRead::short_read:
+        give_up(file, "error reading base MAC address\n");
+    case MacRead::bogus:
+        give_up(file, "base MAC address has bogus value\n");
+    case MacRead::ok:
+        break;
+    }
+
+    unsigned sp[kvt::kMacLength];
+    switch (read_mac(file, sp)) {
+    case MacRead::short_read:
+        give_up(file, "error reading sp MAC address\n");
+    case MacRead::bogus:
+        give_up(file, "sp MAC address has bogus value\n");
+    case MacRead::ok:
+        break;
+    }
+
+    // Only the low byte of each value is kept; all are at most 0xFF here.
+    std::transform(std::begin(sp), std::end(sp), mac,
+                   [](unsigned octet) { return static_cast<unsigned char>(octet); });
+    std::fclose(file);
+}

@@ -1,0 +1,161 @@
+// kvtsim commands for the configuration: objects, users, persisted
+// variables and the CLI-mode file.
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/card_lib.h"
+#include "sim/cli.hpp"
+#include "sim/control.hpp"
+#include "sim/objects.hpp"
+
+namespace kvtsim::cli {
+
+namespace {
+
+constexpr int kUsage = 2;
+
+int status(int rc, const char *what)
+{
+    if (rc == 0)
+        return 0;
+    std::cerr << "kvtsim: " << what << " failed\n";
+    return 1;
+}
+
+int run_get(const Args &args)
+{
+    if (args.size() != 1)
+        return kUsage;
+    const auto value = object_get(args[0]);
+    if (!value) {
+        std::cerr << "kvtsim: no object " << args[0] << '\n';
+        return 1;
+    }
+    std::cout << *value << '\n';
+    return 0;
+}
+
+int run_set(const Args &args)
+{
+    if (args.size() != 2)
+        return kUsage;
+    return status(object_set(args[0], args[1]), "set (unknown object or refused value)");
+}
+
+int run_objects(const Args &args)
+{
+    if (!args.empty())
+        return kUsage;
+    for (const auto &[path, value] : object_list())
+        std::cout << path << " = " << value << '\n';
+    return 0;
+}
+
+int run_users(const Args &args)
+{
+    if (!args.empty())
+        return kUsage;
+    for (const User &user : users())
+        std::cout << user.name << " uid=" << user.uid << " roles=" << user.roles
+                  << (user.proxy ? " proxy" : "") << '\n';
+    return 0;
+}
+
+int run_user_add(const Args &args)
+{
+    const bool proxy = args.size() == 5 && args[4] == "proxy";
+    if (args.size() != 4 && !proxy)
+        return kUsage;
+    User user{args[0], 0, args[2], args[3], proxy};
+    const auto [end, error] =
+        std::from_chars(args[1].data(), args[1].data() + args[1].size(), user.uid);
+    if (error != std::errc{} || end != args[1].data() + args[1].size())
+        return kUsage;
+    return status(user_add(user), "user-add");
+}
+
+int run_user_del(const Args &args)
+{
+    if (args.size() != 1)
+        return kUsage;
+    return status(user_delete(args[0]), "user-del");
+}
+
+int run_user_passwd(const Args &args)
+{
+    if (args.size() != 2)
+        return kUsage;
+    return status(user_set_password(args[0], args[1]), "user-passwd");
+}
+
+int run_user_roles(const Args &args)
+{
+    if (args.size() != 2)
+        return kUsage;
+    return status(user_set_roles(args[0], args[1]), "user-roles");
+}
+
+int run_nv(const Args &args)
+{
+    if (args.size() > 2)
+        return kUsage;
+    if (args.size() == 2)
+        return status(nv_set(args[0], args[1]), "nv (unknown variable or bad value)");
+    if (args.size() == 1) {
+        const auto value = nv_get(args[0]);
+        if (!value) {
+            std::cerr << "kvtsim: no variable " << args[0] << '\n';
+            return 1;
+        }
+        std::cout << *value << '\n';
+        return 0;
+    }
+    unsigned row = 0;
+    for (const nv_file_entry &entry : nv_file_table)
+        std::cout << row++ << ' ' << entry.name << " = " << nv_get(entry.name).value_or("") << '\n';
+    return 0;
+}
+
+int run_climode(const Args &args)
+{
+    if (args.size() > 1)
+        return kUsage;
+    if (args.empty()) {
+        std::cout << cli_mode_file();
+        return 0;
+    }
+    std::ifstream in(args[0], std::ios::binary);
+    if (!in) {
+        std::cerr << "kvtsim: cannot read " << args[0] << '\n';
+        return 1;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return status(write_cli_mode_file(text.str()), "climode");
+}
+
+constexpr Command kCommands[] = {
+    {"get", "PATH  print a configuration object's value", run_get},
+    {"set", "PATH VALUE  set an object as an administrator would (announced)", run_set},
+    {"objects", " list every configuration object with its value", run_objects},
+    {"users", " list the user database", run_users},
+    {"user-add", "NAME UID PASSWORD ROLES [proxy]  add a user (roles e.g. admin,operator)",
+     run_user_add},
+    {"user-del", "NAME  delete a user", run_user_del},
+    {"user-passwd", "NAME PASSWORD  set a user's password", run_user_passwd},
+    {"user-roles", "NAME ROLES  set a user's roles", run_user_roles},
+    {"nv", "[NAME [VALUE]]  list, print or set persisted variables (a change is announced)",
+     run_nv},
+    {"climode", "[FILE]  print the CLI-mode file, or replace it with FILE's contents", run_climode},
+};
+
+} // namespace
+
+std::span<const Command> config_commands()
+{
+    return kCommands;
+}
+
+} // namespace kvtsim::cli

@@ -1,0 +1,246 @@
+// kvtsim commands for the platform: the root, the card, the card library's
+// states, the KVT-data file, IPMI, faults and what the SP recorded.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "sim/cli.hpp"
+#include "sim/control.hpp"
+#include "sim/files.hpp"
+#include "sim/mac_text.hpp"
+
+namespace kvtsim::cli
+{
+
+namespace
+{
+
+constexpr int kUsage = 2;
+
+int status(int rc)
+{
+    return rc == 0 ? 0 : 1;
+}
+
+std::optional<long> parse_long(const std::string &text)
+{
+    errno = 0;
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno != 0)
+        return std::nullopt;
+    return value;
+}
+
+void print_lines(const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines)
+        std::cout << line << '\n';
+}
+
+int run_init(const Args &args)
+{
+    std::string dir = root();
+    RootOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool mac_option = args[i] == "--sp-mac" || args[i] == "--base-mac";
+        if (!mac_option) {
+            if (args[i].starts_with("--"))
+                return kUsage;
+            dir = args[i];
+            continue;
+        }
+        const auto mac = i + 1 < args.size() ? parse_mac(args[i + 1]) : std::nullopt;
+        if (!mac)
+            return kUsage;
+        (args[i] == "--sp-mac" ? options.sp_mac : options.base_mac) = *mac;
+        ++i;
+    }
+    return status(create_root(dir, options));
+}
+
+void print_image(const ImageBytes &image)
+{
+    for (std::size_t at = 0; at < image.size(); at += 16) {
+        char line[80];
+        int used = std::snprintf(line, sizeof line, "%04zx:", at);
+        for (std::size_t i = at; i < std::min(at + 16, image.size()); ++i)
+            used += std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used),
+                                  " %02x", image.at(i));
+        std::cout << line << '\n';
+    }
+}
+
+int card_show()
+{
+    const auto image = card_image();
+    if (!image) {
+        std::cerr << "kvtsim: no card in the slot\n";
+        return 1;
+    }
+    print_image(*image);
+    return 0;
+}
+
+int card_save(const std::string &file)
+{
+    const auto image = card_image();
+    if (!image)
+        return 1;
+    return files::replace(file, std::span<const unsigned char>(*image)) ? 0 : 1;
+}
+
+int card_load(const std::string &file)
+{
+    const auto text = files::read(file);
+    if (!text || text->size() != kImageSize) {
+        std::cerr << "kvtsim: " << file << " does not hold a " << kImageSize << "-byte image\n";
+        return 1;
+    }
+    ImageBytes image{};
+    std::copy(text->begin(), text->end(), image.begin());
+    return status(card_insert_image(image));
+}
+
+int card_foreign(const std::string &mac_text_arg)
+{
+    const auto mac = parse_mac(mac_text_arg);
+    if (!mac)
+        return kUsage;
+    return status(card_insert_image(foreign_image(*mac)));
+}
+
+int run_card(const Args &args)
+{
+    if (args.size() == 1 && args[0] == "pull")
+        return status(card_pull());
+    if (args.size() == 1 && args[0] == "insert")
+        return status(card_insert());
+    if (args.size() == 1 && args[0] == "blank")
+        return status(card_insert_blank());
+    if (args.size() == 1 && args[0] == "show")
+        return card_show();
+    if (args.size() == 2 && args[0] == "foreign")
+        return card_foreign(args[1]);
+    if (args.size() == 2 && args[0] == "save")
+        return card_save(args[1]);
+    if (args.size() == 2 && args[0] == "load")
+        return card_load(args[1]);
+    return kUsage;
+}
+
+int run_state(const Args &args)
+{
+    if (args.empty()) {
+        std::cout << daemon_state() << '\n';
+        return 0;
+    }
+    if (args.size() != 1 ||
+        (args[0] != "initializing" && args[0] != "running" && args[0] != "shutdown"))
+        return kUsage;
+    set_daemon_state(args[0]);
+    return 0;
+}
+
+int run_moved(const Args &args)
+{
+    if (args.empty()) {
+        std::cout << (moved() ? "yes" : "no") << '\n';
+        return 0;
+    }
+    if (args.size() != 1 || (args[0] != "yes" && args[0] != "no"))
+        return kUsage;
+    set_moved(args[0] == "yes");
+    return 0;
+}
+
+int run_ipmi(const Args &args)
+{
+    if (args.size() != 1 || (args[0] != "up" && args[0] != "down"))
+        return kUsage;
+    set_ipmi_up(args[0] == "up");
+    return 0;
+}
+
+int fault_set_args(const Args &args)
+{
+    const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long>(0);
+    const auto count = args.size() > 3 ? parse_long(args[3]) : std::optional<long>(-1);
+    if (args.size() > 4 || !value || !count || *count < -1 || *count > 1000000)
+        return kUsage;
+    fault_set(args[1], *value, static_cast<int>(*count));
+    return 0;
+}
+
+int run_fault(const Args &args)
+{
+    if (args.size() >= 2 && args[0] == "set")
+        return fault_set_args(args);
+    if (args.size() == 2 && args[0] == "clear") {
+        fault_clear(args[1]);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "clear-all") {
+        faults_clear_all();
+        return 0;
+    }
+    return kUsage;
+}
+
+int run_faultlog(const Args &args)
+{
+    if (!args.empty())
+        return kUsage;
+    print_lines(fault_log());
+    return 0;
+}
+
+int run_power(const Args &args)
+{
+    if (!args.empty())
+        return kUsage;
+    print_lines(power_ops());
+    return 0;
+}
+
+int run_kvtdata(const Args &args)
+{
+    if (args.size() > 1)
+        return kUsage;
+    if (args.size() == 1) {
+        const bool ends_line = !args[0].empty() && args[0].back() == '\n';
+        return status(write_kvt_data(ends_line ? args[0] : args[0] + "\n"));
+    }
+    const auto text = files::read(path_in_root("/var/tmp/KVT-data"));
+    if (!text)
+        return 1;
+    std::cout << *text;
+    return 0;
+}
+
+constexpr Command kPlatformCommands[] = {
+    {"init", "[DIR] [--sp-mac M] [--base-mac M]  create or reset an SP root (default: this root)",
+     run_init},
+    {"card", "pull|insert|blank|foreign MAC|show|save FILE|load FILE  handle the card in the slot",
+     run_card},
+    {"state", "[initializing|running|shutdown]  show or set the recorded daemon state", run_state},
+    {"moved", "[yes|no]  show or set the moved state", run_moved},
+    {"ipmi", "up|down  make the IPMI internal session available or not", run_ipmi},
+    {"fault", "set NAME [VALUE] [COUNT] | clear NAME | clear-all  inject or remove faults",
+     run_fault},
+    {"faultlog", " show the SP's fault log", run_faultlog},
+    {"power", " show the power operations requested", run_power},
+    {"kvtdata", "[TEXT]  show or replace the KVT-data file", run_kvtdata},
+};
+
+} // namespace
+
+std::span<const Command> platform_commands()
+{
+    return kPlatformCommands;
+}
+
+} // namespace kvtsim::cli

@@ -1,0 +1,143 @@
+// Injected faults: one file per fault under <root>/sim/faults/, holding
+// "value count". Files make a fault set by a test visible to the daemon it
+// started; a lock file serialises the use of counted faults between
+// processes so that each counted failure is spent exactly once.
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "sim/control.hpp"
+#include "sim/files.hpp"
+
+namespace kvtsim
+{
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+bool plain_char(char c, bool first)
+{
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    return alnum || c == '_' || c == '-' || c == ':' || (c == '.' && !first);
+}
+
+// Fault names carry object paths ("luapi.get:/X/network/state"): every
+// character that could leave the directory or confuse a shell becomes %XX.
+std::string file_name(std::string_view name)
+{
+    std::string encoded;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (plain_char(c, i == 0)) {
+            encoded += c;
+            continue;
+        }
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+        encoded += hex;
+    }
+    return encoded;
+}
+
+std::string fault_path(std::string_view name)
+{
+    return sim_path("faults/" + file_name(name));
+}
+
+class FaultsLock
+{
+  public:
+    FaultsLock() : fd_(::open(sim_path("faults/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~FaultsLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_); // releases the lock
+    }
+    FaultsLock(const FaultsLock &) = delete;
+    FaultsLock &operator=(const FaultsLock &) = delete;
+
+  private:
+    int fd_;
+};
+
+struct Fault {
+    long value = 0;
+    int count = -1;
+};
+
+std::optional<Fault> read_fault(const std::string &path)
+{
+    const auto text = files::read(path);
+    if (!text)
+        return std::nullopt;
+    Fault fault;
+    std::istringstream in(*text);
+    if (!(in >> fault.value >> fault.count))
+        return std::nullopt;
+    return fault;
+}
+
+bool write_fault(const std::string &path, const Fault &fault)
+{
+    return files::replace(path, std::to_string(fault.value) + " " + std::to_string(fault.count));
+}
+
+} // namespace
+
+void fault_set(std::string_view name, long value, int count)
+{
+    if (count == 0) {
+        fault_clear(name);
+        return;
+    }
+    std::error_code ignored;
+    fs::create_directories(sim_path("faults"), ignored);
+    FaultsLock lock;
+    write_fault(fault_path(name), Fault{value, count < 0 ? -1 : count});
+}
+
+void fault_clear(std::string_view name)
+{
+    FaultsLock lock;
+    ::unlink(fault_path(name).c_str());
+}
+
+void faults_clear_all()
+{
+    FaultsLock lock;
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator(sim_path("faults"), ignored))
+        if (entry.path().filename() != ".lock")
+            fs::remove(entry.path(), ignored);
+}
+
+bool fault_fires(std::string_view name, long *value)
+{
+    const std::string path = fault_path(name);
+    // Most calls meet no fault: answer those without taking the lock.
+    if (!files::exists(path))
+        return false;
+    FaultsLock lock;
+    auto fault = read_fault(path);
+    if (!fault)
+        return false;
+    if (value)
+        *value = fault->value;
+    if (fault->count > 0 && --fault->count == 0)
+        ::unlink(path.c_str());
+    else if (fault->count > 0)
+        write_fault(path, *fault);
+    return true;
+}
+
+} // namespace kvtsim

@@ -1,0 +1,35 @@
+// Text files of the simulated SP (its stores under <root>/sim/, the
+// CLI-mode file) that several processes share: the daemon, the kvtsim tool,
+// tests. Every read takes a shared lock and every read-modify-write an
+// exclusive one, on "<root>/sim/<file name>.lock", and a rewrite replaces
+// the file in one rename so no reader sees half of it.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kvtsim {
+
+// The whole file under a shared lock; empty when it does not exist.
+std::string read_locked(const std::string &path);
+// Runs `edit` on the contents under an exclusive lock and writes the result
+// back when `edit` returns true. False when the file could not be written.
+bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit);
+// Replaces the file as a whole (under the lock).
+bool write_locked(const std::string &path, std::string_view text);
+
+// A file of "key<TAB>value" lines in a fixed order. Keys hold neither tab
+// nor newline; values hold no newline (the stores refuse such values).
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs parse_pairs(std::string_view text);
+std::string format_pairs(const Pairs &pairs);
+std::optional<std::string> find_pair(const Pairs &pairs, std::string_view key);
+// Sets an existing key in place or appends it.
+void put_pair(Pairs &pairs, std::string_view key, std::string_view value);
+
+} // namespace kvtsim

@@ -1,0 +1,99 @@
+// Shared by the start-up and card-monitor tests.
+#pragma once
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "card/sections.hpp"
+#include "sim/control.hpp"
+#include "tests/support/daemon.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace kvttest
+{
+
+inline constexpr kvtsim::Mac kOtherSpMac{0x00, 0x14, 0x4f, 0xaa, 0xbb, 0xcc};
+
+inline bool wait_for_log(std::string_view text, int times = 1)
+{
+    return wait_until([&] { return log_count(text) >= times; });
+}
+
+inline bool wait_for_fault_line(const std::string &line)
+{
+    return wait_until([&] {
+        const auto log = kvtsim::fault_log();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    });
+}
+
+inline bool ends_cleanly_on_sigterm(Daemon &daemon)
+{
+    daemon.signal(SIGTERM);
+    const auto status = daemon.wait_exit();
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// What the card monitor demands of the card, and every section sound.
+inline void expect_card_is_this_sps()
+{
+    const auto card = kvtsim::card_image();
+    ASSERT_TRUE(card.has_value());
+    const kvtsim::Mac mac = kvtsim::sp_mac();
+    EXPECT_EQ((*card)[0], 0x0B);
+    EXPECT_TRUE(std::equal(mac.begin(), mac.end(), card->begin() + 1));
+    for (const kvt::SectionSpan &s : kvt::kSectionMap) {
+        unsigned char sum = 0;
+        calculate_xor_checksum(&(*card)[s.first], static_cast<int>(s.length), &sum);
+        EXPECT_EQ(sum, (*card)[s.cksum]) << "section at " << s.first;
+    }
+}
+
+// Counts the daemon's reads of the KVT-data file: each check of a card with
+// a sound header reads the SP MAC once. Opens are watched too so that two
+// reads never merge into one queued close event.
+class MacReads
+{
+  public:
+    MacReads() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        const std::string path = kvtsim::path_in_root("/var/tmp/KVT-data");
+        inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_CLOSE_NOWRITE);
+    }
+    ~MacReads() { close(fd_); }
+    MacReads(const MacReads &) = delete;
+    MacReads &operator=(const MacReads &) = delete;
+
+    int count()
+    {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                inotify_event event{};
+                std::memcpy(&event, &buffer[at], sizeof event);
+                closes_ += (event.mask & IN_CLOSE_NOWRITE) ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof event + event.len);
+            }
+        }
+        return closes_;
+    }
+
+    bool wait_for(int more)
+    {
+        const int target = count() + more;
+        return wait_until([&] { return count() >= target; });
+    }
+
+  private:
+    int fd_;
+    int closes_ = 0;
+};
+
+} // namespace kvttest

@@ -1,0 +1,224 @@
+// The card monitor, end to end: kvtd watching the simulated card slot, its
+// faults in the SP's fault log and its marker files.
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/card_watch.hpp"
+
+namespace kvttest
+{
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+constexpr const char *kRunning = "run, serverActive=1\n";
+constexpr const char *kDifferent = "/dev/shm/kvt_different";
+constexpr const char *kRemoved = "/dev/shm/kvt_removed";
+
+class Monitor : public ::testing::Test
+{
+  protected:
+    // kvtd monitoring the card it captured. A test that must act within
+    // the one-minute wait for the card asks for a slower clock.
+    void start(double time_scale = 0.01)
+    {
+        DaemonOptions options;
+        options.time_scale = time_scale;
+        daemon.emplace(std::move(options));
+        ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
+    }
+
+    SimRoot root;
+    std::optional<Daemon> daemon;
+};
+
+struct BadCardCase {
+    const char *name;
+    void (*take_out)(const kvtsim::ImageBytes &own);
+    const char *logged;
+    const char *marker;
+    const char *fault;
+    const char *clear;
+};
+
+void PrintTo(const BadCardCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class CardGoneBad : public Monitor, public ::testing::WithParamInterface<BadCardCase>
+{
+};
+
+TEST_P(CardGoneBad, RaisesItsFaultUntilThisSpsCardIsBackAndMonitoringGoesOn)
+{
+    const BadCardCase &c = GetParam();
+    start(0.05);
+    const auto own = kvtsim::card_image();
+    ASSERT_TRUE(own.has_value());
+    c.take_out(*own);
+    ASSERT_TRUE(wait_for_fault_line("event 65"));
+    EXPECT_TRUE(root.exists(c.marker));
+    EXPECT_TRUE(log_has(c.logged));
+
+    ASSERT_EQ(kvtsim::card_insert_image(*own), 0);
+    ASSERT_TRUE(wait_for_fault_line(c.clear));
+    EXPECT_FALSE(root.exists(c.marker));
+    EXPECT_TRUE(ends_cleanly_on_sigterm(*daemon)); // it returns only at a passing check
+    EXPECT_EQ(kvtsim::fault_log(), (Lines{c.fault, "event 65", "event 66", c.clear}));
+}
+
+kvtsim::ImageBytes with_byte(kvtsim::ImageBytes image, std::size_t at, unsigned char value)
+{
+    image.at(at) = value;
+    return image;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cards, CardGoneBad,
+    ::testing::Values(
+        BadCardCase{"Pulled", [](const auto &) { kvtsim::card_pull(); }, "i2c_writeread failed",
+                    kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
+        BadCardCase{
+            "OtherSps",
+            [](const auto &) { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); },
+            "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT",
+            "clear 63 KVT_DIFFERENT"},
+        BadCardCase{"LeftByAFatalStop",
+                    [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 0, 0xFF)); },
+                    "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED",
+                    "clear 64 KVT_REMOVED"},
+        BadCardCase{
+            "HeaderChecksumWrong",
+            [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 7, own[7] ^ 1)); },
+            "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED",
+            "clear 64 KVT_REMOVED"}),
+    [](const auto &test) { return std::string(test.param.name); });
+
+// Two runs of failed checks with a pass between them: the pass resets the
+// count, so neither run reaches the three that declare a fault.
+class ShortFailureRuns : public Monitor, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(ShortFailureRuns, RaiseNothing)
+{
+    start();
+    MacReads checks;
+    for (int run = 1; run <= 2; ++run) {
+        kvtsim::fault_set("i2c", EIO, GetParam());
+        ASSERT_TRUE(wait_for_log("i2c_writeread failed", run * GetParam()));
+        ASSERT_TRUE(checks.wait_for(1));
+    }
+    ASSERT_TRUE(checks.wait_for(3));
+    EXPECT_TRUE(kvtsim::fault_log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(OneOrTwo, ShortFailureRuns, ::testing::Values(1, 2));
+
+TEST_F(Monitor, MarkersLeftByAnEarlierRunAreClearedAtStart)
+{
+    for (const char *marker : {kDifferent, kRemoved}) {
+        const std::filesystem::path path = kvtsim::path_in_root(marker);
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream{path};
+    }
+    start();
+    EXPECT_FALSE(root.exists(kDifferent));
+    EXPECT_FALSE(root.exists(kRemoved));
+    EXPECT_EQ(kvtsim::fault_log(), (Lines{"clear 63 KVT_DIFFERENT", "clear 64 KVT_REMOVED"}));
+}
+
+class CardNotReplaced : public Monitor, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
+{
+    const bool network_set_fails = GetParam();
+    const auto network_before = kvtsim::object_get("/X/network/state");
+    start();
+    if (network_set_fails)
+        kvtsim::fault_set("luapi.set:/X/network/state", 1);
+    kvtsim::card_pull();
+    ASSERT_TRUE(daemon->wait_exit().has_value()) << root.service_log();
+
+    EXPECT_EQ(
+        kvtsim::fault_log(),
+        (Lines{"fault 64 KVT_REMOVED", "event 65", "fault 67 KVT_NOT_REPLACED", "disable_powerons",
+               network_set_fails ? "fault 68 CANT_DISABLE_NET" : "fault 69 NET_DISABLED"}));
+    EXPECT_EQ(kvtsim::object_get("/X/network/state"),
+              network_set_fails ? network_before : std::optional<std::string>("disabled"));
+    EXPECT_EQ(kvtsim::power_ops(), (Lines{"0 /SYS 2"}));
+    EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
+    EXPECT_TRUE(root.exists(kRemoved));
+
+    // The fatal stop's 0xFF header cannot reach a card out of the slot; the
+    // recorded shutdown is what makes the next start rewrite it.
+    kvtsim::card_insert();
+    Daemon next;
+    ASSERT_TRUE(wait_for_log(kRunning, 2)) << root.service_log();
+    EXPECT_TRUE(log_has("startup decision: capture (shutdown recorded)\n"));
+    EXPECT_FALSE(root.exists(kRemoved));
+    expect_card_is_this_sps();
+}
+
+INSTANTIATE_TEST_SUITE_P(NetworkSet, CardNotReplaced, ::testing::Values(false, true));
+
+struct KvtDataCase {
+    const char *name;
+    std::optional<std::string> text; // nullopt: no file
+    const char *line;
+};
+
+void PrintTo(const KvtDataCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class BrokenKvtData : public Monitor, public ::testing::WithParamInterface<KvtDataCase>
+{
+};
+
+TEST_P(BrokenKvtData, StopsTheDaemonAtStartWithItsLine)
+{
+    const KvtDataCase &c = GetParam();
+    start();
+    ASSERT_TRUE(ends_cleanly_on_sigterm(*daemon));
+    if (c.text) {
+        ASSERT_EQ(kvtsim::write_kvt_data(*c.text), 0);
+    } else {
+        std::filesystem::remove(kvtsim::path_in_root("/var/tmp/KVT-data"));
+    }
+
+    Daemon next; // compares the card's MAC with the file's
+    ASSERT_TRUE(next.wait_exit().has_value());
+    EXPECT_TRUE(log_has(c.line)) << root.service_log();
+    EXPECT_EQ(log_count("initialization complete\n"), 1);
+    EXPECT_NE(
+        root.read("/var/log/daemon_critical.log").find("SHUTDOWN INITIATED:kvtd shutting down."),
+        std::string::npos);
+    EXPECT_TRUE(kvtsim::fault_log().empty());
+    EXPECT_EQ(kvtsim::card_image().value_or(kvtsim::ImageBytes{})[0], 0xFF);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BrokenKvtData,
+                         ::testing::Values(KvtDataCase{"Missing", std::nullopt,
+                                                       "config variable database open failed!\n"},
+                                           KvtDataCase{"NotAnAddress", "no address here\n",
+                                                       "error reading base MAC address\n"},
+                                           KvtDataCase{"OnlyTheBaseAddress", "00:14:4f:00:00:00\n",
+                                                       "error reading sp MAC address\n"}),
+                         [](const auto &test) { return std::string(test.param.name); });
+
+} // namespace
+} // namespace kvttest

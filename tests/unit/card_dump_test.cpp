@@ -1,0 +1,117 @@
+// The image dump as it reaches the service log.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "card/dump.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace
+{
+
+// Dumps `image` into a fresh root's log; returns the messages in order.
+// Each dump message starts with a tab, after the time text and a blank.
+std::vector<std::string> dump_lines(const kvt::Image &image)
+{
+    kvttest::SimRoot root;
+    dump_kvt_image(&image);
+    std::vector<std::string> lines;
+    std::istringstream log(root.service_log());
+    for (std::string line; std::getline(log, line);) {
+        const auto tab = line.find('\t');
+        EXPECT_TRUE(tab != std::string::npos && tab > 1 && line[tab - 1] == ' ') << line;
+        lines.push_back(line.substr(tab == std::string::npos ? 0 : tab));
+    }
+    return lines;
+}
+
+TEST(ImageDump, AllZeroImageWritesFortyOneLines)
+{
+    std::vector<std::string> expected{"\thdr_version: 0",
+                                      "\tmac: 00:00:00:00:00:00",
+                                      "\tcksum1:0",
+                                      "\tcksum2:0",
+                                      "\taddrfamily: ipv4 discovery dhcp",
+                                      "\tcksum3:0",
+                                      "\tdiag_trigger: 0 diag_level: 0",
+                                      "\tdiag_level_error: 0",
+                                      "\tdiag_level_power: 0",
+                                      "\tdiag_level_user: 0",
+                                      "\tdiag_verbosity: 0 diag_mode: 0",
+                                      "\tdiag_verbosity_error: 0",
+                                      "\tdiag_verbosity_power: 0",
+                                      "\tdiag_verbosity_user: 0",
+                                      "\tmiscbits: 0",
+                                      "\tcliprompt: <>",
+                                      "\tcli_eventlevel: 0 cli_timeout: 0 ",
+                                      "\tcksum4: 0"};
+    for (int i = 0; i < 15; ++i)
+        expected.push_back("\ti: " + std::to_string(i) + " destination  level: 0 type: 0");
+    expected.insert(expected.end(),
+                    {"\tcksum5: 0", "\tcustomerinfo:<>", "\tcksum6: 0",
+                     "\tescapechars:    ", "\tmailhost address:  port 0",
+                     "\tkeyswitch: 0 host_type: 0x0 ", "\tcksum7: 0", "\tcksum8:0"});
+    ASSERT_EQ(expected.size(), 41u);
+    EXPECT_EQ(dump_lines(kvt::Image{}), expected);
+}
+
+TEST(ImageDump, FieldsPrintInTheirOwnBaseAndSign)
+{
+    kvt::Image image{};
+    image.hdr_version = 0x0B;
+    image.sp_mac[5] = 0xfe;
+    image.miscbits.set(0x0810);
+    image.diag_mode = 12;
+    image.cli_timeout.set(0xFFFFFFFF);
+    image.alert_rules[2].destination.store("ops@example.com");
+    image.alert_rules[2].level = 12;
+    image.escapechars.store("#");
+    image.mailhost_port.set(2525);
+    image.host_type = 0x1A;
+    const auto lines = dump_lines(image);
+    ASSERT_EQ(lines.size(), 41u);
+    EXPECT_EQ(lines[0], "\thdr_version: b");
+    EXPECT_EQ(lines[1], "\tmac: 00:00:00:00:00:fe");
+    EXPECT_EQ(lines[10], "\tdiag_verbosity: 0 diag_mode: 12");
+    EXPECT_EQ(lines[14], "\tmiscbits: 810");
+    EXPECT_EQ(lines[16], "\tcli_eventlevel: 0 cli_timeout: -1 ");
+    EXPECT_EQ(lines[20], "\ti: 2 destination ops@example.com level: 12 type: 0");
+    EXPECT_EQ(lines[36], "\tescapechars:  # ");
+    EXPECT_EQ(lines[37], "\tmailhost address:  port 2525");
+    EXPECT_EQ(lines[38], "\tkeyswitch: 0 host_type: 0x1a ");
+}
+
+// Lines 5 on: the addrfamily line, any address lines, then cksum3.
+std::vector<std::string> network_lines(std::uint32_t flags, bool with_addresses)
+{
+    kvt::Image image{};
+    image.netflags.set(flags);
+    if (with_addresses) {
+        const unsigned char ip[] = {192, 168, 1, 20}, gw[] = {192, 168, 1, 1},
+                            nm[] = {255, 255, 0, 0};
+        std::copy(ip, ip + 4, image.ipaddress.bytes);
+        std::copy(gw, gw + 4, image.ipgateway.bytes);
+        std::copy(nm, nm + 4, image.ipnetmask.bytes);
+    }
+    const auto lines = dump_lines(image);
+    const auto cksum3 = std::find(lines.begin(), lines.end(), "\tcksum3:0");
+    return {lines.begin() + 4, cksum3 + (cksum3 == lines.end() ? 0 : 1)};
+}
+
+TEST(ImageDump, AddressLinesOnlyForStaticIpv4)
+{
+    EXPECT_EQ(network_lines(0, true),
+              (std::vector<std::string>{"\taddrfamily: ipv4 discovery dhcp", "\tcksum3:0"}));
+    EXPECT_EQ(
+        network_lines(0x80000000, false),
+        (std::vector<std::string>{"\taddrfamily: ipv4 discovery static", "\tip address: 0.0.0.0",
+                                  "\tgateway: 0.0.0.0", "\tnetmask: 0.0.0.0", "\tcksum3:0"}));
+    EXPECT_EQ(network_lines(0x80000000, true),
+              (std::vector<std::string>{"\taddrfamily: ipv4 discovery static",
+                                        "\tip address: 192.168.1.20", "\tgateway: 192.168.1.1",
+                                        "\tnetmask: 255.255.0.0", "\tcksum3:0"}));
+    EXPECT_EQ(network_lines(0xC0000000, true),
+              (std::vector<std::string>{"\taddrfamily: ipv6 discovery static", "\tcksum3:0"}));
+}
+
+} // namespace

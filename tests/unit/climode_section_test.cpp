@@ -1,0 +1,193 @@
+// Section 8 against the simulated SP's CLI-mode file.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sections/climode.hpp"
+#include "sim/control.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace
+{
+
+using kvttest::log_count;
+using kvttest::log_has;
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+constexpr const char *kFullCaptureOpenFail =
+    "kvtd_snapshot_climode: failed to open cli_mode file %s\n";
+
+std::string numbered_lines(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "user" + std::to_string(i) + ":mode" + std::to_string(i) + "\n";
+    return text;
+}
+
+Entries numbered_entries(int count)
+{
+    Entries entries;
+    for (int i = 0; i < count; ++i)
+        entries.emplace_back("user" + std::to_string(i), "mode" + std::to_string(i));
+    return entries;
+}
+
+class CliModeTable : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
+        std::memset(&kvt_image, 0, sizeof kvt_image);
+    }
+    kvttest::SimRoot root_;
+};
+
+struct CaptureCase {
+    const char *name;
+    std::string file;
+    Entries entries;
+};
+
+class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase>
+{
+};
+
+TEST_P(CliModeCapture, FillsEntriesFromTheFileAndZeroesTheRest)
+{
+    ASSERT_EQ(kvtsim::write_cli_mode_file(GetParam().file), 0);
+    kvt::Image image{};
+    capture_climode_table(&image, kFullCaptureOpenFail);
+
+    const Entries &expected = GetParam().entries;
+    const kvt::CliModeEntry free_entry{};
+    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+        const kvt::CliModeEntry &entry = image.climode_table[k];
+        if (k >= expected.size()) {
+            EXPECT_EQ(std::memcmp(&entry, &free_entry, sizeof entry), 0) << k;
+            continue;
+        }
+        EXPECT_EQ(entry.name.view(), expected[k].first) << k;
+        EXPECT_EQ(entry.mode.view(), expected[k].second) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliModeCapture,
+    ::testing::Values(
+        CaptureCase{"Empty", "", {}},
+        CaptureCase{"ThreeLines", numbered_lines(3), numbered_entries(3)},
+        CaptureCase{"TwelveLinesKeepEleven", numbered_lines(12), numbered_entries(11)},
+        CaptureCase{
+            "ModeIsTheFirstWordAfterBlanks", "bob:  \trestricted extra\n", {{"bob", "restricted"}}},
+        CaptureCase{"NameKeepsItsBlanks", " carol x:default\n", {{" carol x", "default"}}},
+        CaptureCase{"LongFieldsAreCut",
+                    "abcdefghijklmnopqrstuvwxyz:0123456789abcdefghij\n",
+                    {{"abcdefghijklmnop", "0123456789abcdef"}}},
+        CaptureCase{"LastLineWithoutNewline", "a:b", {{"a", "b"}}}),
+    [](const auto &test) { return std::string(test.param.name); });
+
+struct ParseErrorCase {
+    const char *name;
+    const char *file;
+    int parts;
+};
+
+class CliModeParseError : public CliModeTable, public ::testing::WithParamInterface<ParseErrorCase>
+{
+};
+
+TEST_P(CliModeParseError, StopsTheDaemonWithTheCountOfPartsFound)
+{
+    ASSERT_EQ(kvtsim::write_cli_mode_file(GetParam().file), 0);
+    kvt::Image image{};
+    EXPECT_EXIT(capture_climode_table(&image, kFullCaptureOpenFail), ::testing::ExitedWithCode(255),
+                "");
+    EXPECT_TRUE(log_has("parse error! ret = " + std::to_string(GetParam().parts) + "\n"));
+}
+
+// A line of 85 characters is read as 79 and then 6: the second piece has no colon.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CliModeParseError,
+    ::testing::Values(
+        ParseErrorCase{"EmptyLine", "a:b\n\n", 1}, ParseErrorCase{"NoColon", "nocolon\n", 1},
+        ParseErrorCase{"StartsWithColon", ":x\n", 0},
+        ParseErrorCase{"OnlyBlanksAfterColon", "name:   \n", 1},
+        ParseErrorCase{
+            "LongLineInPieces",
+            "n:"
+            "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n",
+            1}),
+    [](const auto &test) { return std::string(test.param.name); });
+
+TEST_F(CliModeTable, SnapshotStopsWhenTheFileIsMissing)
+{
+    std::remove(kvtsim::path_in_root("/etc/cli_mode.conf").c_str());
+    EXPECT_EXIT(kvtd_snapshot_cli_mode(), ::testing::ExitedWithCode(255), "");
+    EXPECT_TRUE(
+        log_has("kvtd_snapshot_cli_mode: failed to open cli_mode file /etc/cli_mode.conf\n"));
+}
+
+TEST_F(CliModeTable, SnapshotThenRestoreGivesBackTheFile)
+{
+    const std::string file = "root:admin\nalice:restricted\n";
+    ASSERT_EQ(kvtsim::write_cli_mode_file(file), 0);
+    ASSERT_EQ(kvtsim::card_insert_blank(), 0);
+
+    kvtd_snapshot_cli_mode();
+    const auto card = kvtsim::card_image();
+    ASSERT_TRUE(card.has_value());
+    const auto bytes = kvt::image_bytes(kvt_image);
+    EXPECT_TRUE(std::equal(bytes.begin() + 0x57F, bytes.begin() + 0x6F6, card->begin() + 0x57F));
+    EXPECT_EQ((*card)[0x6F6], 0xFF); // nothing past cksum8
+
+    ASSERT_EQ(kvtsim::write_cli_mode_file("stale:x\n"), 0);
+    restore_climode();
+    EXPECT_EQ(kvtsim::cli_mode_file(), file);
+    EXPECT_TRUE(log_has("cli_mode restore done\n"));
+}
+
+TEST_F(CliModeTable, RestoreSkipsFreeEntriesAndRecomputesTheChecksum)
+{
+    kvt_image.climode_table[0].name.store("a");
+    kvt_image.climode_table[0].mode.store("x");
+    kvt_image.climode_table[2].name.store("c");
+    kvt_image.climode_table[2].mode.store("z");
+    kvt_image.cksum8 = 0x5A;
+
+    restore_climode();
+
+    EXPECT_EQ(kvtsim::cli_mode_file(), "a:x\nc:z\n");
+    EXPECT_EQ(log_count("i: "), 11);
+    unsigned char expected = 0;
+    calculate_xor_checksum(kvt_image.climode_table, sizeof kvt_image.climode_table, &expected);
+    EXPECT_EQ(kvt_image.cksum8, expected);
+}
+
+TEST_F(CliModeTable, NoBackupOfUserDataLeavesCardAndFileAlone)
+{
+    const std::string file = "root:admin\n";
+    ASSERT_EQ(kvtsim::write_cli_mode_file(file), 0);
+    kvt_image.miscbits.set(kvt::KVT_NO_BACKUP_USER_DATA);
+    const auto card_before = kvtsim::card_image();
+
+    kvtd_snapshot_cli_mode();
+    restore_climode();
+
+    EXPECT_EQ(kvtsim::card_image(), card_before);
+    EXPECT_EQ(kvtsim::cli_mode_file(), file);
+    EXPECT_EQ(
+        log_count(
+            "restore_climode: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n"),
+        1);
+    EXPECT_EQ(
+        log_count("kvtd snapshot: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n"),
+        1);
+}
+
+} // namespace

@@ -1,0 +1,310 @@
+// Audit intake: hand-made class-106 records, as another process would post
+// them, against a card that shows which sections were rewritten.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/card_lib.h"
+#include "service/kvtd.hpp"
+#include "tests/support/sim_root.hpp"
+#include "tests/unit/section_writes.hpp"
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+template <typename T> void put(Bytes &record, T value)
+{
+    unsigned char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    record.insert(record.end(), bytes, bytes + sizeof value);
+}
+
+void put_text(Bytes &record, const std::string &text)
+{
+    record.insert(record.end(), text.begin(), text.end());
+    record.push_back('\0');
+}
+
+Bytes resized(Bytes record, std::size_t size)
+{
+    record.resize(size, 0);
+    return record;
+}
+
+// netfn 6, user "root", dataLen 1 and one data byte: 25 bytes.
+Bytes ipmi(std::uint8_t command, std::uint8_t comp_code = 0)
+{
+    Bytes r;
+    put<std::uint8_t>(r, 0x06);
+    put(r, command);
+    Bytes name(17, 0);
+    std::memcpy(name.data(), "root", 4);
+    r.insert(r.end(), name.begin(), name.end());
+    put(r, comp_code);
+    put<std::int32_t>(r, 1);
+    r.push_back(0);
+    return r;
+}
+
+// The fixed part with explicit offsets; texts are appended by the caller.
+Bytes luapi_fixed(std::uint32_t command, std::int32_t status, std::uint32_t path_at,
+                  std::uint32_t value_at)
+{
+    Bytes r;
+    put(r, command);
+    put(r, status);
+    put(r, path_at);
+    put(r, value_at);
+    r.resize(24, 0);
+    return r;
+}
+
+Bytes luapi(std::uint32_t command, std::int32_t status, const std::string &path,
+            const std::string &value)
+{
+    Bytes r = luapi_fixed(command, status, 24, static_cast<std::uint32_t>(24 + path.size() + 1));
+    put_text(r, path);
+    put_text(r, value);
+    return r;
+}
+
+// Exactly 24 bytes: both texts inside the unread tail of the fixed part.
+Bytes luapi_in_24_bytes()
+{
+    Bytes r = luapi_fixed(3, 0, 16, 21);
+    std::memcpy(&r[16], "/X/q\0v\0", 7);
+    return r;
+}
+
+Bytes persist(std::uint8_t index, const std::string &value)
+{
+    Bytes r{index, 0, 0, 0, 0, 0};
+    put_text(r, value);
+    return r;
+}
+
+std::uint8_t nv_row(const char *name)
+{
+    std::uint8_t row = 0;
+    for (const nv_file_entry &entry : nv_file_table) {
+        if (entry.name != nullptr && std::strcmp(entry.name, name) == 0)
+            return row;
+        ++row;
+    }
+    ADD_FAILURE() << "no persisted variable " << name;
+    return 0;
+}
+
+struct IntakeCase {
+    const char *name;
+    int event_class;
+    int type;
+    Bytes record;
+    std::set<unsigned> sections;
+    std::vector<std::string> lines;
+    std::vector<std::string> absent = {};
+};
+
+constexpr const char *kDropped = "dropped\n";
+
+std::vector<IntakeCase> cases()
+{
+    const std::uint8_t keyswitch = nv_row("keyswitch_state");
+    const Bytes port = luapi(3, 0, "/X/clients/smtp/port", "25");
+    Bytes unterminated = port;
+    unterminated.back() = '5';
+    return {
+        {"IpmiUserCommandCountsWhateverItsCompletionCode",
+         106,
+         1,
+         ipmi(0x47, 0xC1),
+         {2, 9},
+         {"process IPMI payload: command=0x47\n", "====== IPMI cmd: CMD_SET_USER_PASSWORD =====\n",
+          "    netfn: 6 username: <            root>\n", "    compCode: 193 dataLen: 1\n",
+          "snapshot updated user info\n"}},
+        {"IpmiOf25BytesIsTheSmallestAccepted",
+         106,
+         1,
+         ipmi(0x45),
+         {2, 9},
+         {"snapshot updated user info\n"}},
+        {"IpmiOf24BytesIsDropped",
+         106,
+         1,
+         resized(ipmi(0x45), 24),
+         {},
+         {"kvtd_handle_event: short record for type 1 (24 bytes), dropped\n"},
+         {"process IPMI payload"}},
+        {"LanCommandOnlyLogs", 106, 1, ipmi(0x01), {}, {"snapshot updated LAN config\n"}},
+        {"SolCommandOnlyLogs", 106, 1, ipmi(0x21), {}, {"snapshot updated serial/SOL config\n"}},
+        {"UnknownIpmiCommandIsDumpedUnnamed",
+         106,
+         1,
+         ipmi(0x48),
+         {},
+         {"====== IPMI cmd: ??? =====\n", "    compCode: 0 dataLen: 1\n"},
+         {"snapshot updated"}},
+        {"LuapiSetIsRouted",
+         106,
+         2,
+         port,
+         {7},
+         {"===== Luapi cmd LU_SET_OBJ_VAL_CMD =====\n",
+          "\tpath </X/clients/smtp/port> val <25> 0\n", "LU_SET_OBJ_VAL_CMD\n",
+          "name </X/clients/smtp/port> val: <25> 0\n", "snapshot updated Luapi object\n",
+          "kvtd_process_obj_update: name /X/clients/smtp/port val: 25\n"}},
+        {"LuapiDeleteIsRoutedLikeASet",
+         106,
+         2,
+         luapi(9, 0, "/X/network/state", "enabled"),
+         {4},
+         {"LU_DELETE_OBJ_CMD\n"}},
+        {"LuapiOf24BytesIsTheSmallestAccepted",
+         106,
+         2,
+         luapi_in_24_bytes(),
+         {},
+         {"kvtd_process_obj_update: name /X/q val: v\n"}},
+        {"LuapiOf23BytesIsDropped",
+         106,
+         2,
+         resized(luapi_in_24_bytes(), 23),
+         {},
+         {"kvtd_handle_event: short record for type 2 (23 bytes), dropped\n"},
+         {"process Luapi payload"}},
+        {"LuapiFailedSetIsLoggedAndDropped",
+         106,
+         2,
+         luapi(3, -1, "/X/clients/smtp/port", "25"),
+         {},
+         {"\tpath </X/clients/smtp/port> val <25> -1\n"},
+         {"LU_SET_OBJ_VAL_CMD\n"}},
+        {"LuapiUnnamedCommandHasNoPathLine",
+         106,
+         2,
+         luapi(20, 0, "/X/q", "v"),
+         {},
+         {"===== Luapi cmd ??? =====\n"},
+         {"\tpath <", "name <"}},
+        {"LuapiReadCommandIsNotActedOn",
+         106,
+         2,
+         luapi(2, 0, "/X/clients/smtp/port", "25"),
+         {},
+         {"===== Luapi cmd LU_GET_OBJ_VAL_CMD =====\n"},
+         {"name <"}},
+        {"LuapiPathOffsetPastTheEndIsDropped",
+         106,
+         2,
+         luapi_fixed(3, 0, 24, 4),
+         {},
+         {"path text at offset 24 is not inside the record (24 bytes), dropped\n"},
+         {"process Luapi payload"}},
+        {"LuapiHugeValueOffsetIsDropped",
+         106,
+         2,
+         luapi_fixed(3, 0, 0, 0xFFFFFFF0u),
+         {},
+         {"value text at offset 4294967280 is not inside the record"},
+         {"process Luapi payload"}},
+        {"LuapiTextWithoutNulIsDropped",
+         106,
+         2,
+         unterminated,
+         {},
+         {"value text at offset 45 is not inside the record (48 bytes), dropped\n"},
+         {"process Luapi payload"}},
+        {"PersistKeyswitchIsWritten",
+         106,
+         4,
+         persist(keyswitch, "2"),
+         {7},
+         {"kvtd_process_persist_payload var=keyswitch_state\n", "\tvalue=2 (32)\n"}},
+        {"PersistOtherVariableOnlyLogs",
+         106,
+         4,
+         persist(nv_row("hostname"), "sp1"),
+         {},
+         {"kvtd_process_persist_payload var=hostname\n", "\tvalue=sp1 (73)\n"}},
+        {"PersistOf6BytesHasNoRoomForItsValue",
+         106,
+         4,
+         resized(persist(keyswitch, ""), 6),
+         {},
+         {"kvtd_process_persist_payload: value text not inside the record (6 bytes), dropped\n"},
+         {"var="}},
+        {"PersistOf5BytesIsDropped",
+         106,
+         4,
+         resized(persist(keyswitch, ""), 5),
+         {},
+         {"kvtd_handle_event: short record for type 4 (5 bytes), dropped\n"},
+         {"kvtd_process_persist_payload"}},
+        {"PersistIndex51IsDropped",
+         106,
+         4,
+         persist(51, "2"),
+         {},
+         {"kvtd_process_persist_payload: varIndex 51 names no variable, dropped\n"},
+         {"var="}},
+        {"AuditType3IsIgnored",
+         106,
+         3,
+         ipmi(0x47),
+         {},
+         {"kvtd_handle_event: got event, class 106 type 3\n"},
+         {"process", kDropped}},
+        {"OtherClassIsIgnored",
+         107,
+         1,
+         ipmi(0x47),
+         {},
+         {"kvtd_handle_event: got event, class 107 type 1\n"},
+         {"process", kDropped}},
+    };
+}
+
+void PrintTo(const IntakeCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class Intake : public testing::TestWithParam<IntakeCase>
+{
+  protected:
+    kvttest::SimRoot root_;
+    kvttest::SectionWrites card_;
+};
+
+TEST_P(Intake, ActsOnlyOnWellFormedRecords)
+{
+    ASSERT_NO_FATAL_FAILURE(card_.arm());
+    const IntakeCase &c = GetParam();
+    // The record lives in a buffer of exactly its length, so that a read
+    // past its end shows under a memory checker.
+    const auto record = std::make_unique<unsigned char[]>(c.record.size());
+    std::memcpy(record.get(), c.record.data(), c.record.size());
+    kvtd_handle_event(c.event_class, c.type, record.get(),
+                      static_cast<std::uint32_t>(c.record.size()));
+
+    EXPECT_EQ(card_.written(), c.sections);
+    for (const std::string &line : c.lines)
+        EXPECT_TRUE(kvttest::log_has(line)) << line << "\n--- log:\n" << root_.service_log();
+    for (const std::string &line : c.absent)
+        EXPECT_FALSE(kvttest::log_has(line)) << line << "\n--- log:\n" << root_.service_log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, Intake, testing::ValuesIn(cases()),
+                         [](const testing::TestParamInfo<IntakeCase> &param) {
+                             return param.param.name;
+                         });
+
+} // namespace

@@ -1,0 +1,57 @@
+// Reading the SP MAC address from the KVT-data file.
+#include <gtest/gtest.h>
+
+#include "service/kvtd.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace
+{
+
+using Mac = std::array<unsigned char, 6>;
+
+TEST(ReadSpMac, StoresTheSecondAddress)
+{
+    const std::pair<const char *, Mac> files[] = {
+        {"00:14:4f:00:00:00 00:14:4f:a0:0b:01\n", {0x00, 0x14, 0x4f, 0xa0, 0x0b, 0x01}},
+        {"0:14:4f:0:0:0\n\t0:A:4f:1:2:3 trailing text\n", {0x00, 0x0a, 0x4f, 0x01, 0x02, 0x03}}};
+    for (const auto &[text, expected] : files) {
+        kvttest::SimRoot root;
+        ASSERT_EQ(kvtsim::write_kvt_data(text), 0);
+        Mac mac{};
+        read_sp_mac(mac.data());
+        EXPECT_EQ(mac, expected) << text;
+        EXPECT_EQ(root.service_log(), "");
+    }
+}
+
+// nullptr: no file at all. A signed octet reads as a value far above 0xFF.
+const std::pair<const char *, const char *> kBadFiles[] = {
+    {nullptr, "config variable database open failed!\n"},
+    {"", "error reading base MAC address\n"},
+    {"00:14:zz:00:00:00 00:14:4f:00:00:01\n", "error reading base MAC address\n"},
+    {"00:14:4f:00:00:00\n", "error reading sp MAC address\n"},
+    {"00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
+    {"00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
+
+class BadKvtData : public testing::TestWithParam<std::pair<const char *, const char *>>
+{
+};
+
+TEST_P(BadKvtData, LogsItsLineAndStops)
+{
+    ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
+    kvttest::SimRoot root;
+    const auto [text, line] = GetParam();
+    if (text)
+        ASSERT_EQ(kvtsim::write_kvt_data(text), 0);
+    else
+        std::remove(kvtsim::path_in_root("/var/tmp/KVT-data").c_str());
+    Mac mac{};
+    EXPECT_EXIT(read_sp_mac(mac.data()), testing::ExitedWithCode(255), "");
+    EXPECT_EQ(kvttest::log_count(line), 1);
+    EXPECT_TRUE(kvttest::log_has("===== kvtd shutting down =====\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles));
+
+} // namespace

@@ -1,0 +1,159 @@
+// Sessions, reads and writes of the configuration-object service, with
+// failures injected into the simulated service.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "service/luapi_session.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace
+{
+
+using Faults = std::vector<std::pair<std::string, long>>;
+using Lines = std::vector<std::string>;
+
+// Each message follows the time text and a blank: hence the leading blanks.
+void expect_lines_in_order(const std::string &log, const Lines &lines)
+{
+    std::size_t at = 0;
+    for (const std::string &line : lines) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << log;
+        at += line.size();
+    }
+}
+
+class Luapi : public testing::Test
+{
+  protected:
+    void SetUp() override { init_luapi_session(&session); }
+    void TearDown() override { close_luapi_session(&session); }
+    kvttest::SimRoot root;
+    luapi_session session;
+    char out[16];
+};
+
+TEST_F(Luapi, LongValueIsSetAsItsFirst1023Characters)
+{
+    ASSERT_EQ(set_obj_val(&session, "/X/system_identifier", std::string(1100, 'v').c_str()), 0);
+    EXPECT_EQ(kvtsim::object_get("/X/system_identifier"), std::string(1023, 'v'));
+}
+
+TEST_F(Luapi, ValueLongerThanTheCallersBufferIsCutToIt)
+{
+    ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "abcdefghijkl"), 0);
+    std::memset(out, 'Q', sizeof out);
+    ASSERT_EQ(get_obj_val(&session, "/X/system_identifier", out, 8), 0);
+    EXPECT_EQ(std::string(out, sizeof out), std::string("abcdefg\0QQQQQQQQ", 16));
+}
+
+TEST_F(Luapi, UnknownPathLeavesTheBufferUntouched)
+{
+    std::memset(out, 'Q', sizeof out);
+    EXPECT_EQ(get_obj_val(&session, "/X/no/such", out, sizeof out), -1);
+    EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, 'Q'));
+    expect_lines_in_order(root.service_log(),
+                          {" luapife_test_get_obj_val /X/no/such failed luapi_errno: "});
+}
+
+TEST_F(Luapi, FailedReadAfterGoodTestReadYieldsTheEmptyText)
+{
+    kvtsim::fault_set("luapi.get:/X/network/state", 9);
+    std::memset(out, 'Q', sizeof out);
+    EXPECT_EQ(get_obj_val(&session, "/X/network/state", out, sizeof out), 0);
+    EXPECT_STREQ(out, "");
+    expect_lines_in_order(root.service_log(), {" luapife_get_obj_val FAILED, luapi_errno: 9\n"});
+}
+
+struct SetCase {
+    const char *path, *value;
+    Faults faults;
+    Lines lines; // none: the value was set
+};
+
+TEST(LuapiSet, OnlyTheSshStateIsTestWrittenAndFailuresAreLogged)
+{
+    const std::string ssh = "/X/services/ssh/state", port = "/X/clients/smtp/port";
+    const SetCase cases[] = {{ssh.c_str(),
+                              "maybe",
+                              {},
+                              {" test set of " + ssh + "  to maybe failed 22\n",
+                               " set_obj_val failed, luapi_errno is  22 errno is "}},
+                             {ssh.c_str(),
+                              "disabled",
+                              {{"luapi.test_set:" + ssh, 7}},
+                              {" test set of " + ssh + "  to disabled failed 7\n",
+                               " set_obj_val failed, luapi_errno is  7 errno is "}},
+                             {ssh.c_str(),
+                              "disabled",
+                              {{"luapi.set:" + ssh, 6}},
+                              {" set failed 6\n", " \tpath " + ssh + " val disabled\n",
+                               " set_obj_val failed, luapi_errno is  6 errno is "}},
+                             {port.c_str(),
+                              "port",
+                              {},
+                              {" set failed 22\n", " \tpath " + port + " val port\n",
+                               " set_obj_val failed, luapi_errno is  22 errno is "}},
+                             {port.c_str(), "2525", {{"luapi.test_set:" + port, 7}}, {}}};
+    for (const SetCase &c : cases) {
+        kvttest::SimRoot fresh;
+        luapi_session s;
+        init_luapi_session(&s);
+        const auto before = kvtsim::object_get(c.path);
+        for (const auto &[fault, value] : c.faults)
+            kvtsim::fault_set(fault, value);
+        EXPECT_EQ(set_obj_val(&s, c.path, c.value), c.lines.empty() ? 0 : -1) << c.value;
+        EXPECT_EQ(kvtsim::object_get(c.path), c.lines.empty() ? c.value : before) << c.value;
+        expect_lines_in_order(fresh.service_log(), c.lines);
+        close_luapi_session(&s);
+    }
+}
+
+struct SessionFailure {
+    bool at_close; // else the open fails
+    Faults faults;
+    Lines lines;
+};
+
+class SessionFailures : public testing::TestWithParam<SessionFailure>
+{
+};
+
+TEST_P(SessionFailures, EndInTheFatalStopWithTheirLines)
+{
+    ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
+    kvttest::SimRoot root;
+    luapi_session s;
+    if (GetParam().at_close)
+        init_luapi_session(&s);
+    for (const auto &[fault, value] : GetParam().faults)
+        kvtsim::fault_set(fault, value);
+    EXPECT_EXIT(GetParam().at_close ? close_luapi_session(&s) : init_luapi_session(&s),
+                testing::ExitedWithCode(255), "");
+    Lines lines = GetParam().lines;
+    lines.push_back(" ===== kvtd shutting down =====\n");
+    expect_lines_in_order(root.service_log(), lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SessionFailures,
+    testing::Values(
+        SessionFailure{false, {{"luapi.open", 11}}, {" luapife_open failed, luapi_errno is 11\n"}},
+        SessionFailure{false,
+                       {{"luapi.session_create", 12}},
+                       {" luapife_session_create failed luapi_errno is 12\n",
+                        " luapi_errno is 12\n", " shutting down\n"}},
+        SessionFailure{
+            false,
+            {{"luapi.session_create", 12}, {"luapi.close", 13}},
+            {" luapife_session_create failed luapi_errno is 12\n",
+             " luapife_close after failed luapife_session_create failed luapi_errno is 13\n",
+             " luapi_errno is 13\n", " shutting down\n"}},
+        SessionFailure{true,
+                       {{"luapi.session_destroy", 14}},
+                       {" luapi_session_destroy failed luapi_errno is 14\n"}},
+        SessionFailure{
+            true, {{"luapi.close", 15}}, {" luapife_close failed luapi_errno is 15\n"}}));
+
+} // namespace

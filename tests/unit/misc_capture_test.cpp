@@ -1,0 +1,141 @@
+// Capture of sections 4 to 7 from a shaped simulated SP, checked against
+// bytes written out by hand, and the values that stop the daemon.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "sections/misc.hpp"
+#include "service/kvtd.hpp"
+#include "tests/support/misc_settings.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace {
+
+using kvttest::log_has;
+
+class MiscCapture : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        kvtPlatform = 0x1242;
+        ASSERT_TRUE(kvttest::shape_misc_settings(0));
+    }
+    static kvt_image_t capture()
+    {
+        kvt_image_t image{};
+        luapi_session session;
+        init_luapi_session(&session);
+        get_current_misc(session, &image);
+        close_luapi_session(&session);
+        return image;
+    }
+    kvttest::SimRoot root_;
+};
+
+TEST_F(MiscCapture, FillsSectionsFourToSevenByteForByte)
+{
+    const kvt_image_t image = capture();
+    const std::pair<std::size_t, unsigned char> golden[] = {
+        {0x1C1, 0x07}, // diag_trigger: all-resets
+        {0x1C2, 0},    // diag_level: never written
+        {0x1C3, 1},    // diag_level_error: min
+        {0x1C4, 3},    // diag_level_power: normal
+        {0x1C5, 2},    // diag_level_user: max
+        {0x1C6, 0},    // diag_verbosity: never written
+        {0x1C7, 2},    // diag_verbosity_error: max
+        {0x1C8, 3},    // diag_verbosity_power: debug
+        {0x1C9, 1},    // diag_verbosity_user: normal
+        {0x1CA, 15},   // diag_mode: ops5
+        {0x1CB, 0},    // reserved
+        {0x1CC, 0x04}, // miscbits: dumpcore; the backup flag is not this capture's
+        {0x1CD, 0xAB}, // smtp, power state memory, ssqa, service mode, autorunonerror
+        {0x1CE, 'r'},  // cliprompt "rack7-sp>"
+        {0x1D7, 0},    //
+        {0x1F7, 200},  // cli_eventlevel
+        {0x1F8, 0xFF}, // cli_timeout 4294967295
+        {0x1FB, 0xFF}, //
+        {0x1FC, 0},    // cksum4: the full capture computes the checksums
+        {0x230, 1},    // rule 1 level: debug
+        {0x231, 1},    // rule 1 type: email
+        {0x4E3, 'o'},  // rule 15 destination "ops15@example.com"
+        {0x516, 3},    // rule 15 level: minor
+        {0x517, 0},    // rule 15 type: ipmipet
+        {0x519, 'l'},  // customerinfo "lab rack 7"
+        {0x543, '~'},  // escapechars "~."
+        {0x545, 0},    //
+        {0x546, '1'},  // mailhost_address "10.0.0.25"
+        {0x579, 0},    // reserved
+        {0x57A, 0x09}, // mailhost_port 2525
+        {0x57B, 0xDD}, //
+        {0x57C, 2},    // keyswitch
+        {0x57D, 0x42}, // host_type: low byte of the platform code
+    };
+    for (auto [offset, value] : golden)
+        EXPECT_EQ(kvt::image_bytes(image)[offset], value) << "offset 0x" << std::hex << offset;
+    EXPECT_TRUE(log_has("getting alert 14\n"));
+    EXPECT_TRUE(log_has("get_current_misc: Done.\n"));
+}
+
+TEST_F(MiscCapture, EncodesTriggerWordsModesPortAndPrompt)
+{
+    const std::pair<const char *, unsigned char> triggers[] = {
+        {"user-reset error-reset", 0x03}, {"power-on-reset", 0x04}, {"none", 0}, {"", 0}};
+    for (auto [value, bits] : triggers) {
+        ASSERT_EQ(kvtsim::object_set("/HOST/diag/trigger", value), 0);
+        EXPECT_EQ(capture().diag_trigger, bits) << value;
+    }
+    for (auto [name, code] : {std::pair{"ops0", 10}, std::pair{"ops31", 41}}) {
+        kvtsim::nv_set("sp_post_diag_mode", name);
+        EXPECT_EQ(capture().diag_mode, code) << name;
+    }
+    kvtsim::object_set("/X/clients/smtp/port", "NONE");
+    kvtsim::object_set("/X/darvcli/prompt", std::string(45, 'p'));
+    const kvt_image_t image = capture();
+    EXPECT_EQ(image.mailhost_port.get(), 0);
+    EXPECT_EQ(image.cliprompt.view(), std::string(40, 'p'));
+}
+
+TEST_F(MiscCapture, BackupFlagFollowsItsObjectAndNothingElse)
+{
+    kvt_image_t image{};
+    image.miscbits.set(0x1234);
+    get_current_backup_user_data(&image);
+    EXPECT_EQ(image.miscbits.get(), 0x1234 | kvt::KVT_NO_BACKUP_USER_DATA);
+    kvtsim::object_set("/X/policy/BACKUP_USER_DATA", "enabled");
+    get_current_backup_user_data(&image);
+    EXPECT_EQ(image.miscbits.get(), 0x1234);
+}
+
+struct Stop {
+    const char *name;
+    std::function<void()> shape;
+    const char *line; // nullptr: the capture writes no line of its own
+};
+
+class CaptureStops : public MiscCapture, public testing::WithParamInterface<Stop> {};
+
+TEST_P(CaptureStops, WithTheirLine)
+{
+    GetParam().shape();
+    EXPECT_EXIT(capture(), testing::ExitedWithCode(255), "");
+    if (GetParam().line) {
+        EXPECT_TRUE(log_has(GetParam().line)) << GetParam().line;
+    }
+}
+
+// clang-format off
+const Stop kStops[] = {
+    {"Ops32", [] { kvtsim::nv_set("sp_post_diag_mode", "ops32"); }, "/HOST/diag/mode bad value (ops32)\n"},
+    {"OffCapital", [] { kvtsim::nv_set("sp_post_diag_mode", "Off"); }, "/HOST/diag/mode bad value (Off)\n"},
+    {"EmptyMode", [] { kvtsim::nv_set("sp_post_diag_mode", ""); }, "/HOST/diag/mode bad value ()\n"},
+    {"UnknownVerbosity", [] { kvtsim::fault_set("capi.verbosity_name:debug"); }, "/HOST/diag/power_on_verbosity bad value (debug)\n"},
+    {"FailedRead", [] { kvtsim::fault_set("luapi.test_get:/X/darvcli/timeout"); }, nullptr},
+    {"Keyswitch", [] { kvtsim::fault_set("capi.get_keyswitch"); }, "capi_get_keyswitch failed\n"},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Capture, CaptureStops, testing::ValuesIn(kStops),
+                         [](const testing::TestParamInfo<Stop> &row) { return row.param.name; });
+
+} // namespace

@@ -1,0 +1,188 @@
+// Live writers of sections 4 to 7: a change lands in its own bytes and its
+// section's checksum, and the card receives that one section.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "card/sections.hpp"
+#include "sections/writers.hpp"
+#include "sim/control.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace {
+
+using kvt::Section;
+using kvttest::log_has;
+using Bytes = kvtsim::ImageBytes;
+
+Bytes image_copy()
+{
+    Bytes out{};
+    std::memcpy(out.data(), &kvt_image, out.size());
+    return out;
+}
+
+// kvt_image: a valid all-zero image. The card: the same, but 0x5A in every
+// byte outside sections 4 to 7, so that a write beyond one section shows.
+class MiscWriters : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memset(&kvt_image, 0, sizeof kvt_image);
+        kvt_image.hdr_version = kvt::kImageVersion;
+        kvt::update_all_checksums(kvt_image);
+        Bytes card = image_copy();
+        for (std::size_t i = 0; i < card.size(); ++i)
+            card[i] = (i < 0x1C1 || i > 0x57E) ? 0x5A : card[i];
+        ASSERT_EQ(kvtsim::card_insert_image(card), 0);
+    }
+    static Bytes card() { return kvtsim::card_image().value(); }
+    kvttest::SimRoot root_;
+};
+
+struct Change {
+    const char *name;
+    std::function<void()> write;
+    Section section;
+    std::vector<std::pair<std::size_t, unsigned char>> bytes; // besides the checksum
+};
+
+class OneChangePerFamily : public MiscWriters, public testing::WithParamInterface<Change> {};
+
+TEST_P(OneChangePerFamily, LandsInItsFieldChecksumAndSectionOnly)
+{
+    const Change &c = GetParam();
+    const kvt::SectionSpan &span = kvt::span_of(c.section);
+    Bytes expected = image_copy();
+    const Bytes card_before = card();
+    c.write();
+
+    for (auto [offset, value] : c.bytes)
+        expected[offset] = value;
+    calculate_xor_checksum(&expected[span.first], static_cast<int>(span.length),
+                           &expected[span.cksum]);
+    const Bytes image = image_copy();
+    EXPECT_EQ(image, expected);
+    const Bytes card_after = card();
+    for (std::size_t i = 0; i < card_after.size(); ++i)
+        EXPECT_EQ(card_after[i], i >= span.first && i <= span.cksum ? image[i] : card_before[i])
+            << "card byte 0x" << std::hex << i;
+}
+
+// clang-format off
+const Change kChanges[] = {
+    {"DiagMode", [] { kvtd_write_diag(DIAG_MODE, "ops31"); }, Section::misc, {{0x1CA, 41}}},
+    {"DiagTrigger", [] { kvtd_write_diag(DIAG_TRIGGER, "none all-resets"); }, Section::misc, {{0x1C1, 7}}},
+    {"Autorunonerror", [] { kvtd_write_autorunonerror("true"); }, Section::misc, {{0x1CD, 0x01}}},
+    {"Autorestart", [] { kvtd_write_autorestart("dumpcore"); }, Section::misc, {{0x1CC, 0x04}}},
+    {"CliTimeout", [] { kvtd_write_cli(CLI_TIMEOUT, "4294967295"); }, Section::misc,
+     {{0x1F8, 0xFF}, {0x1F9, 0xFF}, {0x1FA, 0xFF}, {0x1FB, 0xFF}}},
+    {"Ssh", [] { kvtd_write_ssh_state("enabled"); }, Section::misc, {{0x1CD, 0x10}}},
+    {"PowerStateMemory", [] { kvtd_write_powerstatememory("enabled"); }, Section::misc, {{0x1CD, 0x20}}},
+    {"PowerOnDelay", [] { kvtd_write_powerondelay("enabled"); }, Section::misc, {{0x1CD, 0x40}}},
+    {"BackupDisabled", [] { kvtd_write_backupuserdata("disabled"); }, Section::misc, {{0x1CC, 0x08}}},
+    {"Network", [] { kvtd_write_networkstate("enabled"); }, Section::misc, {{0x1CC, 0x01}}},
+    {"MailhostState", [] { kvtd_write_mailhost_state("enabled"); }, Section::misc, {{0x1CD, 0x80}}},
+    {"Rule3Level", [] { kvtd_write_mailalert(3, ALERT_LEVEL, "major"); }, Section::alerts, {{0x29A, 4}}},
+    {"Rule15Level", [] { kvtd_write_mailalert(15, ALERT_LEVEL, "critical"); }, Section::alerts, {{0x516, 5}}},
+    {"Rule15Type", [] { kvtd_write_mailalert(15, ALERT_TYPE, "snmptrap"); }, Section::alerts, {{0x517, 2}}},
+    {"CustomerInfo", [] { kvtd_write_customerinfo("r7"); }, Section::customer, {{0x519, 'r'}, {0x51A, '7'}}},
+    {"EscapeChars", [] { kvtd_write_escapechars("#.x"); }, Section::console, {{0x543, '#'}, {0x544, '.'}}},
+    {"MailhostAddress", [] { kvtd_write_mailhost_address("m"); }, Section::console, {{0x546, 'm'}}},
+    {"MailhostPort", [] { kvtd_write_mailhost_port("65535"); }, Section::console, {{0x57A, 0xFF}, {0x57B, 0xFF}}},
+    {"Keyswitch", [] { kvtd_write_keyswitch("3"); }, Section::console, {{0x57C, 3}}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Writers, OneChangePerFamily, testing::ValuesIn(kChanges),
+                         [](const testing::TestParamInfo<Change> &row) { return row.param.name; });
+
+TEST_F(MiscWriters, PortNoneInAnyCaseAndAutorestartReplacingTheOtherBit)
+{
+    for (const char *none : {"none", "NONE", "0"}) {
+        kvt_image.mailhost_port.set(25);
+        kvtd_write_mailhost_port(none);
+        EXPECT_EQ(kvt_image.mailhost_port.get(), 0) << none;
+    }
+    kvt_image.miscbits.set(kvt::KVT_AUTORESTART_DUMPCORE | kvt::KVT_SSH_ENABLED);
+    kvtd_write_autorestart("reset");
+    EXPECT_EQ(kvt_image.miscbits.get(), kvt::KVT_AUTORESTART_RESET | kvt::KVT_SSH_ENABLED);
+}
+
+TEST_F(MiscWriters, PromptOf41CharactersIsCutWithBothLines)
+{
+    kvtd_write_cli(CLI_PROMPT, std::string(40, 'a').c_str());
+    EXPECT_FALSE(log_has("truncating prompt"));
+    kvtd_write_cli(CLI_PROMPT, std::string(41, 'b').c_str());
+    EXPECT_EQ(kvt_image.cliprompt.view(), std::string(40, 'b'));
+    EXPECT_TRUE(log_has("kvtd_write_cli: truncating prompt to 40 characters (wanted 41)\n"));
+    EXPECT_TRUE(log_has("this will truncate your prompt upon restore\n"));
+}
+
+TEST_F(MiscWriters, RuleNumbersWithoutASlotAreIgnored)
+{
+    const Bytes image_before = image_copy();
+    const Bytes card_before = card();
+    for (int rule : {0, 16}) {
+        kvtd_write_mailalert(rule, ALERT_LEVEL, "major");
+        EXPECT_TRUE(log_has("kvtd_write_mailalert: rule " + std::to_string(rule) +
+                            " out of range, ignored\n"));
+    }
+    EXPECT_EQ(image_copy(), image_before);
+    EXPECT_EQ(card(), card_before);
+}
+
+TEST_F(MiscWriters, EnablingTheBackupPutsTheUserTablesOnTheCardWithTheClearedFlag)
+{
+    kvt_image.miscbits.set(kvt::KVT_NO_BACKUP_USER_DATA);
+    kvtd_write_backupuserdata("enabled");
+    EXPECT_EQ(kvt_image.miscbits.get(), 0);
+    EXPECT_NE(kvt_image.user_table[0].name.view(), "");
+    const Bytes on_card = card();
+    const Bytes image = image_copy();
+    for (Section s : {Section::users, Section::misc, Section::roles}) {
+        const kvt::SectionSpan &span = kvt::span_of(s);
+        EXPECT_TRUE(std::equal(&on_card[span.first], &on_card[span.cksum + 1], &image[span.first]));
+    }
+}
+
+struct Stop {
+    const char *name;
+    std::function<void()> write;
+    const char *line;
+    bool card_fails = false;
+};
+
+class Stops : public MiscWriters, public testing::WithParamInterface<Stop> {};
+
+TEST_P(Stops, EndInTheFatalStopWithTheirLine)
+{
+    if (GetParam().card_fails)
+        kvtsim::fault_set("card.write", 5, 1);
+    EXPECT_EXIT(GetParam().write(), testing::ExitedWithCode(255), "");
+    EXPECT_TRUE(log_has(GetParam().line)) << GetParam().line;
+}
+
+// clang-format off
+const Stop kStops[] = {
+    {"EventLevel256", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "256"); }, "write_cli: error parsing event level (256)\n"},
+    {"Port65536", [] { kvtd_write_mailhost_port("65536"); }, "write_mailhost: error parsing port\n"},
+    {"PortNegative", [] { kvtd_write_mailhost_port("-1"); }, "write_mailhost: error parsing port\n"},
+    {"PortNoDigits", [] { kvtd_write_mailhost_port("abc"); }, "write_mailhost: error parsing port\n"},
+    {"Verbosity", [] { kvtd_write_diag(DIAG_VERBOSITY_USER, "loud"); }, "write_diag DIAG_VERBOSITY_USER: bad value loud\n"},
+    {"Autorestart", [] { kvtd_write_autorestart("always"); }, "kvtd_write_autorestart: bad value always\n"},
+    {"AlertType", [] { kvtd_write_mailalert(5, ALERT_TYPE, "sms"); }, "kvtd_write_emailalert: error parsing type(sms)\n"},
+    {"Keyswitch4", [] { kvtd_write_keyswitch("4"); }, "kvtd_write_keyswitch: error parsing value (4)\n"},
+    {"CliCardWrite", [] { kvtd_write_cli(CLI_TIMEOUT, "5"); }, "write_cli: write_KVT failed!\n", true},
+    {"AlertCardWrite", [] { kvtd_write_mailalert(1, ALERT_TYPE, "email"); }, "write_emailalert: write_KVT failed!\n", true},
+    {"PortCardWrite", [] { kvtd_write_mailhost_port("25"); }, "write_mailhost: write_KVT failed!\n", true},
+    {"KeyswitchCardWrite", [] { kvtd_write_keyswitch("1"); }, "write_keyswitch: write_KVT failed!\n", true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Writers, Stops, testing::ValuesIn(kStops),
+                         [](const testing::TestParamInfo<Stop> &row) { return row.param.name; });
+
+} // namespace

@@ -1,0 +1,262 @@
+// Sections 2 and 9 against the simulated SP's user database.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sections/users.hpp"
+#include "sim/control.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace
+{
+
+using kvttest::log_count;
+using kvttest::log_has;
+
+// Every account gets an id of its own, outside those a restore hands out.
+kvtsim::User account(const std::string &name, std::uint32_t mask,
+                     const std::string &password = "pw")
+{
+    static unsigned next_uid = 2000;
+    return {name, next_uid++, password, kvtsim::mask_to_roles(mask), false};
+}
+
+void replace_users(const std::vector<kvtsim::User> &wanted)
+{
+    for (const kvtsim::User &user : kvtsim::users())
+        kvtsim::user_delete(user.name);
+    for (const kvtsim::User &user : wanted)
+        ASSERT_EQ(kvtsim::user_add(user), 0) << user.name;
+}
+
+std::optional<kvtsim::User> sp_user(const std::string &name)
+{
+    for (const kvtsim::User &user : kvtsim::users())
+        if (user.name == name)
+            return user;
+    return std::nullopt;
+}
+
+void save_user(std::size_t k, const char *name, const char *password, unsigned char privilege,
+               std::uint32_t roles)
+{
+    kvt_image.user_table[k].name.store(name);
+    kvt_image.user_table[k].password.store(password);
+    kvt_image.user_table[k].privilege = privilege;
+    kvt_image.role_table[k].set(roles);
+}
+
+class UserTables : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
+        std::memset(&kvt_image, 0, sizeof kvt_image);
+        kvt_image.hdr_version = kvt::kImageVersion;
+    }
+    kvttest::SimRoot root_;
+};
+
+// The full capture and the snapshot apply the same rules.
+class UserCapture : public UserTables, public ::testing::WithParamInterface<bool>
+{
+  protected:
+    kvt::Image capture()
+    {
+        if (!GetParam()) {
+            kvt::Image image{};
+            capture_user_tables(&image);
+            return image;
+        }
+        kvtd_snapshot();
+        const auto card = kvtsim::card_image();
+        const auto bytes = kvt::image_bytes(kvt_image);
+        EXPECT_TRUE(std::equal(&bytes[0x008], &bytes[0x18A], &card.value()[0x008])) << "user_table";
+        EXPECT_TRUE(std::equal(&bytes[0x6F8], &bytes[0x725], &card.value()[0x6F8])) << "role_table";
+        return kvt_image;
+    }
+};
+
+TEST_P(UserCapture, NeverStoresFilteredAccounts)
+{
+    kvtsim::User proxy = account("ldapproxy", 0x01);
+    proxy.proxy = true;
+    replace_users({account("marnint", 0x01), account("anonymous", 0x01), account("default", 0x01),
+                   proxy, account("root", 0x21)});
+    const kvt::Image image = capture();
+    EXPECT_EQ(image.user_table[0].name.view(), "root");
+    EXPECT_EQ(image.role_table[0].get(), 0x21u);
+    const auto bytes = kvt::image_bytes(image);
+    EXPECT_TRUE(std::all_of(&bytes[0x008 + 35], &bytes[0x189], [](auto b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(&bytes[0x6F8 + 4], &bytes[0x724], [](auto b) { return b == 0; }));
+}
+
+TEST_P(UserCapture, KeepsTheFirstElevenAccountsWithPrivilegeFromTheMask)
+{
+    const std::uint32_t masks[] = {0x21, 0x01, 0x20, 0x40};
+    const unsigned char privileges[] = {4, 4, 3, 0};
+    std::vector<kvtsim::User> many;
+    for (int i = 0; i < 14; ++i)
+        many.push_back(account("user" + std::to_string(i), masks[i % 4], "pw" + std::to_string(i)));
+    replace_users(many);
+    const kvt::Image image = capture();
+    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+        EXPECT_EQ(image.user_table[k].name.view(), many[k].name);
+        EXPECT_EQ(image.user_table[k].password.view(), many[k].password);
+        EXPECT_EQ(image.user_table[k].privilege, privileges[k % 4]) << k;
+        EXPECT_EQ(image.role_table[k].get(), masks[k % 4]) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FullCaptureAndSnapshot, UserCapture, ::testing::Bool());
+
+TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
+{
+    const std::vector<kvtsim::User> saved = {account("root", 0x21, "rootpw"),
+                                             account("alice", 0x21, "alicepw"),
+                                             account("bob", 0x20, "bobpw")};
+    std::optional<kvttest::SimRoot> first(std::in_place);
+    replace_users(saved);
+    capture_user_tables(&kvt_image);
+    first.reset();
+
+    kvttest::SimRoot second;
+    replace_users({account("root", 0x21, "other"), account("carol", 0x20)});
+    restore_passwd();
+
+    EXPECT_FALSE(sp_user("carol").has_value());
+    for (const kvtsim::User &user : saved) {
+        const auto restored = sp_user(user.name);
+        ASSERT_TRUE(restored.has_value()) << user.name;
+        EXPECT_EQ(restored->password, user.password) << user.name;
+        EXPECT_EQ(restored->roles, user.roles) << user.name;
+    }
+    EXPECT_TRUE(log_has("password restore done\n"));
+}
+
+struct RootCase {
+    const char *name;
+    bool sp_has_root;
+    const char *saved_password; // nullptr: no root on the card
+    const char *fault;
+    const char *password_after; // nullptr: no root afterwards
+    const char *line;
+    int line_count;
+};
+
+class RootRestore : public UserTables, public ::testing::WithParamInterface<RootCase>
+{
+};
+
+TEST_P(RootRestore, HandlesRootApart)
+{
+    const RootCase &c = GetParam();
+    replace_users(c.sp_has_root ? std::vector{account("root", 0x21, "current")}
+                                : std::vector<kvtsim::User>{});
+    if (c.saved_password)
+        save_user(0, "root", c.saved_password, 4, 0x21);
+    if (c.fault)
+        kvtsim::fault_set(c.fault, 0, 1);
+
+    restore_passwd();
+
+    const auto root = sp_user("root");
+    ASSERT_EQ(root.has_value(), c.password_after != nullptr);
+    if (root) {
+        EXPECT_EQ(root->password, c.password_after);
+        EXPECT_TRUE(c.sp_has_root || root->uid == 501u) << root->uid;
+    }
+    EXPECT_EQ(log_count(c.line), c.line_count) << c.line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RootRestore,
+    ::testing::Values(
+        RootCase{"Same", true, "current", nullptr, "current", "kvtd: changing root password\n", 0},
+        RootCase{"Changed", true, "saved", nullptr, "saved", "kvtd: changing root password\n", 1},
+        RootCase{"Created", false, "saved", "um.root_disabled", "saved", "changing root", 1},
+        RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
+        RootCase{"Unreadable", true, "saved", "um.get_password", "current",
+                 "kvtd: get root password failed! - ", 1}),
+    [](const auto &test) { return std::string(test.param.name); });
+
+TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
+{
+    replace_users({account("root", 0x21)});
+    save_user(0, "root", "pw", 4, 0x21);
+    save_user(1, "ghost", "pw", 4, 0);
+    save_user(2, "marnint", "pw", 4, 0x21);
+    restore_passwd();
+    EXPECT_FALSE(sp_user("ghost").has_value());
+    EXPECT_FALSE(log_has("name: ghost\n"));
+    EXPECT_TRUE(log_has("i: 2 name: marnint\n"));
+    EXPECT_FALSE(sp_user("marnint").has_value());
+}
+
+struct RoleCase {
+    unsigned char version;
+    unsigned char privilege;
+    std::uint32_t role_word;
+    std::uint32_t expected;
+};
+
+class RoleDerivation : public UserTables, public ::testing::WithParamInterface<RoleCase>
+{
+};
+
+TEST_P(RoleDerivation, FollowsTheImageVersion)
+{
+    const RoleCase &c = GetParam();
+    replace_users({});
+    kvt_image.hdr_version = c.version;
+    save_user(0, "alice", "pw", c.privilege, c.role_word);
+    restore_passwd();
+    const auto alice = sp_user("alice");
+    ASSERT_TRUE(alice.has_value());
+    EXPECT_EQ(kvtsim::roles_to_mask(alice->roles), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, RoleDerivation,
+                         ::testing::Values(RoleCase{8, 4, 0x01, 0x8000002F},
+                                           RoleCase{8, 3, 0x01, 0x8000002C},
+                                           RoleCase{8, 0, 0x01, 0x40},
+                                           RoleCase{0x0B, 4, 0x20, 0x20}));
+
+TEST_F(UserTables, RestoreStopsWhenNoUserIdIsFree)
+{
+    replace_users({});
+    save_user(0, "alice", "pw", 4, 0x21);
+    kvtsim::fault_set("um.no_free_uid");
+    EXPECT_EXIT(restore_passwd(), ::testing::ExitedWithCode(255), "");
+    EXPECT_TRUE(log_has("kvtd: restore ran out of user id's!?!\n"));
+}
+
+TEST_F(UserTables, NoBackupOfUserDataLeavesCardAndSpAlone)
+{
+    replace_users({account("root", 0x21, "current"), account("alice", 0x20)});
+    kvt_image.miscbits.set(kvt::KVT_NO_BACKUP_USER_DATA);
+    save_user(0, "bob", "pw", 4, 0x21);
+    const kvt::Image image_before = kvt_image;
+    const auto card_before = kvtsim::card_image();
+
+    kvtd_snapshot();
+    restore_passwd();
+
+    EXPECT_EQ(std::memcmp(&kvt_image, &image_before, sizeof kvt_image), 0);
+    EXPECT_EQ(kvtsim::card_image(), card_before);
+    EXPECT_TRUE(sp_user("alice") && !sp_user("bob"));
+    EXPECT_EQ(
+        log_count("kvtd snapshot: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n"),
+        1);
+    EXPECT_EQ(
+        log_count("restore_passwd: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n"),
+        1);
+}
+
+} // namespace
