@@ -9,13 +9,13 @@
 
 namespace kvtsim {
 
-struct ObjectSpec {
+struct ObjectRule {
     std::string path;
     bool (*accepts)(std::string_view value);
 };
 
-std::span<const ObjectSpec> object_schema();
-const ObjectSpec *find_object(std::string_view path);
+std::span<const ObjectRule> object_schema();
+const ObjectRule *find_object(std::string_view path);
 
 // Values of the per-user objects.
 bool user_password_accepted(std::string_view value);
