@@ -8,8 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
+echo "building (release)..."
 cmake --preset release >/dev/null
-cmake --build --preset release --target kvtd kvtsim kvtsim-em
+cmake --build --preset release --target kvtd kvtsim kvtsim-em kvtcard >/dev/null
 
 bin=$PWD/build/release
 export KVT_SP_ROOT=${KVT_SP_ROOT:-$PWD/demo-sp}
@@ -22,10 +23,20 @@ wait_for() { # wait_for FILE TEXT: until the text shows up (at most 30 s)
   for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
   echo "timed out waiting for: $2" >&2; return 1
 }
-show_log() { grep -E "$1" "$log" | sed 's/^/    /'; }
+mark=0
+new_lines() { mark=$(wc -l <"$log" 2>/dev/null || echo 0); }   # show only what follows
+show_log() { tail -n +"$((mark + 1))" "$log" | grep -E "$1" | sed 's/^/    /'; }
+daemon_pid() { # the running daemon of this root, from the frame log
+  local pid
+  pid=$(grep -o 'daemon - running on PID [0-9]*' "$KVT_SP_ROOT/var/log/kvtd.frame.log" 2>/dev/null |
+        tail -n 1 | grep -o '[0-9]*$') || return 1
+  [ -n "$pid" ] && [ "$(cat /proc/"$pid"/comm 2>/dev/null)" = kvtd ] && echo "$pid"
+}
 stop_daemon() {
-  pkill -TERM -x kvtd || true
-  for _ in $(seq 100); do pgrep -x kvtd >/dev/null || break; sleep 0.1; done
+  local pid
+  pid=$(daemon_pid) || return 0
+  kill -TERM "$pid"
+  for _ in $(seq 100); do [ -d /proc/"$pid" ] || break; sleep 0.1; done
 }
 trap 'stop_daemon; sim em stop >/dev/null 2>&1 || true' EXIT
 
@@ -35,22 +46,27 @@ sim init "$KVT_SP_ROOT"
 sim em start
 
 step "First start: the card is blank, so kvtd captures the SP onto it"
+new_lines
 "$bin/kvtd" -b
 show_log 'startup decision|KVT sp configuration|wrote KVT|initialization complete'
 
-step "Live change: an administrator sets the SMTP port to 25"
-sim set /X/clients/smtp/port 25
-wait_for "$log" "kvtd_process_obj_update: name /X/clients/smtp/port val: 25"
-show_log 'Luapi cmd|kvtd_process_obj_update'
-echo "    card bytes 0x57A-0x57B (mailhost_port):"
-sim card show | sed -n '/^0570/p' | sed 's/^/    /'
+step "Live change: an administrator sets the SMTP port to 2525"
+new_lines
+sim set /X/clients/smtp/port 2525
+wait_for "$log" "kvtd_process_obj_update: name /X/clients/smtp/port val: 2525"
+show_log 'Luapi cmd|path <|kvtd_process_obj_update'
+echo "    on the card now:"
+"$bin/kvtcard" show --sim | grep -iE 'mail|cksum7|section 7' | sed 's/^/    /'
 
 step "Card swap: the card of another SP goes in while kvtd is stopped"
 stop_daemon
-sim set /X/clients/smtp/port 2525
-sim card foreign 00:14:4f:aa:bb:cc
+sim card foreign 00:14:4f:aa:bb:cc      # that card holds SMTP port 2525
+sim set /X/clients/smtp/port 587        # this SP has moved on meanwhile
+echo "    what the card would do here (kvtcard preview):"
+"$bin/kvtcard" preview --sim | grep -iE 'action:|- card|smtp/port' | sed 's/^/      /'
+new_lines
 "$bin/kvtd" -b
-show_log 'startup decision|restoring|restore complete'
+show_log 'startup decision|restoring|restore complete|restore summary'
 echo "    SMTP port after the restore: $(sim get /X/clients/smtp/port)"
 
 step "The card is pulled, then put back before the wait runs out"

@@ -7,6 +7,10 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+if [ "${1:-}" = "--ppc" ]; then
+  # big-endian 32-bit cross compiler and the user-mode emulator to run it
+  packages+=(g++-powerpc-linux-gnu qemu-user)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

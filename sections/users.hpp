@@ -11,3 +11,6 @@ void capture_user_tables(kvt_image_t *image);
 
 void kvtd_snapshot();
 void restore_passwd();
+// User changes that failed in the last restore_passwd (each one logged
+// there; the restore carries on past them).
+int restore_passwd_failures();

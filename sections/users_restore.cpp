@@ -39,6 +39,15 @@ class PasswordFileLock
     PasswordFileLock &operator=(const PasswordFileLock &) = delete;
 };
 
+// User changes of the running restore that failed; each is logged where
+// it fails and the restore goes on with the next one.
+int failed_changes = 0;
+
+void note_failure()
+{
+    ++failed_changes;
+}
+
 // At most 11 names: only as many users as the card can hold are replaced.
 using CurrentUsers = std::vector<std::string>;
 
@@ -78,6 +87,7 @@ void restore_root_password(const kvt::UserEntry &saved)
     const int ret = um_get_local_user_attr_password("root", current, kPasswordSize);
     if (ret != 0) {
         log_error("kvtd: get root password failed! - %d\n", ret);
+        note_failure();
         return;
     }
     if (std::string_view(current) == saved.password.view())
@@ -86,8 +96,10 @@ void restore_root_password(const kvt::UserEntry &saved)
     const std::string password = field_text(saved.password);
     PasswordFileLock lock;
     const int set = um_set_local_user_password("root", password.c_str());
-    if (set != 0)
+    if (set != 0) {
         log_error("kvtd: error setting root password ret=%d\n", set);
+        note_failure();
+    }
 }
 
 void restore_root()
@@ -96,15 +108,19 @@ void restore_root()
     if (saved == nullptr) {
         log_progress("kvtd: could not find root\n");
         PasswordFileLock lock;
-        if (um_delete_local_user("root") != 0)
+        if (um_delete_local_user("root") != 0) {
             log_error("Could not delete user root\n");
+            note_failure();
+        }
         return;
     }
     if (um_is_user_enabled(0) == 0) {
         PasswordFileLock lock;
         const int ret = um_add_local_user("root", kRootUid);
-        if (ret != 0)
+        if (ret != 0) {
             log_error("kvtd: failed to add user root ret=%d\n", ret);
+            note_failure();
+        }
     }
     restore_root_password(*saved);
 }
@@ -115,8 +131,10 @@ void delete_current_users(const CurrentUsers &list)
     for (const std::string &name : list) {
         PasswordFileLock lock;
         const int ret = um_delete_local_user(name.c_str());
-        if (ret != 0)
+        if (ret != 0) {
             log_error("kvtd: error deleting user %s ret=%d\n", name.c_str(), ret);
+            note_failure();
+        }
     }
 }
 
@@ -155,15 +173,20 @@ void add_saved_user(const kvt::UserEntry &saved, const kvt::Be32 &role_word,
     int ret = um_add_local_user(name.c_str(), uid);
     if (ret != 0) {
         log_error("kvtd: failed to add user %s ret=%d\n", name.c_str(), ret);
+        note_failure();
         return;
     }
     const std::string password = field_text(saved.password);
     ret = um_set_local_user_password(name.c_str(), password.c_str());
-    if (ret != 0)
+    if (ret != 0) {
         log_error("kvtd: failed to set user password ret=%d\n", ret);
+        note_failure();
+    }
     ret = um_set_local_user_roles(name.c_str(), role_mask_for(saved, role_word));
-    if (ret != 0)
+    if (ret != 0) {
         log_error("kvtd: failed to set user roles ret=%d\n", ret);
+        note_failure();
+    }
 }
 
 void add_saved_users()
@@ -186,6 +209,7 @@ void add_saved_users()
 
 void restore_passwd()
 {
+    failed_changes = 0;
     if (kvt::user_data_backup_off(kvt_image)) {
         log_error("restore_passwd: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n");
         return;
@@ -195,4 +219,9 @@ void restore_passwd()
     delete_current_users(current);
     add_saved_users();
     log_progress("password restore done\n");
+}
+
+int restore_passwd_failures()
+{
+    return failed_changes;
 }

@@ -18,12 +18,21 @@ void initiate_server_shutdown(const char *reason)
     process_requests_halt();
 }
 
-// Any thread may get here and no lock is taken: two threads entering at
-// once write the same image twice, and the first kill ends both.
+std::recursive_mutex &card_image_lock()
+{
+    // Never destroyed: the fatal stop ends the process while holding it.
+    static auto *lock = new std::recursive_mutex;
+    return *lock;
+}
+
+// Any thread may get here. A second thread arriving while the first is on
+// its way to the kill waits at the image lock until the kill ends both; it
+// also waits for an audit event that is still changing the image.
 void kvtd_fatal_stop()
 {
     log_error("===== kvtd shutting down =====\n");
     initiate_server_shutdown("kvtd shutting down");
+    card_image_lock().lock();
 
     // Version 0xFF keeps the card's copy from being taken for a valid one;
     // the recorded shutdown state makes the next start capture afresh.

@@ -5,6 +5,7 @@
 #include "frame/frame.hpp"
 #include "platform/event_mgr.h"
 #include "platform/logging.h"
+#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 
@@ -57,8 +58,10 @@ void trelmproc_em_disconnected()
 
 void trelmproc_handle_event(int event_class, int event_type, void *data, std::uint32_t length)
 {
-    if (event_class == kAuditClass)
-        kvtd_handle_event(event_class, event_type, data, length);
+    if (event_class != kAuditClass)
+        return;
+    const std::lock_guard lock(card_image_lock());
+    kvtd_handle_event(event_class, event_type, data, length);
 }
 
 void trelmproc_reset_defaults()

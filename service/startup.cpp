@@ -18,6 +18,7 @@
 #include "sections/climode.hpp"
 #include "sections/misc.hpp"
 #include "sections/network.hpp"
+#include "sections/user_data.hpp"
 #include "sections/users.hpp"
 #include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
@@ -65,6 +66,13 @@ void write_whole_image_or_stop()
     kvtd_fatal_stop();
 }
 
+const char *capture_reason(bool valid, bool shutdown)
+{
+    if (!valid && shutdown)
+        return "card invalid, shutdown recorded";
+    return valid ? "shutdown recorded" : "card invalid";
+}
+
 void capture_to_card(const char *reason)
 {
     log_progress("startup decision: capture (%s)\n", reason);
@@ -108,6 +116,26 @@ void take_sp_identity()
                            &kvt_image.cksum1);
 }
 
+// What the restore did, section by section, for whoever reads the log
+// after a board or card swap. Network and misc failures never get here
+// (they stop the daemon); user changes that failed are only logged.
+void log_restore_summary(bool user_data_off, int user_failures)
+{
+    if (user_data_off)
+        log_progress("restore summary: users skipped (user data backup off)\n");
+    else if (user_failures > 0)
+        log_progress("restore summary: users applied with %d failures (see lines above)\n",
+                     user_failures);
+    else
+        log_progress("restore summary: users applied\n");
+    if (user_data_off)
+        log_progress("restore summary: CLI modes skipped (user data backup off)\n");
+    else
+        log_progress("restore summary: CLI modes applied\n");
+    log_progress("restore summary: network applied\n");
+    log_progress("restore summary: misc settings applied\n");
+}
+
 void restore_from_card(int moved)
 {
     log_progress("old config (chip):\n");
@@ -117,6 +145,8 @@ void restore_from_card(int moved)
     log_mac("kvt_new_image.sp_mac", kvt_new_image.sp_mac);
     log_progress("kvtd_was_moved = %d\n", moved);
 
+    // The policy as restore_passwd and restore_climode see it.
+    const bool user_data_off = kvt::user_data_backup_off(kvt_image);
     log_progress("restoring users\n");
     restore_passwd();
     take_sp_identity();
@@ -131,6 +161,7 @@ void restore_from_card(int moved)
     // the card we just restored from for a foreign one.
     write_whole_image_or_stop();
     log_progress("restore complete\n");
+    log_restore_summary(user_data_off, restore_passwd_failures());
 }
 
 void compare_and_restore(int moved)
@@ -179,10 +210,8 @@ int trelmproc_initialize()
     read_card_or_stop();
 
     const bool valid = card_image_is_valid();
-    if (!valid)
-        capture_to_card("card invalid");
-    else if (shutdown != 0)
-        capture_to_card("shutdown recorded");
+    if (!valid || shutdown != 0)
+        capture_to_card(capture_reason(valid, shutdown != 0));
     else
         compare_and_restore(moved);
 

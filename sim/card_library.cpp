@@ -1,11 +1,15 @@
 // The card library's image and its card I/O. Image offset N lives at
 // EEPROM address 0x1800 + N, so the header is where the card monitor reads
 // it over I2C.
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
+#include <string_view>
 
 #include "card/image.hpp"
 #include "platform/card_lib.h"
+#include "sim/card_io.hpp"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
 #include "sim/fault_errno.hpp"
@@ -26,6 +30,32 @@ int read_in_KVT(void *image, int len)
                                 static_cast<std::size_t>(len));
 }
 
+} // extern "C"
+
+namespace {
+
+kvtsim::eeprom::WriteMode write_mode()
+{
+    const char *mode = std::getenv(kvtsim::kCardWriteEnv);
+    return mode && std::string_view(mode) == "all" ? kvtsim::eeprom::WriteMode::all
+                                                   : kvtsim::eeprom::WriteMode::changed;
+}
+
+// A torn write: power or the card went away part way through. Only the
+// first N bytes of the write reach the card.
+std::size_t bytes_reaching_card(std::size_t len, bool *torn)
+{
+    long reach = 0;
+    *torn = kvtsim::fault_fires("card.write_torn", &reach);
+    if (!*torn)
+        return len;
+    return std::min(len, static_cast<std::size_t>(std::max(reach, 0L)));
+}
+
+} // namespace
+
+extern "C" {
+
 // Only bytes of kvt_image can be written, and only to their own place on
 // the card: a pointer or length that reaches outside the image is refused
 // before anything is written.
@@ -42,8 +72,19 @@ int write_out_KVT(const void *data, int len)
     }
     if (kvtsim::fault_sets_errno("card.write"))
         return -1;
-    return kvtsim::eeprom::write(kvtsim::kImageOffset + static_cast<std::size_t>(at - first), at,
-                                 static_cast<std::size_t>(len));
+    bool torn = false;
+    const std::size_t reach = bytes_reaching_card(static_cast<std::size_t>(len), &torn);
+    kvtsim::CardIo tally{.writes = 1, .bytes_requested = static_cast<std::size_t>(len)};
+    int result = kvtsim::eeprom::write(kvtsim::kImageOffset + static_cast<std::size_t>(at - first),
+                                       at, reach, write_mode(), tally);
+    const int saved = errno;
+    kvtsim::card_io_add(tally);
+    errno = saved;
+    if (result == 0 && torn) {
+        errno = EIO;
+        result = -1;
+    }
+    return result;
 }
 
 } // extern "C"

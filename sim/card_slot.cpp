@@ -74,7 +74,7 @@ ImageBytes foreign_image(const Mac &mac)
 std::optional<ImageBytes> card_image()
 {
     ImageBytes image{};
-    if (eeprom::read(kImageOffset, image.data(), image.size()) != 0)
+    if (eeprom::peek(kImageOffset, image.data(), image.size()) != 0)
         return std::nullopt;
     return image;
 }

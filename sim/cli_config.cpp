@@ -1,40 +1,24 @@
 // kvtsim commands for the configuration: objects, users, persisted
 // variables and the CLI-mode file.
 #include <charconv>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "platform/card_lib.h"
 #include "sim/cli.hpp"
+#include "sim/cli_args.hpp"
 #include "sim/control.hpp"
+#include "sim/files.hpp"
 #include "sim/objects.hpp"
 
 namespace kvtsim::cli {
 
 namespace {
 
-constexpr int kUsage = 2;
-
-int status(int rc, const char *what)
-{
-    if (rc == 0)
-        return 0;
-    std::cerr << "kvtsim: " << what << " failed\n";
-    return 1;
-}
-
 int run_get(const Args &args)
 {
     if (args.size() != 1)
         return kUsage;
-    const auto value = object_get(args[0]);
-    if (!value) {
-        std::cerr << "kvtsim: no object " << args[0] << '\n';
-        return 1;
-    }
-    std::cout << *value << '\n';
-    return 0;
+    return print_value(object_get(args[0]), "object", args[0]);
 }
 
 int run_set(const Args &args)
@@ -103,15 +87,8 @@ int run_nv(const Args &args)
         return kUsage;
     if (args.size() == 2)
         return status(nv_set(args[0], args[1]), "nv (unknown variable or bad value)");
-    if (args.size() == 1) {
-        const auto value = nv_get(args[0]);
-        if (!value) {
-            std::cerr << "kvtsim: no variable " << args[0] << '\n';
-            return 1;
-        }
-        std::cout << *value << '\n';
-        return 0;
-    }
+    if (args.size() == 1)
+        return print_value(nv_get(args[0]), "variable", args[0]);
     unsigned row = 0;
     for (const nv_file_entry &entry : nv_file_table)
         std::cout << row++ << ' ' << entry.name << " = " << nv_get(entry.name).value_or("") << '\n';
@@ -126,14 +103,12 @@ int run_climode(const Args &args)
         std::cout << cli_mode_file();
         return 0;
     }
-    std::ifstream in(args[0], std::ios::binary);
-    if (!in) {
+    const auto text = files::read(args[0]);
+    if (!text) {
         std::cerr << "kvtsim: cannot read " << args[0] << '\n';
         return 1;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return status(write_cli_mode_file(text.str()), "climode");
+    return status(write_cli_mode_file(*text), "climode");
 }
 
 constexpr Command kCommands[] = {

@@ -1,7 +1,5 @@
 // kvtsim commands for the event manager, the PCM, IPMI commands that
 // change users (and the audit records they post), and raw audit records.
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -9,40 +7,16 @@
 #include "platform/ipmi.h"
 #include "sim/audit.hpp"
 #include "sim/cli.hpp"
+#include "sim/cli_args.hpp"
 #include "sim/control.hpp"
 
-namespace kvtsim::cli
-{
+namespace kvtsim::cli {
 
-namespace
-{
+namespace {
 
 constexpr std::uint8_t kNetfnApp = 0x06;
 constexpr std::uint8_t kNetfnTransport = 0x0C;
 constexpr const char *kIpmiOperator = "root";
-
-int usage_error(const char *command, const char *usage)
-{
-    std::fprintf(stderr, "usage: kvtsim %s %s\n", command, usage);
-    return 2;
-}
-
-int result(int rc, const char *what)
-{
-    if (rc == 0)
-        return 0;
-    std::fprintf(stderr, "kvtsim: %s failed\n", what);
-    return 1;
-}
-
-std::optional<long> number(const std::string &text)
-{
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0')
-        return std::nullopt;
-    return value;
-}
 
 constexpr const char *kEmUsage =
     "start|stop  run the event manager and PCM of this root, or stop them";
@@ -50,10 +24,10 @@ constexpr const char *kEmUsage =
 int em(const Args &args)
 {
     if (args.size() == 1 && args[0] == "start")
-        return result(em_start(), "em start");
+        return status(em_start(), "em start");
     if (args.size() == 1 && args[0] == "stop")
-        return result(em_stop(), "em stop");
-    return usage_error("em", kEmUsage);
+        return status(em_stop(), "em stop");
+    return kUsage;
 }
 
 constexpr const char *kPcmUsage = "state N | shutdown | reset | heartbeat [N]  send a PCM message";
@@ -61,18 +35,18 @@ constexpr const char *kPcmUsage = "state N | shutdown | reset | heartbeat [N]  s
 int pcm(const Args &args)
 {
     if (args.size() == 2 && args[0] == "state") {
-        const auto state = number(args[1]);
+        const auto state = parse_long(args[1]);
         if (!state)
-            return usage_error("pcm", kPcmUsage);
-        return result(pcm_state(static_cast<int>(*state)), "pcm state");
+            return kUsage;
+        return status(pcm_state(static_cast<int>(*state)), "pcm state");
     }
     if (args.size() == 1 && args[0] == "shutdown")
-        return result(pcm_shutdown(), "pcm shutdown");
+        return status(pcm_shutdown(), "pcm shutdown");
     if (args.size() == 1 && args[0] == "reset")
-        return result(pcm_reset(), "pcm reset");
+        return status(pcm_reset(), "pcm reset");
     if (!args.empty() && args.size() <= 2 && args[0] == "heartbeat")
-        return result(pcm_heartbeat(args.size() == 2 ? args[1] : std::string()), "pcm heartbeat");
-    return usage_error("pcm", kPcmUsage);
+        return status(pcm_heartbeat(args.size() == 2 ? args[1] : std::string()), "pcm heartbeat");
+    return kUsage;
 }
 
 // The local user behind an IPMI user id.
@@ -131,23 +105,23 @@ constexpr const char *kIpmiUsage = "user-name ID NAME | user-password ID PASSWOR
 int ipmi_cmd(const Args &args)
 {
     if (args.empty())
-        return usage_error("ipmi-cmd", kIpmiUsage);
+        return kUsage;
     for (const IpmiCommand &c : kIpmiCommands) {
         if (args[0] != c.word)
             continue;
         if (c.changes_user) {
-            const auto id = args.size() == 3 ? number(args[1]) : std::nullopt;
+            const auto id = args.size() == 3 ? parse_long(args[1]) : std::nullopt;
             if (!id)
-                return usage_error("ipmi-cmd", kIpmiUsage);
-            if (result(change_user(c.word, *id, args[2]), c.word) != 0)
+                return kUsage;
+            if (status(change_user(c.word, *id, args[2]), c.word) != 0)
                 return 1;
         } else if (args.size() != 1) {
-            return usage_error("ipmi-cmd", kIpmiUsage);
+            return kUsage;
         }
         audit_post_ipmi(c.netfn, c.command, kIpmiOperator, 0);
         return 0;
     }
-    return usage_error("ipmi-cmd", kIpmiUsage);
+    return kUsage;
 }
 
 std::optional<std::string> from_hex(const std::string &hex)
@@ -156,7 +130,7 @@ std::optional<std::string> from_hex(const std::string &hex)
         return std::nullopt;
     std::string bytes;
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const auto byte = number("0x" + hex.substr(i, 2));
+        const auto byte = parse_long("0x" + hex.substr(i, 2));
         if (!byte || hex[i] == '-' || hex[i] == '+')
             return std::nullopt;
         bytes.push_back(static_cast<char>(*byte));
@@ -169,12 +143,12 @@ constexpr const char *kAuditUsage = "raw TYPE HEX  post a hand-made class-106 re
 int audit(const Args &args)
 {
     if (args.size() != 3 || args[0] != "raw")
-        return usage_error("audit", kAuditUsage);
-    const auto type = number(args[1]);
+        return kUsage;
+    const auto type = parse_long(args[1]);
     const auto bytes = from_hex(args[2]);
     if (!type || !bytes)
-        return usage_error("audit", kAuditUsage);
-    return result(event_mgr_post_event(kAuditClass, static_cast<int>(*type), bytes->data(),
+        return kUsage;
+    return status(event_mgr_post_event(kAuditClass, static_cast<int>(*type), bytes->data(),
                                        static_cast<unsigned>(bytes->size())),
                   "audit raw");
 }

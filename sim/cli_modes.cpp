@@ -1,5 +1,7 @@
 #include "sim/cli_modes.hpp"
 
+#include <vector>
+
 #include "sim/control.hpp"
 #include "sim/locked_text.hpp"
 
@@ -23,6 +25,28 @@ std::string mode_word(std::string_view rest)
     return std::string(rest.substr(0, rest.find_first_of(" \t")));
 }
 
+// The lines of `text`, without their newlines.
+std::vector<std::string_view> lines_of(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    return lines;
+}
+
+// What follows the colon of a "name:mode" line for `name`; nullopt for a
+// line of another user or without a colon.
+std::optional<std::string_view> mode_part(std::string_view line, std::string_view name)
+{
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos || line.substr(0, colon) != name)
+        return std::nullopt;
+    return line.substr(colon + 1);
+}
+
 } // namespace
 
 std::string cli_mode_file()
@@ -38,15 +62,9 @@ int write_cli_mode_file(std::string_view text)
 std::optional<std::string> cli_mode_of(std::string_view name)
 {
     const std::string text = cli_mode_file();
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
-        const auto colon = line.find(':');
-        if (colon != std::string_view::npos && line.substr(0, colon) == name)
-            return mode_word(line.substr(colon + 1));
-    }
+    for (const std::string_view line : lines_of(text))
+        if (const auto mode = mode_part(line, name))
+            return mode_word(*mode);
     return std::nullopt;
 }
 
@@ -56,13 +74,8 @@ int set_cli_mode(std::string_view name, std::string_view mode)
     const bool written = edit_locked(file_path(), [&](std::string &text) {
         std::string result;
         bool replaced = false;
-        std::string_view rest = text;
-        while (!rest.empty()) {
-            const auto end = rest.find('\n');
-            const std::string_view line = rest.substr(0, end);
-            rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
-            const auto colon = line.find(':');
-            const bool ours = colon != std::string_view::npos && line.substr(0, colon) == name;
+        for (const std::string_view line : lines_of(text)) {
+            const bool ours = mode_part(line, name).has_value();
             result.append(ours && !replaced ? std::string_view(wanted) : line).append(1, '\n');
             replaced = replaced || ours;
         }

@@ -1,45 +1,19 @@
 // kvtsim commands for the platform: the root, the card, the card library's
 // states, the KVT-data file, IPMI, faults and what the SP recorded.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 
 #include "sim/cli.hpp"
+#include "sim/cli_args.hpp"
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 #include "sim/mac_text.hpp"
 
-namespace kvtsim::cli
-{
+namespace kvtsim::cli {
 
-namespace
-{
-
-constexpr int kUsage = 2;
-
-int status(int rc)
-{
-    return rc == 0 ? 0 : 1;
-}
-
-std::optional<long> parse_long(const std::string &text)
-{
-    errno = 0;
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || errno != 0)
-        return std::nullopt;
-    return value;
-}
-
-void print_lines(const std::vector<std::string> &lines)
-{
-    for (const std::string &line : lines)
-        std::cout << line << '\n';
-}
+namespace {
 
 int run_init(const Args &args)
 {
@@ -194,16 +168,14 @@ int run_faultlog(const Args &args)
 {
     if (!args.empty())
         return kUsage;
-    print_lines(fault_log());
-    return 0;
+    return print_lines(fault_log());
 }
 
 int run_power(const Args &args)
 {
     if (!args.empty())
         return kUsage;
-    print_lines(power_ops());
-    return 0;
+    return print_lines(power_ops());
 }
 
 int run_kvtdata(const Args &args)

@@ -58,10 +58,13 @@ int create_root(const std::string &dir, const RootOptions &options = {});
 // how many calls fail before the fault clears itself, -1 for all of them.
 // Names:
 //   "card.read", "card.write", "i2c"                       value: errno
+//   "card.write_torn"      value N: the first N bytes of the write reach the
+//                          card, then the write fails with EIO
 //   "luapi.open", "luapi.session_create",
 //   "luapi.session_destroy", "luapi.close"                 value: luapi_errno
 //   "luapi.test_get:<path>", "luapi.get:<path>",
 //   "luapi.test_set:<path>", "luapi.set:<path>"            value: luapi_errno
+//   "luapi.get_garbled:<path>" (the read succeeds with the text "garbled")
 //   "capi.get_keyswitch", "capi.set_keyswitch"
 //   "capi.verbosity_name:<name>", "capi.level_name:<name>" (name unknown)
 //   "nv.get:<name>"
@@ -88,6 +91,38 @@ int card_insert_image(std::span<const unsigned char, kImageSize> image);
 ImageBytes foreign_image(const Mac &mac);
 std::optional<ImageBytes> card_image();
 std::vector<unsigned char> card_eeprom();
+
+// ---- card I/O accounting -------------------------------------------------
+// Every transfer on the bus to or from the card, counted for all processes
+// on this root (<root>/sim/card/io). The card is a 24C64-class EEPROM on a
+// two-wire bus; bus time is modelled as 9 clocks per byte (8 bits and the
+// acknowledge) plus one per start, repeated start and stop:
+//   page write  start, device, 2 address bytes, n data bytes, stop
+//               = 29 + 9n clocks, then a 5 ms write cycle
+//   read        start, device, 2 address bytes, repeated start, device,
+//               n data bytes, stop = 39 + 9n clocks
+// write_out_KVT programs pages as KVT_SIM_CARD_WRITE says: "changed"
+// (default) reads the card first and programs only pages whose bytes
+// differ; "all" programs every page the write touches.
+inline constexpr const char *kCardWriteEnv = "KVT_SIM_CARD_WRITE";
+inline constexpr double kPageWriteCycleMs = 5.0;
+
+struct CardIo {
+    std::uint64_t writes = 0;           // write_out_KVT calls that reached the card
+    std::uint64_t bytes_requested = 0;  // bytes those calls asked to write
+    std::uint64_t pages_programmed = 0; // page writes, one write cycle each
+    std::uint64_t bytes_written = 0;    // data bytes carried by the page writes
+    std::uint64_t reads = 0;            // read transfers: image, header, read-before-write
+    std::uint64_t bytes_read = 0;       // data bytes carried by the reads
+};
+CardIo card_io();
+void card_io_reset();
+// Modelled time of the counted transfers on a bus clocked at `bus_khz`,
+// write cycles included, in milliseconds.
+double card_io_ms(const CardIo &io, unsigned bus_khz);
+// Sets KVT_SIM_CARD_WRITE ("all" or "changed") for this process and the
+// processes it starts.
+void use_card_write_mode(std::string_view mode);
 
 // ---- card library state --------------------------------------------------
 std::string daemon_state(); // "initializing", "running" or "shutdown"

@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include "sim/control.hpp"
+#include "sim/files.hpp"
 
-namespace kvtsim::em
-{
+namespace kvtsim::em {
 
 std::string socket_path()
 {
@@ -20,31 +20,17 @@ std::string socket_path()
 static bool write_all(int fd, const void *data, std::size_t size)
 {
     const auto *bytes = static_cast<const unsigned char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return files::move_all(size, [&](std::size_t done, std::size_t left) {
+        return ::send(fd, bytes + done, left, MSG_NOSIGNAL);
+    });
 }
 
 static bool read_all(int fd, void *data, std::size_t size)
 {
     auto *bytes = static_cast<unsigned char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, bytes, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return files::move_all(size, [&](std::size_t done, std::size_t left) {
+        return ::recv(fd, bytes + done, left, 0);
+    });
 }
 
 bool send_frame(int fd, Kind kind, std::int32_t a, std::int32_t b, std::string_view payload)

@@ -8,25 +8,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace kvtsim::files
-{
+namespace kvtsim::files {
 
-namespace
-{
+namespace {
 
 bool write_all(int fd, const void *buffer, std::size_t len)
 {
     const char *data = static_cast<const char *>(buffer);
-    while (len > 0) {
-        const ssize_t n = ::write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return move_all(
+        len, [&](std::size_t done, std::size_t left) { return ::write(fd, data + done, left); });
 }
 
 bool replace_bytes(const std::string &path, const void *bytes, std::size_t len)
@@ -44,6 +34,21 @@ bool replace_bytes(const std::string &path, const void *bytes, std::size_t len)
 }
 
 } // namespace
+
+bool move_all(std::size_t size,
+              const std::function<ssize_t(std::size_t done, std::size_t left)> &step)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = step(done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::optional<std::string> read(const std::string &path)
 {

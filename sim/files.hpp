@@ -3,13 +3,23 @@
 // the kvtsim tool see one state across processes.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace kvtsim::files
-{
+#include <sys/types.h>
+
+namespace kvtsim::files {
+
+// Calls `step(done, left)`, one read, write, send or recv of the `left`
+// bytes that follow the first `done` and giving the count it moved, until
+// all `size` bytes have moved; a call cut short by a signal is repeated.
+// False on an error or an end of file.
+bool move_all(std::size_t size,
+              const std::function<ssize_t(std::size_t done, std::size_t left)> &step);
 
 // Whole contents, or nullopt when the file cannot be read.
 std::optional<std::string> read(const std::string &path);

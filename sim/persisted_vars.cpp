@@ -12,7 +12,9 @@
 #include "sim/locked_text.hpp"
 
 // Rows never move: audit events name a variable by its index here. (The
-// declaration in platform/card_lib.h gives the table C linkage.)
+// declaration in platform/card_lib.h gives the table C linkage.) A row is
+// 16 bytes on 32-bit and 64-bit hosts alike.
+static_assert(sizeof(nv_file_entry) == 16 && sizeof nv_file_table == 816);
 struct nv_file_entry nv_file_table[NV_FILE_TABLE_ROWS] = {
     {"hostname", {}},
     {"system_identifier", {}},

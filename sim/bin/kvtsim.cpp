@@ -4,13 +4,12 @@
 #include <iostream>
 
 #include "sim/cli.hpp"
+#include "sim/cli_args.hpp"
 
-namespace
-{
+namespace {
 
 using kvtsim::cli::Command;
-
-constexpr int kUsage = 2;
+using kvtsim::cli::kUsage;
 
 std::array<std::span<const Command>, 3> tables()
 {

@@ -1,22 +1,30 @@
 // Change tracking and the PCM link with everything real: kvtd, the
 // simulated event manager and its PCM, on an SP root of their own.
+//
+// The event manager hands kvtd its messages one at a time, in the order
+// they were posted, so once kvtd has answered a PCM heartbeat posted after
+// a change, every audit event of that change has been folded into the card.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "card/image.hpp"
+#include "card/sections.hpp"
 #include "sim/control.hpp"
-#include "tests/support/daemon.hpp"
-#include "tests/support/sim_root.hpp"
+#include "tests/e2e/card_watch.hpp"
 
-namespace
-{
+namespace {
 
+using kvt::Section;
+using kvttest::wait_for_log;
 using kvttest::wait_until;
 
 constexpr const char *kFrameLog = "/var/log/kvtd.frame.log";
@@ -29,18 +37,76 @@ bool pcm_received(const std::string &line)
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
-bool wait_for_log(const std::string &text, int times = 1)
+// True once kvtd has answered a heartbeat posted now: everything posted
+// before it has been handled. The numbers stay clear of the PCM's own count.
+bool kvtd_caught_up()
 {
-    return wait_until([&] { return kvttest::log_count(text) >= times; });
+    static unsigned long number = 900000;
+    const std::string text = std::to_string(++number);
+    return kvtsim::pcm_heartbeat(text) == 0 &&
+           wait_until([&] { return pcm_received("heartbeat kvtd " + text); });
 }
 
-// The SMTP port starts as "none", so that setting it to 25 changes the card.
-class ChangeTracking : public testing::Test
+// Runs the kvtsim tool on the current root; true when it succeeded.
+bool kvtsim_tool(const std::vector<std::string> &words)
 {
+    std::string command = KVT_BINARY_DIR "/kvtsim";
+    for (const std::string &word : words)
+        command += " '" + word + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string hex(const std::string &bytes)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+bool post_raw(int type, const std::string &record)
+{
+    return kvtsim_tool({"audit", "raw", std::to_string(type), hex(record)});
+}
+
+template <typename T> void put(std::string &record, T value)
+{
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    record.append(bytes, sizeof bytes);
+}
+
+// A configuration-object audit record (type 2) in host byte order: command,
+// status, path and value offsets, 8 unread bytes, then `texts`.
+std::string luapi_record(std::uint32_t path_offset, std::uint32_t value_offset,
+                         const std::string &texts)
+{
+    std::string record;
+    put<std::uint32_t>(record, 3); // set
+    put<std::int32_t>(record, 0);  // status: success
+    put(record, path_offset);
+    put(record, value_offset);
+    record.append(8, '\0');
+    return record + texts;
+}
+
+// A successful set of `path` as the object service announces it.
+std::string luapi_set(const std::string &path, const std::string &value)
+{
+    const auto path_offset = static_cast<std::uint32_t>(24);
+    const auto value_offset = static_cast<std::uint32_t>(24 + path.size() + 1);
+    return luapi_record(path_offset, value_offset, path + '\0' + value + '\0');
+}
+
+class ChangeTracking : public testing::Test {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "none"), 0);
         ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
         daemon_.emplace();
         ASSERT_TRUE(wait_for_log(kLinkUp)) << root_.service_log();
@@ -56,23 +122,234 @@ class ChangeTracking : public testing::Test
     std::optional<kvttest::Daemon> daemon_;
 };
 
-TEST_F(ChangeTracking, ObjectSetReachesItsFieldAndChecksumOnly)
-{
-    const kvtsim::ImageBytes before = kvtsim::card_image().value();
-    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
-    ASSERT_TRUE(wait_until([&] { return kvtsim::card_image().value() != before; }))
-        << root_.service_log();
+// ---- one change per writer family -------------------------------------------
 
-    const kvtsim::ImageBytes after = kvtsim::card_image().value();
-    std::vector<std::size_t> changed;
-    for (std::size_t i = 0; i < after.size(); ++i)
-        if (after[i] != before[i])
-            changed.push_back(i);
-    // mailhost_port 0 -> 25 (big-endian, high byte stays 0), and cksum7
-    EXPECT_EQ(changed, (std::vector<std::size_t>{offsetof(kvt::Image, mailhost_port) + 1,
-                                                 offsetof(kvt::Image, cksum7)}));
-    EXPECT_EQ(after[offsetof(kvt::Image, mailhost_port) + 1], 25);
+// How the administrator makes the change.
+enum class How {
+    object,   // kvtsim::object_set(a, b)
+    variable, // kvtsim::nv_set(a, b)
+    ipmi,     // kvtsim ipmi-cmd a b c: the SP runs the command and announces it
+    announce, // only the object service's announcement of a set of a to b, for
+              // objects the simulated service does not keep
+};
+
+struct Step {
+    How how;
+    std::string a;
+    std::string b;
+    std::string c = {};
+};
+
+struct Field {
+    std::size_t offset;
+    std::string bytes;
+};
+
+struct Row {
+    const char *name;
+    std::vector<Step> steps;
+    Section section; // the one section whose bytes change
+    Field field;
+};
+
+// Test names and failure messages show the row by its name.
+void PrintTo(const Row &row, std::ostream *out)
+{
+    *out << row.name;
 }
+
+// A text as a field holds it: its characters and the terminating NUL.
+std::string z(const std::string &text)
+{
+    return text + '\0';
+}
+
+std::string bytes(std::initializer_list<unsigned char> list)
+{
+    return {list.begin(), list.end()};
+}
+
+void apply(const Step &step)
+{
+    switch (step.how) {
+    case How::object:
+        ASSERT_EQ(kvtsim::object_set(step.a, step.b), 0) << step.a;
+        return;
+    case How::variable:
+        ASSERT_EQ(kvtsim::nv_set(step.a, step.b), 0) << step.a;
+        return;
+    case How::ipmi:
+        ASSERT_TRUE(kvtsim_tool({"ipmi-cmd", step.a, step.b, step.c})) << step.a;
+        return;
+    case How::announce:
+        ASSERT_TRUE(post_raw(2, luapi_set(step.a, step.b))) << step.a;
+        return;
+    }
+}
+
+// The start captures the defaults of a fresh simulated SP: miscbits 0x0310
+// (SSH, network, autorestart reset); users root, admin, operator1 in entries
+// 0 to 2 (35 bytes each, password at +17); CLI modes root, admin in entries
+// 0 and 1 (34 bytes each, mode at +17).
+constexpr std::size_t kAdminPassword = 0x008 + 35 + 17;
+constexpr std::size_t kOperatorPassword = 0x008 + 2 * 35 + 17;
+constexpr std::size_t kAdminCliMode = 0x57F + 34 + 17;
+constexpr const char *kNewPassword = "0123456789abcdef"; // the longest, 16
+
+const Row kRows[] = {
+    {"DiagVerbosityItem",
+     {{How::object, "/HOST/diag/power_on_verbosity", "debug"}},
+     Section::misc,
+     {0x1C8, bytes({3})}},
+    // "level" sets the three levels, one write each.
+    {"DiagLevelOfAllThreeResets",
+     {{How::announce, "/HOST/diag/level", "off"}},
+     Section::misc,
+     {0x1C3, bytes({0, 0, 0})}},
+    {"CliTimeoutBigEndian",
+     {{How::object, "/X/darvcli/timeout", "3600"}},
+     Section::misc,
+     {0x1F8, bytes({0x00, 0x00, 0x0E, 0x10})}},
+    // 0x1FD + 2 * 53 + 51
+    {"AlertRuleLevel",
+     {{How::object, "/X/alertmgmt/rules/3/level", "major"}},
+     Section::alerts,
+     {0x29A, bytes({4})}},
+    // A console object outside "/HOST/"; three characters keep two.
+    {"EscapeCharacters",
+     {{How::announce, "/SP/console/escapechars", "~~."}},
+     Section::console,
+     {0x543, z("~~")}},
+    {"CustomerInfo",
+     {{How::object, "/X/system_identifier", "rack 12 row B"}},
+     Section::customer,
+     {0x519, z("rack 12 row B")}},
+    {"FlagCleared",
+     {{How::object, "/X/services/ssh/state", "disabled"}},
+     Section::misc,
+     {0x1CC, bytes({0x03, 0x00})}},
+    {"MailHostAddress",
+     {{How::object, "/X/clients/smtp/address", "mail.example.com"}},
+     Section::console,
+     {0x546, z("mail.example.com")}},
+    {"KeyswitchVariable",
+     {{How::variable, "keyswitch_state", "3"}},
+     Section::console,
+     {0x57C, bytes({3})}},
+    // While backup is off, user changes stay off the card.
+    {"BackupOff",
+     {{How::object, "/X/policy/BACKUP_USER_DATA", "disabled"},
+      {How::object, "/X/users/operator1/password", kNewPassword}},
+     Section::misc,
+     {0x1CC, bytes({0x0B, 0x10})}},
+    // Turning it on again takes the users as they are now.
+    {"BackupOffThenOn",
+     {{How::object, "/X/policy/BACKUP_USER_DATA", "disabled"},
+      {How::object, "/X/users/operator1/password", kNewPassword},
+      {How::object, "/X/policy/BACKUP_USER_DATA", "enabled"}},
+     Section::users,
+     {kOperatorPassword, z(kNewPassword)}},
+    // A pending address counts only once committed.
+    {"NetworkCommit",
+     {{How::object, "/X/network/pendingipaddress", "192.168.1.77"},
+      {How::object, "/X/network/commitpending", "true"}},
+     Section::network,
+     {0x190, bytes({192, 168, 1, 77})}},
+    {"UserObject",
+     {{How::object, "/X/users/operator1/password", kNewPassword}},
+     Section::users,
+     {kOperatorPassword, z(kNewPassword)}},
+    {"UserCliModeObject",
+     {{How::object, "/X/users/admin/cli_mode", "default"}},
+     Section::climodes,
+     {kAdminCliMode, z("default")}},
+    // IPMI user 2 is admin.
+    {"IpmiSetUserPassword",
+     {{How::ipmi, "user-password", "2", kNewPassword}},
+     Section::users,
+     {kAdminPassword, z(kNewPassword)}},
+};
+
+class ChangeReachesTheCard : public ChangeTracking, public testing::WithParamInterface<Row> {};
+
+TEST_P(ChangeReachesTheCard, InItsFieldAndSectionOnlyWithEveryChecksumSound)
+{
+    const Row &row = GetParam();
+    ASSERT_TRUE(kvtd_caught_up());
+    const kvtsim::ImageBytes before = kvtsim::card_image().value();
+    for (const Step &step : row.steps)
+        ASSERT_NO_FATAL_FAILURE(apply(step));
+    ASSERT_TRUE(kvtd_caught_up()) << root_.service_log();
+    const kvtsim::ImageBytes after = kvtsim::card_image().value();
+
+    const Field &field = row.field;
+    const auto slice = [&](const kvtsim::ImageBytes &image) {
+        return std::string(image.begin() + field.offset,
+                           image.begin() + field.offset + field.bytes.size());
+    };
+    EXPECT_NE(slice(before), field.bytes) << "the row changes nothing";
+    EXPECT_EQ(slice(after), field.bytes) << root_.service_log();
+
+    std::vector<std::size_t> stray;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        const bool in_field = i >= field.offset && i < field.offset + field.bytes.size();
+        if (after[i] != before[i] && !in_field && i != kvt::span_of(row.section).cksum)
+            stray.push_back(i);
+    }
+    EXPECT_EQ(stray, std::vector<std::size_t>{}) << "bytes changed outside the field";
+    kvttest::expect_card_is_this_sps();
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, ChangeReachesTheCard, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row> &row) { return row.param.name; });
+
+// ---- records that break the sender's contract ----------------------------------
+
+struct Malformed {
+    int type;
+    std::string record;
+    const char *line; // the line that drops it
+};
+
+// keyswitch_state is row 13 (0x0d) of the persisted-variable table.
+const std::vector<Malformed> kMalformed{
+    {1, std::string("\x06\x47", 2) + std::string(22, '\0'),
+     "kvtd_handle_event: short record for type 1 (24 bytes), dropped\n"},
+    {2, luapi_record(24, 24, "").substr(0, 23),
+     "kvtd_handle_event: short record for type 2 (23 bytes), dropped\n"},
+    {4, std::string("\x0d\0\0\0\0", 5),
+     "kvtd_handle_event: short record for type 4 (5 bytes), dropped\n"},
+    {2, luapi_record(4096, 24, z("3")),
+     "kvtd_process_luapi_payload: path text at offset 4096 is not inside the record (26 bytes), "
+     "dropped\n"},
+    // The value runs to the end of the record without its NUL.
+    {2, luapi_record(24, 45, z("/X/clients/smtp/port") + "2525"),
+     "kvtd_process_luapi_payload: value text at offset 45 is not inside the record (49 bytes), "
+     "dropped\n"},
+    {2, luapi_set("/X/alertmgmt/rules/16/level", "major"),
+     "kvtd_process_obj_update: alert rule number out of range 1..15 (16/level), dropped\n"},
+    {4, std::string("\x33\0\0\0\0\0", 6) + z("3"),
+     "kvtd_process_persist_payload: varIndex 51 names no variable, dropped\n"},
+    {4, std::string("\x0d\0\0\0\0\0", 6) + "3",
+     "kvtd_process_persist_payload: value text not inside the record (7 bytes), dropped\n"},
+};
+
+TEST_F(ChangeTracking, MalformedRecordsAreDroppedWithTheirLineAndTheDaemonGoesOn)
+{
+    ASSERT_TRUE(kvtd_caught_up());
+    const kvtsim::ImageBytes before = kvtsim::card_image().value();
+    for (const Malformed &m : kMalformed)
+        ASSERT_TRUE(post_raw(m.type, m.record)) << m.line;
+    ASSERT_TRUE(kvtd_caught_up()) << root_.service_log();
+
+    for (const Malformed &m : kMalformed)
+        EXPECT_TRUE(kvttest::log_has(m.line)) << m.line << root_.service_log();
+    EXPECT_FALSE(kvttest::log_has("process IPMI payload")); // the short IPMI record went unread
+    EXPECT_EQ(kvtsim::card_image().value(), before);
+    EXPECT_EQ(kvtsim::kvtd_pids().size(), 1u);
+}
+
+// ---- the PCM link -------------------------------------------------------------
 
 TEST_F(ChangeTracking, PcmHeartbeatIsAnsweredWithItsNumber)
 {
@@ -101,8 +378,8 @@ TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
     ASSERT_EQ(kvtsim::pcm_state(7), 0);
     EXPECT_TRUE(wait_for_log("new state = 7\n")) << root_.service_log();
     // The audit subscription was renewed too.
-    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
-    EXPECT_TRUE(wait_for_log("kvtd_process_obj_update: name /X/clients/smtp/port val: 25\n"));
+    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "2525"), 0);
+    EXPECT_TRUE(wait_for_log("kvtd_process_obj_update: name /X/clients/smtp/port val: 2525\n"));
 }
 
 } // namespace

@@ -16,14 +16,16 @@ namespace kvttest
 namespace
 {
 
-constexpr const char *kInitDone = "initialization complete\n";
+// The run hook has begun: signal handlers are in place, so SIGTERM ends the
+// daemon in order.
+constexpr const char *kRunning = "run, serverActive=1\n";
 
 // A card captured by this SP in an earlier run whose log is then dropped.
 void prepare_captured_card()
 {
     {
         Daemon first;
-        ASSERT_TRUE(wait_for_log(kInitDone));
+        ASSERT_TRUE(wait_for_log(kRunning));
         ASSERT_TRUE(ends_cleanly_on_sigterm(first));
     }
     std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
@@ -63,7 +65,7 @@ TEST_P(StartupDecision, LogsItsReasonAndLeavesTheCardCarryingThisSpsHeader)
     kvtsim::set_daemon_state(c.daemon_state);
 
     Daemon daemon;
-    ASSERT_TRUE(wait_for_log(kInitDone)) << root.service_log();
+    ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     EXPECT_TRUE(log_has(c.decision)) << root.service_log();
     EXPECT_EQ(log_count("wrote KVT\n"), c.card_writes_logged);
     EXPECT_EQ(kvtsim::daemon_state(), "running");
@@ -89,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The card of another SP carrying this SP's former settings, which have
 // since been changed on the SP. The header written at the end of the
-// restore is what keeps the monitor from calling that card foreign.
+// restore is what keeps the monitor from calling that card foreign. Two
+// user changes fail on the way: the restore goes on and its summary says so.
 TEST(RestoreFromOtherSpsCard, TakesTheCardsSettingsInOrderAndTheMonitorStaysQuiet)
 {
     SimRoot root;
@@ -103,6 +106,8 @@ TEST(RestoreFromOtherSpsCard, TakesTheCardsSettingsInOrderAndTheMonitorStaysQuie
         ASSERT_EQ(kvtsim::object_set(path, changed), 0) << path;
     }
 
+    kvtsim::fault_set("um.set_roles", 0, 2);
+
     Daemon daemon;
     ASSERT_TRUE(wait_for_log("run, serverActive=1\n")) << root.service_log();
     const std::string log = root.service_log();
@@ -111,6 +116,14 @@ TEST(RestoreFromOtherSpsCard, TakesTheCardsSettingsInOrderAndTheMonitorStaysQuie
     EXPECT_LT(log.find("restoring users\n"), log.find("restoring climode\n"));
     EXPECT_LT(log.find("restoring climode\n"), log.find("restoring network config\n"));
     EXPECT_LT(log.find("restoring network config\n"), complete);
+    const auto after_complete = [&](const char *line) {
+        const auto at = log.find(line);
+        return at != std::string::npos && at > complete;
+    };
+    EXPECT_TRUE(
+        after_complete("restore summary: users applied with 2 failures (see lines above)\n"))
+        << log;
+    EXPECT_TRUE(after_complete("restore summary: CLI modes applied\n"));
     for (const auto &[path, value] : card_values)
         EXPECT_EQ(kvtsim::object_get(path), value) << path;
 
@@ -131,7 +144,7 @@ TEST(IpmiWait, StartWaitsForIpmiAndThenGoesOnNormally)
     EXPECT_FALSE(log_has("startup decision")); // nothing passes the wait while IPMI is down
 
     kvtsim::set_ipmi_up(true);
-    ASSERT_TRUE(wait_for_log(kInitDone)) << root.service_log();
+    ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     EXPECT_TRUE(log_has("startup decision: capture (card invalid)\n"));
     EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }

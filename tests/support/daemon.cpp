@@ -69,10 +69,12 @@ void Daemon::signal(int sig) const
 std::optional<int> Daemon::wait_exit(std::chrono::milliseconds limit)
 {
     int status = 0;
-    const bool ended = wait_until([&] {
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        return r == pid_;
-    }, limit);
+    const bool ended = wait_until(
+        [&] {
+            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+            return r == pid_;
+        },
+        limit);
     if (!ended)
         return std::nullopt;
     reaped_ = true;
@@ -92,6 +94,13 @@ std::string Daemon::stderr_text() const
 bool wait_no_daemon(std::chrono::milliseconds limit)
 {
     return wait_until([] { return kvtsim::kvtd_pids().empty(); }, limit);
+}
+
+int exit_code(std::optional<int> wait_status)
+{
+    if (!wait_status || !WIFEXITED(*wait_status))
+        return -1;
+    return WEXITSTATUS(*wait_status);
 }
 
 } // namespace kvttest

@@ -11,8 +11,8 @@
 namespace kvttest {
 
 struct DaemonOptions {
-    std::vector<std::string> args;  // after argv[0]
-    double time_scale = 0.01;       // 10 s of daemon time take 100 ms
+    std::vector<std::string> args; // after argv[0]
+    double time_scale = 0.01;      // 10 s of daemon time take 100 ms
     std::string argv0 = KVTD_BINARY;
 };
 
@@ -20,7 +20,7 @@ struct DaemonOptions {
 // output and error are kept in files. The destructor kills what is left
 // of the daemon on this root.
 class Daemon {
-public:
+  public:
     explicit Daemon(DaemonOptions options = {});
     ~Daemon();
     Daemon(const Daemon &) = delete;
@@ -34,12 +34,16 @@ public:
     std::string stdout_text() const;
     std::string stderr_text() const;
 
-private:
+  private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     std::string out_path_;
     std::string err_path_;
 };
+
+// The exit code of a process that ended on its own, -1 for any other end
+// or none.
+int exit_code(std::optional<int> wait_status);
 
 // Waits until no kvtd process runs on the current root.
 bool wait_no_daemon(std::chrono::milliseconds limit = std::chrono::seconds(30));

@@ -65,13 +65,17 @@ bool log_has(std::string_view text)
     return current_service_log().find(text) != std::string::npos;
 }
 
-int log_count(std::string_view text)
+int count_in(std::string_view text, std::string_view what)
 {
-    const std::string log = current_service_log();
     int count = 0;
-    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + text.size()))
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
         ++count;
     return count;
+}
+
+int log_count(std::string_view text)
+{
+    return count_in(current_service_log(), text);
 }
 
 } // namespace kvttest

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 // Creates a new SP root under the temporary directory, selects it for this
 // process (and the processes it starts) and removes it again.
 class SimRoot {
-public:
+  public:
     explicit SimRoot(const kvtsim::RootOptions &options = {});
     ~SimRoot();
     SimRoot(const SimRoot &) = delete;
@@ -28,12 +28,15 @@ public:
     bool exists(std::string_view fixed_path) const;
     std::string service_log() const { return read("/var/log/kvtd.log"); }
 
-private:
+  private:
     std::string dir_;
 };
 
 // Polls `done` until it holds or `limit` passes; true when it held.
 bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit = 30s);
+
+// Number of times `what` occurs in `text`.
+int count_in(std::string_view text, std::string_view what);
 
 // True when the service log of the current root contains `text`.
 bool log_has(std::string_view text);

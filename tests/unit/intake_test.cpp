@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,8 +14,7 @@
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -39,7 +37,8 @@ Bytes resized(Bytes record, std::size_t size)
     return record;
 }
 
-// netfn 6, user "root", dataLen 1 and one data byte: 25 bytes.
+// netfn 6, user "root", dataLen 1 and one data byte: 25 bytes, the
+// shortest record of its type.
 Bytes ipmi(std::uint8_t command, std::uint8_t comp_code = 0)
 {
     Bytes r;
@@ -105,15 +104,12 @@ std::uint8_t nv_row(const char *name)
 
 struct IntakeCase {
     const char *name;
-    int event_class;
-    int type;
+    int type; // of class 106; 0: a class-107 event of type 1
     Bytes record;
     std::set<unsigned> sections;
     std::vector<std::string> lines;
     std::vector<std::string> absent = {};
 };
-
-constexpr const char *kDropped = "dropped\n";
 
 std::vector<IntakeCase> cases()
 {
@@ -121,164 +117,66 @@ std::vector<IntakeCase> cases()
     const Bytes port = luapi(3, 0, "/X/clients/smtp/port", "25");
     Bytes unterminated = port;
     unterminated.back() = '5';
+    const std::string short_record = "kvtd_handle_event: short record for type ";
+    const std::string not_inside = " is not inside the record";
+    // clang-format off
     return {
-        {"IpmiUserCommandCountsWhateverItsCompletionCode",
-         106,
-         1,
-         ipmi(0x47, 0xC1),
-         {2, 9},
+        {"IpmiUserCommandCountsWhateverItsCompletionCode", 1, ipmi(0x47, 0xC1), {2, 9},
          {"process IPMI payload: command=0x47\n", "====== IPMI cmd: CMD_SET_USER_PASSWORD =====\n",
           "    netfn: 6 username: <            root>\n", "    compCode: 193 dataLen: 1\n",
           "snapshot updated user info\n"}},
-        {"IpmiOf25BytesIsTheSmallestAccepted",
-         106,
-         1,
-         ipmi(0x45),
-         {2, 9},
-         {"snapshot updated user info\n"}},
-        {"IpmiOf24BytesIsDropped",
-         106,
-         1,
-         resized(ipmi(0x45), 24),
-         {},
-         {"kvtd_handle_event: short record for type 1 (24 bytes), dropped\n"},
-         {"process IPMI payload"}},
-        {"LanCommandOnlyLogs", 106, 1, ipmi(0x01), {}, {"snapshot updated LAN config\n"}},
-        {"SolCommandOnlyLogs", 106, 1, ipmi(0x21), {}, {"snapshot updated serial/SOL config\n"}},
-        {"UnknownIpmiCommandIsDumpedUnnamed",
-         106,
-         1,
-         ipmi(0x48),
-         {},
-         {"====== IPMI cmd: ??? =====\n", "    compCode: 0 dataLen: 1\n"},
-         {"snapshot updated"}},
-        {"LuapiSetIsRouted",
-         106,
-         2,
-         port,
-         {7},
+        {"IpmiOf24BytesIsDropped", 1, resized(ipmi(0x45), 24), {},
+         {short_record + "1 (24 bytes), dropped\n"}, {"process IPMI payload"}},
+        {"LanCommandOnlyLogs", 1, ipmi(0x01), {}, {"snapshot updated LAN config\n"}},
+        {"SolCommandOnlyLogs", 1, ipmi(0x21), {}, {"snapshot updated serial/SOL config\n"}},
+        {"UnknownIpmiCommandIsDumpedUnnamed", 1, ipmi(0x48), {},
+         {"====== IPMI cmd: ??? =====\n", "    compCode: 0 dataLen: 1\n"}, {"snapshot updated"}},
+        {"LuapiSetIsRouted", 2, port, {7},
          {"===== Luapi cmd LU_SET_OBJ_VAL_CMD =====\n",
           "\tpath </X/clients/smtp/port> val <25> 0\n", "LU_SET_OBJ_VAL_CMD\n",
-          "name </X/clients/smtp/port> val: <25> 0\n", "snapshot updated Luapi object\n",
+          "name </X/clients/smtp/port> val: <25> 0\n",
+          "snapshot updated Luapi object\n",
           "kvtd_process_obj_update: name /X/clients/smtp/port val: 25\n"}},
-        {"LuapiDeleteIsRoutedLikeASet",
-         106,
-         2,
-         luapi(9, 0, "/X/network/state", "enabled"),
-         {4},
+        {"LuapiDeleteIsRoutedLikeASet", 2, luapi(9, 0, "/X/network/state", "enabled"), {4},
          {"LU_DELETE_OBJ_CMD\n"}},
-        {"LuapiOf24BytesIsTheSmallestAccepted",
-         106,
-         2,
-         luapi_in_24_bytes(),
-         {},
+        {"LuapiOf24BytesIsTheSmallestAccepted", 2, luapi_in_24_bytes(), {},
          {"kvtd_process_obj_update: name /X/q val: v\n"}},
-        {"LuapiOf23BytesIsDropped",
-         106,
-         2,
-         resized(luapi_in_24_bytes(), 23),
-         {},
-         {"kvtd_handle_event: short record for type 2 (23 bytes), dropped\n"},
+        {"LuapiOf23BytesIsDropped", 2, resized(luapi_in_24_bytes(), 23), {},
+         {short_record + "2 (23 bytes), dropped\n"}, {"process Luapi payload"}},
+        {"LuapiFailedSetIsLoggedAndDropped", 2, luapi(3, -1, "/X/clients/smtp/port", "25"), {},
+         {"\tpath </X/clients/smtp/port> val <25> -1\n"}, {"LU_SET_OBJ_VAL_CMD\n"}},
+        {"LuapiUnnamedCommandHasNoPathLine", 2, luapi(20, 0, "/X/q", "v"), {},
+         {"===== Luapi cmd ??? =====\n"}, {"\tpath <", "name <"}},
+        {"LuapiReadCommandIsNotActedOn", 2, luapi(2, 0, "/X/clients/smtp/port", "25"), {},
+         {"===== Luapi cmd LU_GET_OBJ_VAL_CMD =====\n"}, {"name <"}},
+        {"LuapiPathOffsetPastTheEndIsDropped", 2, luapi_fixed(3, 0, 24, 4), {},
+         {"path text at offset 24" + not_inside + " (24 bytes), dropped\n"},
          {"process Luapi payload"}},
-        {"LuapiFailedSetIsLoggedAndDropped",
-         106,
-         2,
-         luapi(3, -1, "/X/clients/smtp/port", "25"),
-         {},
-         {"\tpath </X/clients/smtp/port> val <25> -1\n"},
-         {"LU_SET_OBJ_VAL_CMD\n"}},
-        {"LuapiUnnamedCommandHasNoPathLine",
-         106,
-         2,
-         luapi(20, 0, "/X/q", "v"),
-         {},
-         {"===== Luapi cmd ??? =====\n"},
-         {"\tpath <", "name <"}},
-        {"LuapiReadCommandIsNotActedOn",
-         106,
-         2,
-         luapi(2, 0, "/X/clients/smtp/port", "25"),
-         {},
-         {"===== Luapi cmd LU_GET_OBJ_VAL_CMD =====\n"},
-         {"name <"}},
-        {"LuapiPathOffsetPastTheEndIsDropped",
-         106,
-         2,
-         luapi_fixed(3, 0, 24, 4),
-         {},
-         {"path text at offset 24 is not inside the record (24 bytes), dropped\n"},
+        {"LuapiHugeValueOffsetIsDropped", 2, luapi_fixed(3, 0, 0, 0xFFFFFFF0u), {},
+         {"value text at offset 4294967280" + not_inside}, {"process Luapi payload"}},
+        {"LuapiTextWithoutNulIsDropped", 2, unterminated, {},
+         {"value text at offset 45" + not_inside + " (48 bytes), dropped\n"},
          {"process Luapi payload"}},
-        {"LuapiHugeValueOffsetIsDropped",
-         106,
-         2,
-         luapi_fixed(3, 0, 0, 0xFFFFFFF0u),
-         {},
-         {"value text at offset 4294967280 is not inside the record"},
-         {"process Luapi payload"}},
-        {"LuapiTextWithoutNulIsDropped",
-         106,
-         2,
-         unterminated,
-         {},
-         {"value text at offset 45 is not inside the record (48 bytes), dropped\n"},
-         {"process Luapi payload"}},
-        {"PersistKeyswitchIsWritten",
-         106,
-         4,
-         persist(keyswitch, "2"),
-         {7},
+        {"PersistKeyswitchIsWritten", 4, persist(keyswitch, "2"), {7},
          {"kvtd_process_persist_payload var=keyswitch_state\n", "\tvalue=2 (32)\n"}},
-        {"PersistOtherVariableOnlyLogs",
-         106,
-         4,
-         persist(nv_row("hostname"), "sp1"),
-         {},
+        {"PersistOtherVariableOnlyLogs", 4, persist(nv_row("hostname"), "sp1"), {},
          {"kvtd_process_persist_payload var=hostname\n", "\tvalue=sp1 (73)\n"}},
-        {"PersistOf6BytesHasNoRoomForItsValue",
-         106,
-         4,
-         resized(persist(keyswitch, ""), 6),
-         {},
+        {"PersistOf6BytesHasNoRoomForItsValue", 4, resized(persist(keyswitch, ""), 6), {},
          {"kvtd_process_persist_payload: value text not inside the record (6 bytes), dropped\n"},
          {"var="}},
-        {"PersistOf5BytesIsDropped",
-         106,
-         4,
-         resized(persist(keyswitch, ""), 5),
-         {},
-         {"kvtd_handle_event: short record for type 4 (5 bytes), dropped\n"},
-         {"kvtd_process_persist_payload"}},
-        {"PersistIndex51IsDropped",
-         106,
-         4,
-         persist(51, "2"),
-         {},
-         {"kvtd_process_persist_payload: varIndex 51 names no variable, dropped\n"},
-         {"var="}},
-        {"AuditType3IsIgnored",
-         106,
-         3,
-         ipmi(0x47),
-         {},
-         {"kvtd_handle_event: got event, class 106 type 3\n"},
-         {"process", kDropped}},
-        {"OtherClassIsIgnored",
-         107,
-         1,
-         ipmi(0x47),
-         {},
-         {"kvtd_handle_event: got event, class 107 type 1\n"},
-         {"process", kDropped}},
+        {"PersistOf5BytesIsDropped", 4, resized(persist(keyswitch, ""), 5), {},
+         {short_record + "4 (5 bytes), dropped\n"}, {"kvtd_process_persist_payload"}},
+        {"PersistIndex51IsDropped", 4, persist(51, "2"), {},
+         {"kvtd_process_persist_payload: varIndex 51 names no variable, dropped\n"}, {"var="}},
+        {"AuditType3IsIgnored", 3, ipmi(0x47), {},
+         {"kvtd_handle_event: got event, class 106 type 3\n"}, {"process", "dropped\n"}},
+        {"OtherClassIsIgnored", 0, ipmi(0x47), {},
+         {"kvtd_handle_event: got event, class 107 type 1\n"}, {"process", "dropped\n"}},
     };
+    // clang-format on
 }
 
-void PrintTo(const IntakeCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
-class Intake : public testing::TestWithParam<IntakeCase>
-{
+class Intake : public testing::TestWithParam<IntakeCase> {
   protected:
     kvttest::SimRoot root_;
     kvttest::SectionWrites card_;
@@ -292,7 +190,7 @@ TEST_P(Intake, ActsOnlyOnWellFormedRecords)
     // past its end shows under a memory checker.
     const auto record = std::make_unique<unsigned char[]>(c.record.size());
     std::memcpy(record.get(), c.record.data(), c.record.size());
-    kvtd_handle_event(c.event_class, c.type, record.get(),
+    kvtd_handle_event(c.type == 0 ? 107 : 106, c.type == 0 ? 1 : c.type, record.get(),
                       static_cast<std::uint32_t>(c.record.size()));
 
     EXPECT_EQ(card_.written(), c.sections);

@@ -7,8 +7,7 @@
 #include "service/luapi_session.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using Faults = std::vector<std::pair<std::string, long>>;
 using Lines = std::vector<std::string>;
@@ -24,11 +23,15 @@ void expect_lines_in_order(const std::string &log, const Lines &lines)
     }
 }
 
-class Luapi : public testing::Test
-{
+class Luapi : public testing::Test {
   protected:
-    void SetUp() override { init_luapi_session(&session); }
+    void SetUp() override
+    {
+        init_luapi_session(&session);
+        std::memset(out, 'Q', sizeof out);
+    }
     void TearDown() override { close_luapi_session(&session); }
+    std::string out_text() const { return std::string(out, sizeof out); }
     kvttest::SimRoot root;
     luapi_session session;
     char out[16];
@@ -43,16 +46,14 @@ TEST_F(Luapi, LongValueIsSetAsItsFirst1023Characters)
 TEST_F(Luapi, ValueLongerThanTheCallersBufferIsCutToIt)
 {
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "abcdefghijkl"), 0);
-    std::memset(out, 'Q', sizeof out);
     ASSERT_EQ(get_obj_val(&session, "/X/system_identifier", out, 8), 0);
-    EXPECT_EQ(std::string(out, sizeof out), std::string("abcdefg\0QQQQQQQQ", 16));
+    EXPECT_EQ(out_text(), std::string("abcdefg\0QQQQQQQQ", 16));
 }
 
 TEST_F(Luapi, UnknownPathLeavesTheBufferUntouched)
 {
-    std::memset(out, 'Q', sizeof out);
     EXPECT_EQ(get_obj_val(&session, "/X/no/such", out, sizeof out), -1);
-    EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, 'Q'));
+    EXPECT_EQ(out_text(), std::string(sizeof out, 'Q'));
     expect_lines_in_order(root.service_log(),
                           {" luapife_test_get_obj_val /X/no/such failed luapi_errno: "});
 }
@@ -60,55 +61,48 @@ TEST_F(Luapi, UnknownPathLeavesTheBufferUntouched)
 TEST_F(Luapi, FailedReadAfterGoodTestReadYieldsTheEmptyText)
 {
     kvtsim::fault_set("luapi.get:/X/network/state", 9);
-    std::memset(out, 'Q', sizeof out);
     EXPECT_EQ(get_obj_val(&session, "/X/network/state", out, sizeof out), 0);
     EXPECT_STREQ(out, "");
     expect_lines_in_order(root.service_log(), {" luapife_get_obj_val FAILED, luapi_errno: 9\n"});
 }
 
+constexpr const char *kSsh = "/X/services/ssh/state";
+constexpr const char *kPort = "/X/clients/smtp/port";
+
 struct SetCase {
     const char *path, *value;
-    Faults faults;
-    Lines lines; // none: the value was set
+    const char *fault; // "luapi.<op>:" + path fails with `error`, or nullptr
+    long error;        // the luapi_errno logged; 0: the value was set
+    bool refused_by_test_set;
 };
 
-TEST(LuapiSet, OnlyTheSshStateIsTestWrittenAndFailuresAreLogged)
+class LuapiSet : public Luapi, public testing::WithParamInterface<SetCase> {};
+
+TEST_P(LuapiSet, FailuresAreLoggedAndLeaveTheValue)
 {
-    const std::string ssh = "/X/services/ssh/state", port = "/X/clients/smtp/port";
-    const SetCase cases[] = {{ssh.c_str(),
-                              "maybe",
-                              {},
-                              {" test set of " + ssh + "  to maybe failed 22\n",
-                               " set_obj_val failed, luapi_errno is  22 errno is "}},
-                             {ssh.c_str(),
-                              "disabled",
-                              {{"luapi.test_set:" + ssh, 7}},
-                              {" test set of " + ssh + "  to disabled failed 7\n",
-                               " set_obj_val failed, luapi_errno is  7 errno is "}},
-                             {ssh.c_str(),
-                              "disabled",
-                              {{"luapi.set:" + ssh, 6}},
-                              {" set failed 6\n", " \tpath " + ssh + " val disabled\n",
-                               " set_obj_val failed, luapi_errno is  6 errno is "}},
-                             {port.c_str(),
-                              "port",
-                              {},
-                              {" set failed 22\n", " \tpath " + port + " val port\n",
-                               " set_obj_val failed, luapi_errno is  22 errno is "}},
-                             {port.c_str(), "2525", {{"luapi.test_set:" + port, 7}}, {}}};
-    for (const SetCase &c : cases) {
-        kvttest::SimRoot fresh;
-        luapi_session s;
-        init_luapi_session(&s);
-        const auto before = kvtsim::object_get(c.path);
-        for (const auto &[fault, value] : c.faults)
-            kvtsim::fault_set(fault, value);
-        EXPECT_EQ(set_obj_val(&s, c.path, c.value), c.lines.empty() ? 0 : -1) << c.value;
-        EXPECT_EQ(kvtsim::object_get(c.path), c.lines.empty() ? c.value : before) << c.value;
-        expect_lines_in_order(fresh.service_log(), c.lines);
-        close_luapi_session(&s);
-    }
+    const SetCase &c = GetParam();
+    const std::string path = c.path, value = c.value, error = std::to_string(c.error);
+    const auto before = kvtsim::object_get(path);
+    if (c.fault)
+        kvtsim::fault_set(std::string(c.fault) + path, c.error);
+    EXPECT_EQ(set_obj_val(&session, c.path, c.value), c.error == 0 ? 0 : -1);
+    EXPECT_EQ(kvtsim::object_get(path), c.error == 0 ? value : before);
+    if (c.error == 0)
+        return;
+    Lines lines{" set failed " + error + "\n", " \tpath " + path + " val " + value + "\n"};
+    if (c.refused_by_test_set)
+        lines = {" test set of " + path + "  to " + value + " failed " + error + "\n"};
+    lines.push_back(" set_obj_val failed, luapi_errno is  " + error + " errno is ");
+    expect_lines_in_order(root.service_log(), lines);
 }
+
+// Only the SSH state is test-written before it is set.
+INSTANTIATE_TEST_SUITE_P(Cases, LuapiSet,
+                         testing::Values(SetCase{kSsh, "maybe", nullptr, 22, true},
+                                         SetCase{kSsh, "disabled", "luapi.test_set:", 7, true},
+                                         SetCase{kSsh, "disabled", "luapi.set:", 6, false},
+                                         SetCase{kPort, "port", nullptr, 22, false},
+                                         SetCase{kPort, "2525", "luapi.test_set:", 0, false}));
 
 struct SessionFailure {
     bool at_close; // else the open fails
@@ -116,9 +110,7 @@ struct SessionFailure {
     Lines lines;
 };
 
-class SessionFailures : public testing::TestWithParam<SessionFailure>
-{
-};
+class SessionFailures : public testing::TestWithParam<SessionFailure> {};
 
 TEST_P(SessionFailures, EndInTheFatalStopWithTheirLines)
 {

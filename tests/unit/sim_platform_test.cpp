@@ -1,5 +1,7 @@
-// The simulated SP's platform points: faults across processes, scaled and
-// interruptible sleep, this root's daemons, locks, logs and POST names.
+// The simulated SP's platform points: faults across processes, the
+// interruptible sleep, this root's daemons and paths. The time scale, the
+// singleton lock, the frame log, the fault log, the power operations and
+// the POST names are met through the frame, monitor and misc tests.
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -19,37 +21,26 @@
 #include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
-using Lines = std::vector<std::string>;
-
-// Runs `check` in a child process; its result is the child's exit status.
-bool in_child(const std::function<bool()> &check)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(check() ? 0 : 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-class PlatformTest : public testing::Test
-{
+class Platform : public testing::Test {
   protected:
     kvttest::SimRoot sp;
 };
 
-TEST_F(PlatformTest, CountedFaultsAreUsedUpAndOthersLast)
+TEST_F(Platform, CountedFaultsAreUsedUpEvenByAChildProcessAndOthersLast)
 {
     kvtsim::fault_set("luapi.get:/X/network/state", 7, 2);
     kvtsim::fault_set("i2c", 5);
     long value = 0;
-    for (int call = 0; call < 2; ++call) {
-        EXPECT_TRUE(kvtsim::fault_fires("luapi.get:/X/network/state", &value));
-        EXPECT_EQ(value, 7);
-    }
+    EXPECT_TRUE(kvtsim::fault_fires("luapi.get:/X/network/state", &value));
+    EXPECT_EQ(value, 7);
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(kvtsim::fault_fires("luapi.get:/X/network/state") ? 0 : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(kvtsim::fault_fires("luapi.get:/X/network/state"));
     EXPECT_FALSE(kvtsim::fault_fires("luapi.get:/X/network"));
     for (int call = 0; call < 5; ++call)
@@ -58,14 +49,7 @@ TEST_F(PlatformTest, CountedFaultsAreUsedUpAndOthersLast)
     EXPECT_FALSE(kvtsim::fault_fires("i2c"));
 }
 
-TEST_F(PlatformTest, FaultSetHereIsSeenAndUsedUpByAChildProcess)
-{
-    kvtsim::fault_set("card.read", 5, 1);
-    EXPECT_TRUE(in_child([] { return kvtsim::fault_fires("card.read"); }));
-    EXPECT_FALSE(kvtsim::fault_fires("card.read"));
-}
-
-TEST_F(PlatformTest, RecreatingTheRootResetsTheSimulatedServices)
+TEST_F(Platform, RecreatingTheRootResetsTheSimulatedServices)
 {
     kvtsim::fault_set("i2c");
     kvtsim::card_pull();
@@ -85,21 +69,11 @@ TEST_F(PlatformTest, RecreatingTheRootResetsTheSimulatedServices)
     EXPECT_TRUE(sp.exists("/dev/console"));
 }
 
-TEST_F(PlatformTest, SleepIsScaledByTheTimeScale)
-{
-    // Unscaled this would take ten hours and the test would time out.
-    ::setenv(kvtsim::kTimeScaleEnv, "0.00001", 1);
-    EXPECT_EQ(sp_sleep(36000), 0);
-}
-
-void ignore_signal(int) {}
-
-TEST_F(PlatformTest, ASignalCutsTheSleepShort)
+TEST_F(Platform, ASignalCutsTheSleepShort)
 {
     ::setenv(kvtsim::kTimeScaleEnv, "1", 1);
-    struct sigaction action {
-    };
-    action.sa_handler = ignore_signal;
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
     ::sigaction(SIGUSR1, &action, nullptr);
     const pthread_t sleeper = ::pthread_self();
     std::atomic<bool> woke{false};
@@ -130,42 +104,25 @@ pid_t start_kvtd(const std::string &dir, const char *root)
     ::_exit(127);
 }
 
-bool running(pid_t pid)
-{
-    return ::waitpid(pid, nullptr, WNOHANG) == 0;
-}
-
-TEST_F(PlatformTest, KillAllKvtdReachesOnlyTheDaemonsOfThisRoot)
+TEST_F(Platform, KillAllKvtdReachesOnlyTheDaemonsOfThisRoot)
 {
     const pid_t mine = start_kvtd(sp.dir(), sp.dir().c_str());
-    const pid_t other = start_kvtd(sp.dir(), "/tmp/kvt-sp-elsewhere");
-    const pid_t unset = start_kvtd(sp.dir(), nullptr);
+    const pid_t others[] = {start_kvtd(sp.dir(), "/tmp/kvt-sp-elsewhere"),
+                            start_kvtd(sp.dir(), nullptr)};
     ASSERT_TRUE(kvttest::wait_until([&] { return kvtsim::kvtd_pids() == std::vector<int>{mine}; }));
 
     EXPECT_EQ(sp_system("kill -9 `pidof kvtd`"), 0);
     int status = 0;
     ASSERT_EQ(::waitpid(mine, &status, 0), mine);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    EXPECT_TRUE(running(other));
-    EXPECT_TRUE(running(unset));
-    for (pid_t pid : {other, unset}) {
+    for (pid_t pid : others) {
+        EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "still running";
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
 }
 
-TEST_F(PlatformTest, LockIsExclusivePerPathAcrossProcesses)
-{
-    long handle = -1;
-    ASSERT_EQ(get_lock(&handle, "/var/tmp/kvtd_lock"), 0);
-    EXPECT_TRUE(sp.exists("/var/tmp/kvtd_lock"));
-    EXPECT_TRUE(in_child([] {
-        long h = -1;
-        return get_lock(&h, "/var/tmp/kvtd_lock") != 0 && get_lock(&h, "/var/tmp/other") == 0;
-    }));
-}
-
-TEST_F(PlatformTest, ResolvedPathsStayInTheirBuffer)
+TEST_F(Platform, ResolvedPathsStayInTheirBuffer)
 {
     char out[8];
     std::memset(out, 'x', sizeof out);
@@ -176,94 +133,26 @@ TEST_F(PlatformTest, ResolvedPathsStayInTheirBuffer)
               sp.dir() + "/etc/cli_mode.conf");
 }
 
-TEST_F(PlatformTest, FaultLogAndPowerOperationsAreRecordedInOrder)
-{
-    log_fault_event(64, "KVT_REMOVED");
-    log_event(65, nullptr);
-    log_allclear_event(64, "KVT_REMOVED");
-    log_disable_powerons();
-    capi_power_op(0, "/SYS", 2);
-    EXPECT_EQ(kvtsim::fault_log(), (Lines{"fault 64 KVT_REMOVED", "event 65",
-                                          "clear 64 KVT_REMOVED", "disable_powerons"}));
-    EXPECT_EQ(kvtsim::power_ops(), Lines{"0 /SYS 2"});
-}
-
-TEST_F(PlatformTest, FrameLogHasOneLinePerCall)
-{
-    init_dblog("kvtd", "/conf/kvtd_log_path");
-    dblog_print(0, "daemon - running on PID %d\n", 42);
-    dblog_print(0, "no newline");
-    fini_dblog_file(0);
-    EXPECT_EQ(sp.read("/var/log/kvtd.frame.log"), "daemon - running on PID 42\nno newline\n");
-}
-
 struct PathCase {
     const char *path;
     bool host_console;
     bool ends_in_escapechars;
 };
 
-class RouterPathTest : public testing::TestWithParam<PathCase>
-{
-};
+class RouterPath : public testing::TestWithParam<PathCase> {};
 
-TEST_P(RouterPathTest, ConsoleAndSuffixTests)
+TEST_P(RouterPath, ConsoleAndSuffixTests)
 {
     const PathCase &c = GetParam();
     EXPECT_EQ(is_host_console(c.path) != 0, c.host_console);
     EXPECT_EQ(strrcmp_helper(c.path, "escapechars", 11) == 0, c.ends_in_escapechars);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RouterPathTest,
-                         testing::Values(PathCase{"/HOST/console/escapechars", true, true},
-                                         PathCase{"/SP/console/escapechars", true, true},
+INSTANTIATE_TEST_SUITE_P(Paths, RouterPath,
+                         testing::Values(PathCase{"/SP/console/escapechars", true, true},
                                          PathCase{"/SP/consol", false, false},
                                          PathCase{"/X/escapechars", false, true},
                                          PathCase{"scapechars", false, false},
                                          PathCase{"/HOST/console", true, false}));
-
-using FromName = int (*)(const char *, uint32_t *);
-using FromCode = int (*)(unsigned char, const char **);
-
-struct PostTable {
-    FromName from_name;
-    FromCode from_code;
-    const char *fault_prefix;
-};
-
-class PostNameTest : public testing::TestWithParam<PostTable>
-{
-  protected:
-    kvttest::SimRoot sp;
-};
-
-TEST_P(PostNameTest, EveryCodeMapsBackToItsNameAndNothingElseIsKnown)
-{
-    const PostTable &t = GetParam();
-    int known = 0;
-    for (unsigned code = 0; code <= 0xFF; ++code) {
-        const char *name = nullptr;
-        if (t.from_code(static_cast<unsigned char>(code), &name) != 0)
-            continue;
-        ++known;
-        uint32_t back = 0x1234;
-        ASSERT_EQ(t.from_name(name, &back), 0) << name;
-        EXPECT_EQ(back, code) << name;
-    }
-    EXPECT_GE(known, 3);
-    uint32_t code = 0;
-    EXPECT_NE(t.from_name("bogus", &code), 0);
-    EXPECT_NE(t.from_name("Max", &code), 0);
-    kvtsim::fault_set(std::string(t.fault_prefix) + "max", 0, 1);
-    EXPECT_NE(t.from_name("max", &code), 0);
-    EXPECT_EQ(t.from_name("max", &code), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, PostNameTest,
-    testing::Values(PostTable{capi_post_verbosity_type_from_name,
-                              capi_post_verbosity_name_from_type, "capi.verbosity_name:"},
-                    PostTable{capi_post_diaglevel_type_from_name,
-                              capi_post_diaglevel_name_from_type, "capi.level_name:"}));
 
 } // namespace

@@ -1,0 +1,45 @@
+#include "sim/cli_args.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+
+namespace kvtsim::cli {
+
+int status(int rc, const char *what)
+{
+    if (rc == 0)
+        return 0;
+    if (what)
+        std::cerr << "kvtsim: " << what << " failed\n";
+    return 1;
+}
+
+std::optional<long> parse_long(const std::string &text)
+{
+    errno = 0;
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno != 0)
+        return std::nullopt;
+    return value;
+}
+
+int print_value(const std::optional<std::string> &value, const char *what, const std::string &name)
+{
+    if (!value) {
+        std::cerr << "kvtsim: no " << what << ' ' << name << '\n';
+        return 1;
+    }
+    std::cout << *value << '\n';
+    return 0;
+}
+
+int print_lines(const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines)
+        std::cout << line << '\n';
+    return 0;
+}
+
+} // namespace kvtsim::cli

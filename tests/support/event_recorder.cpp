@@ -1,0 +1,63 @@
+#include "tests/support/event_recorder.hpp"
+
+#include "sim/control.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace kvttest {
+
+EventManager::EventManager() : started_(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em") == 0) {}
+
+EventManager::~EventManager()
+{
+    kvtsim::em_stop();
+}
+
+EventRecorder::EventRecorder(int event_class, std::function<std::string()> note)
+    : note_(std::move(note))
+{
+    subscribed_ = event_mgr_get_handle(&handle_, deliver, this) == 0 &&
+                  event_mgr_subscribe_event_class(handle_, event_class) == 0;
+}
+
+EventRecorder::~EventRecorder()
+{
+    event_mgr_release_handle(handle_);
+}
+
+// A negative class tells of a lost connection, not of an event.
+void EventRecorder::deliver(void *self, int event_class, int event_type, void *data,
+                            unsigned int length, void *)
+{
+    auto *recorder = static_cast<EventRecorder *>(self);
+    if (event_class < 0)
+        return;
+    Event event{event_class, event_type, std::string(static_cast<char *>(data), length), {}};
+    if (recorder->note_)
+        event.note = recorder->note_();
+    const std::lock_guard guard(recorder->mutex_);
+    recorder->events_.push_back(std::move(event));
+}
+
+std::vector<Event> EventRecorder::events() const
+{
+    const std::lock_guard guard(mutex_);
+    return events_;
+}
+
+std::vector<Event>
+EventRecorder::wait(const std::function<bool(const std::vector<Event> &)> &done) const
+{
+    std::vector<Event> seen;
+    wait_until([&] {
+        seen = events();
+        return done(seen);
+    });
+    return seen;
+}
+
+std::vector<Event> EventRecorder::wait_count(std::size_t count) const
+{
+    return wait([count](const std::vector<Event> &seen) { return seen.size() >= count; });
+}
+
+} // namespace kvttest

@@ -1,0 +1,296 @@
+// The card inspector run as engineers run it: the built kvtcard on card
+// files made by hand and on the simulated SP.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "card/sections.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace {
+
+const kvtsim::Mac kCardMac{0x00, 0x14, 0x4f, 0x12, 0x34, 0x56};
+
+struct ToolRun {
+    int status;
+    std::string out; // stdout and stderr
+};
+
+// A card with one value of each kind, every field known.
+kvt::Image known_image(const kvtsim::Mac &mac = kCardMac)
+{
+    kvt::Image image{};
+    image.hdr_version = 0x0B;
+    std::copy(mac.begin(), mac.end(), image.sp_mac);
+    image.user_table[0].name.store("root");
+    image.user_table[0].password.store("changeme");
+    image.user_table[0].privilege = 4;
+    image.role_table[0].set(0x80000021);
+    image.user_table[1].name.store("alice");
+    image.user_table[1].password.store("s3cret");
+    image.user_table[1].privilege = 3;
+    image.role_table[1].set(0x20);
+    image.netflags.set(kvt::KVT_NET_STATIC);
+    image.ipaddress.bytes[0] = 192, image.ipaddress.bytes[1] = 168, image.ipaddress.bytes[3] = 10;
+    image.diag_trigger = 0x03;
+    image.diag_mode = 15; // ops5
+    image.diag_level_error = 2;
+    image.miscbits.set(kvt::KVT_NETWORK_ENABLED | kvt::KVT_AUTORESTART_DUMPCORE);
+    image.cliprompt.store("rack7-sp>");
+    image.cli_timeout.set(4294967295u);
+    image.alert_rules[0].destination.store("ops@example.com");
+    image.alert_rules[0].level = 4;
+    image.alert_rules[0].type = 1;
+    image.customerinfo.store("lab \"7\"\x01");
+    image.escapechars.store("~.");
+    image.mailhost_address.store("10.0.0.25");
+    image.mailhost_port.set(2525);
+    image.climode_table[0].name.store("alice");
+    image.climode_table[0].mode.store("admin");
+    kvt::update_all_checksums(image);
+    return image;
+}
+
+std::string write_card(const kvttest::SimRoot &root, const std::string &name,
+                       const kvt::Image &image, std::size_t offset = 0, std::size_t size = 1832)
+{
+    std::string bytes(size, '\xff');
+    const auto src = kvt::image_bytes(image);
+    for (std::size_t i = 0; i < src.size() && offset + i < size; ++i)
+        bytes[offset + i] = static_cast<char>(src[i]);
+    std::string path = root.dir() + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+ToolRun kvtcard(const std::string &args)
+{
+    const std::string command = std::string(KVT_BINARY_DIR) + "/kvtcard " + args + " 2>&1";
+    ToolRun run{-1, {}};
+    std::FILE *pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    std::array<char, 4096> buf{};
+    std::size_t n = 0;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        run.out.append(buf.data(), n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+bool has(const ToolRun &run, const std::string &text)
+{
+    return run.out.find(text) != std::string::npos;
+}
+
+TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTexts)
+{
+    kvttest::SimRoot root;
+    const ToolRun run = kvtcard("show " + write_card(root, "card.img", known_image()));
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char *line : {
+             "  mac: 00:14:4f:12:34:56\n",
+             "  - slot: 0, name: root, password: ********, privilege: 4,\n",
+             "    privilege_name: administrator, role_mask: 0x80000021, restored: yes\n",
+             "  discovery: static\n",
+             "  ip_address: 192.168.0.10\n",
+             "  trigger_text: \"user-reset error-reset \"\n",
+             "  mode_name: ops5\n",
+             "    - object: /X/network/state, bit: 0x0100, value: enabled\n",
+             "    - object: /HOST/autorestart, bit: 0x0600, value: dumpcore\n",
+             "  timeout: 4294967295\n",
+             "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, type: 1,\n",
+             "    type_name: email\n",
+             "customer_info: \"lab \\\"7\\\"\\x01\"\n",
+             "  mail_port: 2525\n",
+             "  - slot: 0, name: alice, mode: admin\n",
+             "  - section: 4, name: misc, stored: 0x",
+         })
+        EXPECT_TRUE(has(run, line)) << "missing: " << line << "\nin:\n" << run.out;
+    EXPECT_FALSE(has(run, "changeme"));
+    // Codes only: the level names belong to the platform.
+    EXPECT_FALSE(has(run, "level_error_name"));
+    EXPECT_TRUE(
+        has(kvtcard("--show-passwords show " + root.dir() + "/card.img"), "password: changeme,"));
+}
+
+TEST(KvtcardShow, ReadsTheImageOutOfAWholeEepromDump)
+{
+    kvttest::SimRoot root;
+    const ToolRun run =
+        kvtcard("show " + write_card(root, "dump.bin", known_image(), 0x1800, 8192));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, "format: eeprom\n"));
+    EXPECT_TRUE(has(run, "  mac: 00:14:4f:12:34:56\n"));
+}
+
+struct VerifyCase {
+    const char *name;
+    std::size_t offset; // byte changed after the checksums were made
+    unsigned char value;
+    int status;
+    const char *reason;
+};
+
+const VerifyCase kVerifyCases[] = {
+    {"intact", 0, 0x0B, 0, "valid: yes"},
+    {"invalidated", 0x000, 0xFF, 1,
+     "header version 0xff is not 0x0b (invalidated by a fatal stop)"},
+    {"misc_byte", 0x1D0, 'X', 1, "section 4 (misc) checksum 0x"},
+    {"role_checksum", 0x724, 0x00, 1, "section 9 (roles) checksum 0x00 should be 0x"},
+    {"reserved_byte", 0x6F6, 0x77, 0, "valid: yes"},
+};
+
+class KvtcardVerify : public testing::TestWithParam<VerifyCase> {};
+
+TEST_P(KvtcardVerify, ExitsZeroOnlyForACardTheDaemonAccepts)
+{
+    const VerifyCase &c = GetParam();
+    kvttest::SimRoot root;
+    kvt::Image image = known_image();
+    kvt::image_bytes(image)[c.offset] = c.value;
+    const ToolRun run = kvtcard("verify " + write_card(root, "card.img", image));
+    EXPECT_EQ(run.status, c.status) << run.out;
+    EXPECT_TRUE(has(run, c.reason)) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, KvtcardVerify, testing::ValuesIn(kVerifyCases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+TEST(KvtcardVerify, NamesEveryReasonAtOnce)
+{
+    kvttest::SimRoot root;
+    kvt::Image image = known_image();
+    image.hdr_version = 0x0A; // also breaks the header checksum
+    image.keyswitch = 3;
+    const ToolRun run = kvtcard("verify " + write_card(root, "card.img", image));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(has(run, "header version 0x0a is not 0x0b"));
+    EXPECT_TRUE(has(run, "section 1 (header) checksum"));
+    EXPECT_TRUE(has(run, "section 7 (console) checksum"));
+}
+
+TEST(KvtcardDiff, NamesTheChangedFieldWithBothValues)
+{
+    kvttest::SimRoot root;
+    kvt::Image other = known_image();
+    other.mailhost_port.set(25);
+    other.user_table[1].password.store("n3w");
+    kvt::update_all_checksums(other);
+    const std::string a = write_card(root, "a.img", known_image());
+    const std::string b = write_card(root, "b.img", other);
+
+    EXPECT_EQ(kvtcard("diff " + a + " " + a).status, 0);
+    const ToolRun run = kvtcard("diff " + a + " " + b);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(has(run, "field: console.mail_port, a: 2525, b: 25")) << run.out;
+    EXPECT_TRUE(has(run, "field: users[1].password, a: ********, b: ********,")) << run.out;
+    EXPECT_TRUE(has(run, "note: passwords differ")) << run.out;
+    EXPECT_FALSE(has(run, "s3cret"));
+    EXPECT_FALSE(has(run, "field: users[0]")) << run.out;
+}
+
+struct DecisionCase {
+    const char *name;
+    bool own_mac;
+    bool corrupt;
+    const char *daemon_state;
+    bool moved;
+    const char *action;
+    const char *reason;
+};
+
+const DecisionCase kDecisionCases[] = {
+    {"same_sp", true, false, "running", false, "action: nothing", "not moved"},
+    {"other_sp", false, false, "running", false, "action: restore",
+     "card MAC 00:14:4f:12:34:56 differs from SP MAC"},
+    {"moved", true, false, "running", true, "action: restore", "records the card as moved"},
+    {"corrupt", false, true, "running", false, "action: capture", "card invalid: section 4"},
+    {"after_fatal_stop", true, false, "shutdown", false, "action: capture", "fatal stop"},
+};
+
+class KvtcardPreview : public testing::TestWithParam<DecisionCase> {};
+
+TEST_P(KvtcardPreview, SaysWhatStartUpWouldDoWithTheCard)
+{
+    const DecisionCase &c = GetParam();
+    kvttest::SimRoot root;
+    kvt::Image image = known_image(c.own_mac ? kvtsim::sp_mac() : kCardMac);
+    if (c.corrupt)
+        image.diag_mode ^= 1;
+    kvtsim::set_daemon_state(c.daemon_state);
+    kvtsim::set_moved(c.moved);
+    ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(image)), 0);
+    const ToolRun run = kvtcard("preview --sim");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, c.action)) << run.out;
+    EXPECT_TRUE(has(run, c.reason)) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(States, KvtcardPreview, testing::ValuesIn(kDecisionCases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+TEST(KvtcardPreview, ListsObjectChangesUsersAndCliModeLines)
+{
+    kvttest::SimRoot root;
+    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
+    const std::string card = write_card(root, "card.img", known_image());
+    const ToolRun run = kvtcard("preview " + card);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, "object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes"))
+        << run.out;
+    EXPECT_TRUE(has(run, "object: /HOST/diag/mode, current: ")) << run.out;
+    EXPECT_TRUE(has(run, "card: ops5")) << run.out;
+    EXPECT_TRUE(has(run, "  added:\n    - name: alice, role_mask: 0x00000020, roles: operator\n"))
+        << run.out;
+    EXPECT_TRUE(has(run, "  card:\n    - alice:admin\n")) << run.out;
+}
+
+TEST(KvtcardErrors, RefusesUnreadableAndWrongSizeFilesWithExitTwo)
+{
+    kvttest::SimRoot root;
+    const std::string short_file = write_card(root, "short.img", known_image(), 0, 1831);
+    const ToolRun wrong = kvtcard("show " + short_file);
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_TRUE(has(wrong, "1831 bytes, expected 1832 (card image) or 8192 (EEPROM dump)"))
+        << wrong.out;
+    const ToolRun missing = kvtcard("verify " + root.dir() + "/absent.img");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(has(missing, "absent.img: cannot open: No such file or directory")) << missing.out;
+    EXPECT_EQ(kvtcard("show").status, 2);
+}
+
+TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
+{
+    kvttest::SimRoot root;
+    kvt::Image image = known_image();
+    image.hdr_version = 0xFF;
+    const std::string card = write_card(root, "card.img", image);
+
+    const ToolRun show = kvtcard("--json show " + card);
+    ASSERT_EQ(show.status, 0);
+    for (const char *key :
+         {"\"header\": {", "\"version\": 255", "\"users\": [", "\"role_mask\": 2147483681",
+          "\"network\": {", "\"post\": {", "\"flags\": {", "\"settings\": [", "\"alert_rules\": [",
+          "\"customer_info\": \"lab \\\"7\\\"\\u0001\"", "\"console\": {", "\"cli_modes\": [",
+          "\"checksums\": [", "\"ok\": false"})
+        EXPECT_TRUE(has(show, key)) << key << "\n" << show.out;
+    EXPECT_EQ(show.out.front(), '{');
+
+    const ToolRun verify = kvtcard("verify --json " + card);
+    EXPECT_EQ(verify.status, 1);
+    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"reasons\": [\n    \"header version 0xff"))
+        << verify.out;
+
+    const ToolRun preview = kvtcard("--json preview " + card);
+    EXPECT_TRUE(has(preview, "\"startup\": {\n    \"action\": \"capture\"")) << preview.out;
+    EXPECT_TRUE(has(preview, "\"objects\": [")) << preview.out;
+}
+
+} // namespace

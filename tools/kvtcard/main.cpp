@@ -1,0 +1,140 @@
+// kvtcard: shows, checks and compares KVT cards, and previews what kvtd
+// would do with a card on the simulated SP.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/control.hpp"
+#include "tools/kvtcard/commands.hpp"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitNo = 1; // verify: refused; diff: the cards differ
+constexpr int kExitError = 2;
+
+constexpr const char *kUsage =
+    "usage: kvtcard [--json] [--show-passwords] show CARD\n"
+    "       kvtcard [--json] verify CARD\n"
+    "       kvtcard [--json] [--show-passwords] diff CARD_A CARD_B\n"
+    "       kvtcard [--json] preview [CARD]\n"
+    "CARD is a card image file (1832 bytes), an EEPROM dump (8192 bytes, image at\n"
+    "0x1800) or --sim, the card of the simulated SP (root from KVT_SP_ROOT).\n"
+    "preview needs the simulated SP; its CARD defaults to --sim.\n";
+
+struct Args {
+    bool json = false;
+    bool show_passwords = false;
+    std::string command;
+    std::vector<std::string> cards;
+};
+
+int usage_error(const std::string &message)
+{
+    std::fprintf(stderr, "kvtcard: %s\n%s", message.c_str(), kUsage);
+    return kExitError;
+}
+
+// --sim counts as a card, wherever it stands.
+bool parse(int argc, char **argv, Args &args, std::string &error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--json")
+            args.json = true;
+        else if (arg == "--show-passwords")
+            args.show_passwords = true;
+        else if (arg != kvtcard::kSimCard && arg.size() > 1 && arg.front() == '-') {
+            error = "unknown option " + std::string(arg);
+            return false;
+        } else if (args.command.empty())
+            args.command = arg;
+        else
+            args.cards.emplace_back(arg);
+    }
+    return true;
+}
+
+std::size_t cards_needed(const std::string &command)
+{
+    if (command == "show" || command == "verify" || command == "preview")
+        return 1;
+    if (command == "diff")
+        return 2;
+    return 0;
+}
+
+bool simulated_sp_exists()
+{
+    std::error_code ignored;
+    return std::filesystem::is_directory(kvtsim::sim_path(""), ignored);
+}
+
+void print(const kvtcard::Node &document, bool json)
+{
+    const std::string out = json ? kvtcard::to_json(document) : kvtcard::to_text(document);
+    std::fputs(out.c_str(), stdout);
+}
+
+int run(const Args &args, const std::vector<kvtcard::Card> &cards)
+{
+    kvtcard::DecodeOptions options;
+    options.show_passwords = args.show_passwords;
+    // Names from the platform only when every card is the simulated SP's.
+    options.platform_names = std::all_of(cards.begin(), cards.end(),
+                                         [](const kvtcard::Card &c) { return c.format == "sim"; });
+    if (args.command == "show") {
+        print(kvtcard::decode_card(cards.front(), options), args.json);
+        return kExitOk;
+    }
+    if (args.command == "verify") {
+        const kvtcard::Node result = kvtcard::verify_card(cards.front());
+        print(result, args.json);
+        return result.find("valid")->raw_number() != 0 ? kExitOk : kExitNo;
+    }
+    if (args.command == "diff") {
+        const kvtcard::Node result = kvtcard::diff_cards(cards[0], cards[1], options);
+        print(result, args.json);
+        return result.find("same")->raw_number() != 0 ? kExitOk : kExitNo;
+    }
+    print(kvtcard::preview_card(cards.front(), options), args.json);
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Args args;
+    std::string error;
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (!parse(argc, argv, args, error))
+        return usage_error(error);
+    const std::size_t needed = cards_needed(args.command);
+    if (needed == 0)
+        return usage_error(args.command.empty() ? "no command" : "unknown command " + args.command);
+    if (args.command == "preview" && args.cards.empty())
+        args.cards.emplace_back(kvtcard::kSimCard);
+    if (args.cards.size() != needed)
+        return usage_error(args.command + " takes " + std::to_string(needed) + " card(s)");
+
+    if (args.command == "preview" && !simulated_sp_exists()) {
+        std::fprintf(stderr, "kvtcard: no simulated SP at %s (set KVT_SP_ROOT)\n",
+                     kvtsim::root().c_str());
+        return kExitError;
+    }
+    std::vector<kvtcard::Card> cards(needed);
+    for (std::size_t i = 0; i < needed; ++i) {
+        if (!kvtcard::load_card(args.cards[i], cards[i], error)) {
+            std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
+            return kExitError;
+        }
+    }
+    return run(args, cards);
+}
