@@ -3,7 +3,7 @@
 # prints the apt-get line that would install them.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi

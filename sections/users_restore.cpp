@@ -22,13 +22,6 @@ constexpr std::uint8_t kLastIpmiUid = 11;
 constexpr std::size_t kEnumBufferSize = 2048;
 constexpr std::size_t kPasswordSize = 17;
 
-// Images before version 9 carry no role words worth using; the roles come
-// from the IPMI privilege instead.
-constexpr unsigned char kLastPrivilegeOnlyVersion = 8;
-constexpr std::uint32_t kAdminRoles = 0x8000002F;
-constexpr std::uint32_t kOperatorRoles = 0x8000002C;
-constexpr std::uint32_t kDefaultRoles = 0x40;
-
 // The password-file lock around one change or one user's changes.
 class PasswordFileLock
 {
@@ -152,20 +145,6 @@ uid_t choose_user_id()
     kvtd_fatal_stop();
 }
 
-std::uint32_t role_mask_for(const kvt::UserEntry &saved, const kvt::Be32 &role_word)
-{
-    if (kvt_image.hdr_version > kLastPrivilegeOnlyVersion)
-        return role_word.get();
-    switch (saved.privilege) {
-    case 4:
-        return kAdminRoles;
-    case 3:
-        return kOperatorRoles;
-    default:
-        return kDefaultRoles;
-    }
-}
-
 void add_saved_user(const kvt::UserEntry &saved, const kvt::Be32 &role_word,
                     const std::string &name, uid_t uid)
 {
@@ -182,7 +161,8 @@ void add_saved_user(const kvt::UserEntry &saved, const kvt::Be32 &role_word,
         log_error("kvtd: failed to set user password ret=%d\n", ret);
         note_failure();
     }
-    ret = um_set_local_user_roles(name.c_str(), role_mask_for(saved, role_word));
+    const std::uint32_t roles = restored_role_mask(kvt_image, saved, role_word.get());
+    ret = um_set_local_user_roles(name.c_str(), roles);
     if (ret != 0) {
         log_error("kvtd: failed to set user roles ret=%d\n", ret);
         note_failure();
@@ -219,6 +199,27 @@ void restore_passwd()
     delete_current_users(current);
     add_saved_users();
     log_progress("password restore done\n");
+}
+
+std::uint32_t restored_role_mask(const kvt_image_t &image, const kvt::UserEntry &saved,
+                                 std::uint32_t role_word)
+{
+    // Images before version 9 carry no role words worth using; the roles
+    // come from the IPMI privilege instead.
+    constexpr unsigned char kLastPrivilegeOnlyVersion = 8;
+    constexpr std::uint32_t kAdminRoles = 0x8000002F;
+    constexpr std::uint32_t kOperatorRoles = 0x8000002C;
+    constexpr std::uint32_t kDefaultRoles = 0x40;
+    if (image.hdr_version > kLastPrivilegeOnlyVersion)
+        return role_word;
+    switch (saved.privilege) {
+    case 4:
+        return kAdminRoles;
+    case 3:
+        return kOperatorRoles;
+    default:
+        return kDefaultRoles;
+    }
 }
 
 int restore_passwd_failures()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -34,11 +35,26 @@ inline bool wait_for_fault_line(const std::string &line)
     });
 }
 
+// The run hook has begun: the signal handlers are in place, so SIGTERM is
+// sent only after this line.
+inline constexpr const char *kRunning = "run, serverActive=1\n";
+
 inline bool ends_cleanly_on_sigterm(Daemon &daemon)
 {
     daemon.signal(SIGTERM);
     const auto status = daemon.wait_exit();
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// A card captured by this SP in a clean earlier run whose log is dropped.
+inline void capture_a_card()
+{
+    {
+        Daemon first;
+        ASSERT_TRUE(wait_for_log(kRunning));
+        ASSERT_TRUE(ends_cleanly_on_sigterm(first));
+    }
+    std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
 }
 
 // What the card monitor demands of the card, and every section sound.

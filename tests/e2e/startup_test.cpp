@@ -1,9 +1,10 @@
 // Start-up reconciliation, end to end: kvtd on a simulated SP chooses
 // capture, restore or nothing, and leaves the card carrying this SP's header.
-#include <filesystem>
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,22 +17,7 @@ namespace kvttest
 namespace
 {
 
-// The run hook has begun: signal handlers are in place, so SIGTERM ends the
-// daemon in order.
-constexpr const char *kRunning = "run, serverActive=1\n";
-
-// A card captured by this SP in an earlier run whose log is then dropped.
-void prepare_captured_card()
-{
-    {
-        Daemon first;
-        ASSERT_TRUE(wait_for_log(kRunning));
-        ASSERT_TRUE(ends_cleanly_on_sigterm(first));
-    }
-    std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
-}
-
-enum class CardIn { blank, own, foreign };
+enum class CardIn { blank, own, foreign, torn };
 
 struct DecisionCase {
     const char *name;
@@ -56,10 +42,18 @@ class StartupDecision : public ::testing::TestWithParam<DecisionCase>
 TEST_P(StartupDecision, LogsItsReasonAndLeavesTheCardCarryingThisSpsHeader)
 {
     const DecisionCase &c = GetParam();
-    if (c.card != CardIn::blank)
-        prepare_captured_card();
+    if (c.card != CardIn::blank) {
+        ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    }
     if (c.card == CardIn::foreign) {
         ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
+    }
+    if (c.card == CardIn::torn) { // power lost half way through a section write
+        kvtsim::ImageBytes torn = kvtsim::card_image().value();
+        const std::string_view half = "rack 7, row 3, hall";
+        const auto customer = torn.begin() + kvt::span_of(kvt::Section::customer).first;
+        std::copy(half.begin(), half.end(), customer);
+        ASSERT_EQ(kvtsim::card_insert_image(torn), 0);
     }
     kvtsim::set_moved(c.moved);
     kvtsim::set_daemon_state(c.daemon_state);
@@ -74,20 +68,16 @@ TEST_P(StartupDecision, LogsItsReasonAndLeavesTheCardCarryingThisSpsHeader)
     EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cards, StartupDecision,
-    ::testing::Values(
-        DecisionCase{"BlankCard", CardIn::blank, false, "running",
-                     "startup decision: capture (card invalid)\n", 1},
-        DecisionCase{"AfterFatalStop", CardIn::own, false, "shutdown",
-                     "startup decision: capture (shutdown recorded)\n", 1},
-        DecisionCase{"OwnCard", CardIn::own, false, "running",
-                     "startup decision: nothing to do (card valid, MAC matches, not moved)\n", 0},
-        DecisionCase{"OwnCardMoved", CardIn::own, true, "running",
-                     "startup decision: restore (card valid, card moved)\n", 0},
-        DecisionCase{"OtherSpsCard", CardIn::foreign, false, "running",
-                     "startup decision: restore (card valid, card MAC differs from SP MAC)\n", 0}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cards, StartupDecision, ::testing::Values(
+    DecisionCase{"BlankCard", CardIn::blank, false, "running", "startup decision: capture (card invalid)\n", 1},
+    DecisionCase{"TornSection", CardIn::torn, false, "running", "startup decision: capture (card invalid)\n", 1},
+    DecisionCase{"AfterFatalStop", CardIn::own, false, "shutdown", "startup decision: capture (shutdown recorded)\n", 1},
+    DecisionCase{"OwnCard", CardIn::own, false, "running", "startup decision: nothing to do (card valid, MAC matches, not moved)\n", 0},
+    DecisionCase{"OwnCardMoved", CardIn::own, true, "running", "startup decision: restore (card valid, card moved)\n", 0},
+    DecisionCase{"OtherSpsCard", CardIn::foreign, false, "running", "startup decision: restore (card valid, card MAC differs from SP MAC)\n", 0}),
     [](const auto &test) { return std::string(test.param.name); });
+// clang-format on
 
 // The card of another SP carrying this SP's former settings, which have
 // since been changed on the SP. The header written at the end of the
@@ -96,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RestoreFromOtherSpsCard, TakesTheCardsSettingsInOrderAndTheMonitorStaysQuiet)
 {
     SimRoot root;
-    prepare_captured_card();
+    ASSERT_NO_FATAL_FAILURE(capture_a_card());
     ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
     std::vector<std::pair<std::string, std::optional<std::string>>> card_values;
     for (const auto &[path, changed] :
@@ -109,7 +99,7 @@ TEST(RestoreFromOtherSpsCard, TakesTheCardsSettingsInOrderAndTheMonitorStaysQuie
     kvtsim::fault_set("um.set_roles", 0, 2);
 
     Daemon daemon;
-    ASSERT_TRUE(wait_for_log("run, serverActive=1\n")) << root.service_log();
+    ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     const std::string log = root.service_log();
     const auto complete = log.find("restore complete\n");
     ASSERT_NE(complete, std::string::npos) << log;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <ostream>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -63,6 +65,11 @@ const Change kChanges[] = {
      }, 1832, 58, 1},
 };
 // clang-format on
+
+void PrintTo(const Change &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class PagesPerChange : public CardWear, public testing::WithParamInterface<Change> {
   protected:
@@ -142,7 +149,11 @@ TEST_P(TornWrite, LeavesExactlyTheFirstNBytesNewAndFailsWithEio)
 // 29 bytes end exactly at the page boundary 0x560; 61 is more than the write.
 INSTANTIATE_TEST_SUITE_P(Lengths, TornWrite,
                          testing::Combine(testing::Values("all", "changed"),
-                                          testing::Values(0u, 13u, 29u, 30u, 60u, 61u)));
+                                          testing::Values(0u, 13u, 29u, 30u, 60u, 61u)),
+                         [](const auto &test) {
+                             return std::string(std::get<0>(test.param)) + "Mode" +
+                                    std::to_string(std::get<1>(test.param)) + "Bytes";
+                         });
 
 TEST_F(CardWear, ReadsOnTheBusAreCountedAndLookingAtTheCardIsNot)
 {
@@ -160,10 +171,16 @@ TEST_F(CardWear, ReadsOnTheBusAreCountedAndLookingAtTheCardIsNot)
 }
 
 struct BusCase {
+    const char *name;
     kvtsim::CardIo io;
     unsigned khz;
     double ms;
 };
+
+void PrintTo(const BusCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class BusTime : public testing::TestWithParam<BusCase> {};
 
@@ -174,13 +191,15 @@ TEST_P(BusTime, FollowsTheClockCountAndWriteCycles)
     EXPECT_NEAR(kvtsim::card_io_ms(GetParam().io, GetParam().khz), GetParam().ms, 1e-9);
 }
 
-INSTANTIATE_TEST_SUITE_P(Golden, BusTime,
-                         testing::Values(
-                             // the monitor's header read: 39 + 72 = 111 clocks
-                             BusCase{{.reads = 1, .bytes_read = 8}, 100, 1.11},
-                             BusCase{{.reads = 1, .bytes_read = 8}, 400, 0.2775},
-                             // section 7 in two pages: 2 x 29 + 9 x 60 = 598 clocks, 10 ms
-                             BusCase{{.pages_programmed = 2, .bytes_written = 60}, 100, 15.98},
-                             BusCase{{.pages_programmed = 2, .bytes_written = 60}, 400, 11.495}));
+// The monitor's header read: 39 + 72 = 111 clocks. Section 7 in two pages:
+// 2 x 29 + 9 x 60 = 598 clocks and 10 ms.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Golden, BusTime, testing::Values(
+    BusCase{"HeaderRead100kHz", {.reads = 1, .bytes_read = 8}, 100, 1.11},
+    BusCase{"HeaderRead400kHz", {.reads = 1, .bytes_read = 8}, 400, 0.2775},
+    BusCase{"Section7Write100kHz", {.pages_programmed = 2, .bytes_written = 60}, 100, 15.98},
+    BusCase{"Section7Write400kHz", {.pages_programmed = 2, .bytes_written = 60}, 400, 11.495}),
+    [](const auto &test) { return std::string(test.param.name); });
+// clang-format on
 
 } // namespace

@@ -1,6 +1,9 @@
 // Reading the SP MAC address from the KVT-data file.
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include "service/kvtd.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -24,16 +27,28 @@ TEST(ReadSpMac, StoresTheSecondAddress)
     }
 }
 
-// nullptr: no file at all. A signed octet reads as a value far above 0xFF.
-const std::pair<const char *, const char *> kBadFiles[] = {
-    {nullptr, "config variable database open failed!\n"},
-    {"", "error reading base MAC address\n"},
-    {"00:14:zz:00:00:00 00:14:4f:00:00:01\n", "error reading base MAC address\n"},
-    {"00:14:4f:00:00:00\n", "error reading sp MAC address\n"},
-    {"00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
-    {"00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
+struct BadFile {
+    const char *name;
+    const char *text;
+    const char *line;
+};
 
-class BadKvtData : public testing::TestWithParam<std::pair<const char *, const char *>>
+// A signed octet reads as a value far above 0xFF. A missing file and one
+// without the second address are proven end to end.
+// clang-format off
+const BadFile kBadFiles[] = {
+    {"Empty", "", "error reading base MAC address\n"},
+    {"NotHex", "00:14:zz:00:00:00 00:14:4f:00:00:01\n", "error reading base MAC address\n"},
+    {"NegativeBaseOctet", "00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
+    {"NegativeSpOctet", "00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
+// clang-format on
+
+void PrintTo(const BadFile &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class BadKvtData : public testing::TestWithParam<BadFile>
 {
 };
 
@@ -41,17 +56,14 @@ TEST_P(BadKvtData, LogsItsLineAndStops)
 {
     ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
     kvttest::SimRoot root;
-    const auto [text, line] = GetParam();
-    if (text)
-        ASSERT_EQ(kvtsim::write_kvt_data(text), 0);
-    else
-        std::remove(kvtsim::path_in_root("/var/tmp/KVT-data").c_str());
+    ASSERT_EQ(kvtsim::write_kvt_data(GetParam().text), 0);
     Mac mac{};
     EXPECT_EXIT(read_sp_mac(mac.data()), testing::ExitedWithCode(255), "");
-    EXPECT_EQ(kvttest::log_count(line), 1);
+    EXPECT_EQ(kvttest::log_count(GetParam().line), 1);
     EXPECT_TRUE(kvttest::log_has("===== kvtd shutting down =====\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles));
+INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles),
+                         [](const auto &test) { return std::string(test.param.name); });
 
 } // namespace

@@ -168,15 +168,4 @@ TEST_F(NetworkSection, RestoreOfDhcpOnDhcpSetsNothingButRecomputesChecksum)
     EXPECT_EQ(kvt_image.cksum3, checksum(kvt_image));
 }
 
-TEST_F(NetworkSection, RestoreOfStaticIpv6StopsBeforeAnySet)
-{
-    card_holds_static(kvt::KVT_NET_STATIC | kvt::KVT_NET_IPV6);
-    kvtsim::fault_set("luapi.set:/X/network/pendingipdiscovery", 5);
-
-    EXPECT_EXIT(restore_network(), ExitedWithCode(255), "");
-
-    EXPECT_TRUE(log_has("IPv6 not supported yet!\n"));
-    EXPECT_FALSE(log_has("error setting pendingipdiscovery\n"));
-}
-
 } // namespace

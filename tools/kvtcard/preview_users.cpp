@@ -12,30 +12,11 @@ namespace kvtcard {
 
 namespace {
 
-// Images before version 9 carry no role words worth using: the restore
-// derives the roles from the IPMI privilege (as the daemon's user restore).
-constexpr unsigned char kLastPrivilegeOnlyVersion = 8;
-constexpr std::uint32_t kAdminRoles = 0x8000002F;
-constexpr std::uint32_t kOperatorRoles = 0x8000002C;
-constexpr std::uint32_t kDefaultRoles = 0x40;
-
 struct SavedUser {
     std::string name;
     std::string password;
     std::uint32_t mask;
 };
-
-std::uint32_t restored_mask(const kvt::Image &image, const kvt::UserEntry &entry,
-                            std::uint32_t role_word)
-{
-    if (image.hdr_version > kLastPrivilegeOnlyVersion)
-        return role_word;
-    if (entry.privilege == 4)
-        return kAdminRoles;
-    if (entry.privilege == 3)
-        return kOperatorRoles;
-    return kDefaultRoles;
-}
 
 bool skipped(const std::string &name)
 {
@@ -68,7 +49,7 @@ std::vector<SavedUser> users_added(const kvt::Image &image)
         if (word == 0 || skipped(name))
             continue;
         list.push_back(
-            {name, std::string(entry.password.view()), restored_mask(image, entry, word)});
+            {name, std::string(entry.password.view()), restored_role_mask(image, entry, word)});
     }
     return list;
 }

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Long fuzzing run: every libFuzzer target for the given number of seconds,
+# each on a working corpus that persists between runs (seeded from
+# fuzz/corpus/<target>), and a summary of executions and findings.
+#
+#   scripts/fuzz-long.sh [seconds-per-target] [target...]
+#
+# Environment: KVT_FUZZ_BUILD_DIR (default build/fuzz), KVT_FUZZ_PARALLEL
+# (targets run at once, default 1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-600}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(audit_intake card_image kvt_data climode_file writer_values)
+build=${KVT_FUZZ_BUILD_DIR:-build/fuzz}
+parallel=${KVT_FUZZ_PARALLEL:-1}
+work="$build/fuzz/long"
+
+scripts/deps.sh --fuzz
+cmake --preset fuzz -B "$build" >/dev/null
+cmake --build "$build" --target "${targets[@]/#/fuzz_}"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+
+# The simulated SP rewrites its files through renames, which ext4 answers
+# with writeback on every close: as root, each target gets a tmpfs of its
+# own in a private mount namespace (invisible to the rest of the machine)
+# for its SP root. Otherwise the system's temporary directory is used.
+run_target() {
+  local target=$1 dir="$work/$1"
+  mkdir -p "$dir/corpus" "$dir/tmp"
+  touch "$dir/.start"
+  local cmd=("$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30
+             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/"
+             "$dir/corpus" "fuzz/corpus/$target")
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
+  if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+    unshare --mount sh -c 'mount -t tmpfs -o size=512m tmpfs "$0" && TMPDIR="$0" exec "$@"' \
+      "$dir/tmp" "${cmd[@]}" >"$dir/fuzz.log" 2>&1 || true
+  else
+    "${cmd[@]}" >"$dir/fuzz.log" 2>&1 || true
+  fi
+  local execs findings
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/fuzz.log" | tail -1)
+  findings=$(find "$dir" -maxdepth 1 -newer "$dir/.start" \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
+             -o -name 'oom-*' \) | wc -l)
+  echo "$target ${execs:-?} $findings" >>"$work/summary.txt"
+  echo "$target: ${execs:-?} executions in ${seconds}s, findings: $findings (log $dir/fuzz.log)"
+}
+
+: >"$work/summary.txt"
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n; done
+  run_target "$target" &
+done
+wait
+echo "== summary (target executions findings), also in $work/summary.txt"
+cat "$work/summary.txt"
