@@ -13,15 +13,10 @@ bool printable(unsigned char c)
     return c >= 0x20 && c < 0x7F;
 }
 
-// Plain text shows a card text bare unless it would be misread: empty,
-// leading or trailing blanks, or bytes that are not printable.
-std::string plain_text(std::string_view bytes)
+// `bytes` in double quotes, with quote and backslash escaped and every byte
+// outside printable ASCII written with `escape_format`.
+std::string quoted(std::string_view bytes, const char *escape_format)
 {
-    bool bare = !bytes.empty() && bytes.front() != ' ' && bytes.back() != ' ';
-    for (unsigned char c : bytes)
-        bare = bare && printable(c) && c != '"';
-    if (bare)
-        return std::string(bytes);
     std::string out = "\"";
     for (unsigned char c : bytes) {
         if (c == '"' || c == '\\') {
@@ -31,11 +26,23 @@ std::string plain_text(std::string_view bytes)
             out += static_cast<char>(c);
         } else {
             char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            std::snprintf(esc, sizeof esc, escape_format, c);
             out += esc;
         }
     }
     return out + "\"";
+}
+
+// Plain text shows a card text bare unless it would be misread: empty,
+// leading or trailing blanks, or bytes that are not printable.
+std::string plain_text(std::string_view bytes)
+{
+    bool bare = !bytes.empty() && bytes.front() != ' ' && bytes.back() != ' ';
+    for (unsigned char c : bytes)
+        bare = bare && printable(c) && c != '"';
+    if (bare)
+        return std::string(bytes);
+    return quoted(bytes, "\\x%02x");
 }
 
 void indent(std::string &out, int level)
@@ -287,22 +294,9 @@ std::string Node::json() const
 
 std::string json_quote(std::string_view bytes)
 {
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (printable(c)) {
-            out += static_cast<char>(c);
-        } else {
-            // Card texts are bytes, not UTF-8: each byte outside printable
-            // ASCII becomes the code point of the same number.
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        }
-    }
-    return out + "\"";
+    // Card texts are bytes, not UTF-8: each byte outside printable ASCII
+    // becomes the code point of the same number.
+    return quoted(bytes, "\\u%04x");
 }
 
 std::string to_json(const Node &root)
