@@ -3,6 +3,7 @@
 // it over I2C.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "card/image.hpp"
 #include "platform/card_lib.h"
 #include "sim/card_io.hpp"
+#include "sim/card_spare.hpp"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
 #include "sim/fault_errno.hpp"
@@ -42,14 +44,15 @@ kvtsim::eeprom::WriteMode write_mode()
 }
 
 // A torn write: power or the card went away part way through. Only the
-// first N bytes of the write reach the card.
-std::size_t bytes_reaching_card(std::size_t len, bool *torn)
+// first N bytes of the write reach the card, counted over all it programs
+// (the intent, the image bytes, the spare record: sim/card_spare.hpp).
+std::size_t bytes_reaching_card(bool *torn)
 {
     long reach = 0;
     *torn = kvtsim::fault_fires("card.write_torn", &reach);
     if (!*torn)
-        return len;
-    return std::min(len, static_cast<std::size_t>(std::max(reach, 0L)));
+        return SIZE_MAX;
+    return static_cast<std::size_t>(std::max(reach, 0L));
 }
 
 } // namespace
@@ -73,10 +76,11 @@ int write_out_KVT(const void *data, int len)
     if (kvtsim::fault_sets_errno("card.write"))
         return -1;
     bool torn = false;
-    const std::size_t reach = bytes_reaching_card(static_cast<std::size_t>(len), &torn);
+    const std::size_t budget = bytes_reaching_card(&torn);
     kvtsim::CardIo tally{.writes = 1, .bytes_requested = static_cast<std::size_t>(len)};
-    int result = kvtsim::eeprom::write(kvtsim::kImageOffset + static_cast<std::size_t>(at - first),
-                                       at, reach, write_mode(), tally);
+    int result =
+        kvtsim::spare::write_image(static_cast<std::size_t>(at - first), at,
+                                   static_cast<std::size_t>(len), write_mode(), budget, tally);
     const int saved = errno;
     kvtsim::card_io_add(tally);
     errno = saved;

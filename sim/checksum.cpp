@@ -1,11 +1,14 @@
 // The section checksum and the image validator of the card library. The
 // daemon's writers, its header check and valid_KVT all use this one
-// checksum.
+// checksum. valid_KVT also consults what the card library itself keeps on
+// the card beside the image (sim/card_spare.hpp): it reads the card's spare
+// bytes, since the caller hands it only a copy of the image.
 #include <array>
 #include <cstring>
 
 #include "card/sections.hpp"
 #include "platform/card_lib.h"
+#include "sim/card_spare.hpp"
 
 namespace
 {
@@ -38,6 +41,8 @@ void calculate_xor_checksum(const void *data, int len, unsigned char *cksum)
 }
 
 // Any platform code is accepted: the simulated SP has one kind of card.
+// When the copy is the image on the card, the card's own record must also
+// show it whole: no write cut part way, every stored section CRC matching.
 int valid_KVT(const void *image_copy, int /*platform*/)
 {
     if (!image_copy)
@@ -49,7 +54,7 @@ int valid_KVT(const void *image_copy, int /*platform*/)
     for (const kvt::SectionSpan &s : kvt::kSectionMap)
         if (xor_checksum(&bytes.at(s.first), s.length) != bytes.at(s.cksum))
             return 0;
-    return 1;
+    return kvtsim::spare::card_accepts(bytes.data()) ? 1 : 0;
 }
 
 } // extern "C"

@@ -27,8 +27,10 @@ static std::string slurp(const std::string &path)
 Daemon::Daemon(DaemonOptions options)
     : out_path_(kvtsim::sim_path("kvtd.stdout")), err_path_(kvtsim::sim_path("kvtd.stderr"))
 {
-    std::vector<std::string> words{options.argv0};
+    std::vector<std::string> words = options.wrapper;
+    words.push_back(options.wrapper.empty() ? options.argv0 : std::string(KVTD_BINARY));
     words.insert(words.end(), options.args.begin(), options.args.end());
+    const std::string program = options.wrapper.empty() ? KVTD_BINARY : options.wrapper.front();
     const std::string scale = std::to_string(options.time_scale);
 
     pid_ = ::fork();
@@ -46,7 +48,7 @@ Daemon::Daemon(DaemonOptions options)
     for (std::string &w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    ::execv(KVTD_BINARY, argv.data());
+    ::execvp(program.c_str(), argv.data());
     ::_exit(127);
 }
 

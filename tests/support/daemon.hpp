@@ -14,6 +14,9 @@ struct DaemonOptions {
     std::vector<std::string> args; // after argv[0]
     double time_scale = 0.01;      // 10 s of daemon time take 100 ms
     std::string argv0 = KVTD_BINARY;
+    // A program that runs kvtd, and its arguments before kvtd's path (e.g.
+    // valgrind and its options). With one, argv0 is not used.
+    std::vector<std::string> wrapper = {};
 };
 
 // Starts kvtd with KVT_SP_ROOT and KVT_SIM_TIME_SCALE set; its standard

@@ -14,12 +14,16 @@
 #include "platform/card_lib.h"
 #include "platform/i2c.h"
 #include "sections/writers.hpp"
+#include "sim/card_spare.hpp"
 #include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
 
 using kvt::Section;
+
+// Bytes each write programs beside the image: the intent, then the record.
+constexpr std::size_t kSpareBytes = kvtsim::spare::kIntentSize + kvtsim::spare::kRecordSize;
 
 // Card and kvt_image hold the same valid image, as after a start-up.
 class CardWear : public testing::Test {
@@ -42,27 +46,30 @@ struct Change {
     const char *name;
     std::function<void()> write;
     std::uint64_t bytes_requested;
-    std::uint64_t pages_all;     // every page the write touches
-    std::uint64_t pages_changed; // pages holding a changed byte
+    std::uint64_t pages_all;     // every page the write touches, and the record twice
+    std::uint64_t pages_changed; // pages holding a changed byte, and the record twice
 };
 
 // Card address = 0x1800 + image offset, and 0x1800 starts a page, so an
-// image offset's page is offset / 32.
+// image offset's page is offset / 32. Every write also programs the card
+// library's record beside the image twice (its intent, then the section
+// CRCs with the intent cleared: sim/card_spare.hpp), one page each time:
+// the page counts below include those two.
 // clang-format off
 const Change kChanges[] = {
     // section 7, 0x543..0x57E: pages 42, 43; the port 0x57A and its checksum lie in 43
-    {"MailhostPort", [] { kvtd_write_mailhost_port("65535"); }, 60, 2, 1},
+    {"MailhostPort", [] { kvtd_write_mailhost_port("65535"); }, 60, 4, 3},
     // section 6, 0x519..0x542: pages 40 to 42; the text in 40, its checksum in 42
-    {"CustomerInfo", [] { kvtd_write_customerinfo("r7"); }, 42, 3, 2},
+    {"CustomerInfo", [] { kvtd_write_customerinfo("r7"); }, 42, 5, 4},
     // section 5, 0x1FD..0x518: pages 15 to 40; rule 15's level 0x516 and the checksum in 40
-    {"Rule15Level", [] { kvtd_write_mailalert(15, ALERT_LEVEL, "critical"); }, 796, 26, 1},
+    {"Rule15Level", [] { kvtd_write_mailalert(15, ALERT_LEVEL, "critical"); }, 796, 28, 3},
     // rule 3's level 0x29A in page 20, the checksum in 40
-    {"Rule3Level", [] { kvtd_write_mailalert(3, ALERT_LEVEL, "major"); }, 796, 26, 2},
+    {"Rule3Level", [] { kvtd_write_mailalert(3, ALERT_LEVEL, "major"); }, 796, 28, 4},
     // the fatal stop's whole image, 0x000..0x727: pages 0 to 57; only the version changes
     {"InvalidatedWholeImage", [] {
          kvt_image.hdr_version = kvt::kInvalidatedVersion;
          ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
-     }, 1832, 58, 1},
+     }, 1832, 60, 3},
 };
 // clang-format on
 
@@ -93,11 +100,12 @@ TEST_P(PagesPerChange, ChangedModeProgramsOnlyDifferingPagesAndLeavesTheSameCard
     EXPECT_EQ(all.bytes_requested, GetParam().bytes_requested);
     EXPECT_EQ(changed.bytes_requested, GetParam().bytes_requested);
     EXPECT_EQ(all.pages_programmed, GetParam().pages_all);
-    EXPECT_EQ(all.bytes_written, GetParam().bytes_requested);
+    EXPECT_EQ(all.bytes_written, GetParam().bytes_requested + kSpareBytes);
     EXPECT_EQ(changed.pages_programmed, GetParam().pages_changed);
-    EXPECT_EQ(all.reads, 0u);
-    EXPECT_EQ(changed.reads, 1u) << "the card is read before it is written";
-    EXPECT_EQ(changed.bytes_read, GetParam().bytes_requested);
+    EXPECT_EQ(all.reads, 1u) << "the record is read for the other sections' CRCs";
+    EXPECT_EQ(changed.reads, 4u) << "the card is read before each of the three writes";
+    EXPECT_EQ(changed.bytes_read,
+              GetParam().bytes_requested + kSpareBytes + kvtsim::spare::kRecordSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, PagesPerChange, testing::ValuesIn(kChanges),
@@ -116,10 +124,11 @@ TEST_F(CardWear, ChangedModeWritesWhatDiffersFromASwappedCard)
 
     ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
     EXPECT_EQ(kvtsim::card_image().value(), synced_);
-    EXPECT_EQ(kvtsim::card_io().pages_programmed, 2u);
+    EXPECT_EQ(kvtsim::card_io().pages_programmed, 2u + 2u) << "and the record twice";
 }
 
-// A torn write of section 7 whose every byte differs from the card.
+// A torn write of section 7 whose every byte differs from the card. The
+// first bytes of the write are the intent's, then come the section's.
 class TornWrite : public CardWear,
                   public testing::WithParamInterface<std::tuple<const char *, std::size_t>> {};
 
@@ -139,17 +148,20 @@ TEST_P(TornWrite, LeavesExactlyTheFirstNBytesNewAndFailsWithEio)
     EXPECT_EQ(errno, EIO);
 
     kvtsim::ImageBytes expected = synced_;
-    for (std::size_t i = s.first; i < s.first + std::min(n, len); ++i)
+    const std::size_t reached = std::min(n - std::min(n, kvtsim::spare::kIntentSize), len);
+    for (std::size_t i = s.first; i < s.first + reached; ++i)
         expected[i] = image[i];
     EXPECT_EQ(kvtsim::card_image().value(), expected);
     EXPECT_EQ(kvtsim::card_io().bytes_requested, len);
     EXPECT_EQ(kvt::write_section(Section::console), 0) << "the fault was used up";
 }
 
-// 29 bytes end exactly at the page boundary 0x560; 61 is more than the write.
+// Past the 7 intent bytes: 13 section bytes; 29 end exactly at the page
+// boundary 0x560; 60, the whole section without the record; 60 + 27, every
+// byte (still EIO: the card went away as the write ended).
 INSTANTIATE_TEST_SUITE_P(Lengths, TornWrite,
                          testing::Combine(testing::Values("all", "changed"),
-                                          testing::Values(0u, 13u, 29u, 30u, 60u, 61u)),
+                                          testing::Values(0u, 7u, 20u, 36u, 37u, 67u, 94u)),
                          [](const auto &test) {
                              return std::string(std::get<0>(test.param)) + "Mode" +
                                     std::to_string(std::get<1>(test.param)) + "Bytes";
