@@ -86,8 +86,9 @@ int card_insert(); // the card that was pulled goes back
 int card_insert_blank();
 // Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
 int card_insert_image(std::span<const unsigned char, kImageSize> image);
-// A valid image (version 0x0B, nine correct checksums) of this SP's
-// current default configuration but carrying `mac`: the card of another SP.
+// The card of another SP: the image of the card in the slot when it is
+// valid (otherwise an all-zero image), with version 0x0B, `mac` in its
+// header and all nine checksums recomputed.
 ImageBytes foreign_image(const Mac &mac);
 std::optional<ImageBytes> card_image();
 std::vector<unsigned char> card_eeprom();
