@@ -41,16 +41,6 @@ double thread_cpu_ms()
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-void add(kvtsim::CardIo &sum, const kvtsim::CardIo &io)
-{
-    sum.writes += io.writes;
-    sum.bytes_requested += io.bytes_requested;
-    sum.pages_programmed += io.pages_programmed;
-    sum.bytes_written += io.bytes_written;
-    sum.reads += io.reads;
-    sum.bytes_read += io.bytes_read;
-}
-
 // Round 0 sets the SP up and is not counted: from round 1 on every round
 // is a real change of the card.
 Figures measure(const Scenario &s, const char *mode, int rounds)
@@ -68,7 +58,7 @@ Figures measure(const Scenario &s, const char *mode, int rounds)
         const double spent = thread_cpu_ms() - before;
         if (round == 0)
             continue;
-        add(f.io, kvtsim::card_io());
+        f.io += kvtsim::card_io();
         f.cpu_ms += spent;
         ++f.rounds;
     }

@@ -77,12 +77,7 @@ void card_io_add(const CardIo &delta)
     if (counters.fd() < 0)
         return;
     CardIo io = read_counters(counters.fd());
-    io.writes += delta.writes;
-    io.bytes_requested += delta.bytes_requested;
-    io.pages_programmed += delta.pages_programmed;
-    io.bytes_written += delta.bytes_written;
-    io.reads += delta.reads;
-    io.bytes_read += delta.bytes_read;
+    io += delta;
     write_counters(counters.fd(), io);
 }
 

@@ -115,6 +115,17 @@ struct CardIo {
     std::uint64_t bytes_written = 0;    // data bytes carried by the page writes
     std::uint64_t reads = 0;            // read transfers: image, header, read-before-write
     std::uint64_t bytes_read = 0;       // data bytes carried by the reads
+
+    CardIo &operator+=(const CardIo &more)
+    {
+        writes += more.writes;
+        bytes_requested += more.bytes_requested;
+        pages_programmed += more.pages_programmed;
+        bytes_written += more.bytes_written;
+        reads += more.reads;
+        bytes_read += more.bytes_read;
+        return *this;
+    }
 };
 CardIo card_io();
 void card_io_reset();
