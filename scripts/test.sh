@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the debug build, the ASan+UBSan build, the
-# Debian package's contents, and a brief run of each fuzz target (clang,
-# libFuzzer).
-# Longer runs have their own scripts: test-tsan.sh (ThreadSanitizer, the
-# end-to-end tests), test-ppc.sh (big-endian PowerPC under qemu),
-# fuzz-long.sh, bench.sh.
+# ThreadSanitizer build, the unit tests on big-endian PowerPC under qemu,
+# the Debian package's contents, and a brief run of each fuzz target
+# (clang, libFuzzer).
+# Longer runs have their own scripts: fuzz-long.sh, bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -16,6 +15,9 @@ for preset in debug asan; do
   echo "== $preset tests"
   ctest --preset "$preset"
 done
+
+scripts/test-tsan.sh
+scripts/test-ppc.sh
 
 echo "== Debian package"
 scripts/package.sh build/debug
