@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,6 +51,20 @@ struct RootOptions {
 // default value, default users, a KVT-data file, a CLI-mode file, a blank
 // card, running daemon state, moved "no", IPMI up. 0 on success.
 int create_root(const std::string &dir, const RootOptions &options = {});
+
+// ---- stores held in memory ---------------------------------------------
+// An in-process run that sets thousands of objects a second (a fuzz
+// target) can keep the simulator's own stores under <root>/sim/ (objects,
+// persisted variables, users) in this process from here on: each is read
+// from its file once, and changes stay in the process, unseen by other
+// processes. Files the daemon reads itself (the CLI-mode file, the card)
+// stay on disk.
+using StoreContents = std::map<std::string, std::string>; // file path -> text
+void keep_stores_in_memory();
+StoreContents stores_in_memory();
+// Replaces what the process holds (e.g. with an earlier stores_in_memory());
+// a store left out is read from its file again on next use.
+void set_stores_in_memory(StoreContents contents);
 
 // ---- faults ------------------------------------------------------------
 // A fault makes the named operation fail on demand, in this process and in

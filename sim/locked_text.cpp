@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "sim/control.hpp"
@@ -63,16 +64,56 @@ bool replace_whole(const std::string &path, std::string_view text)
     return ::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+// The stores of <root>/sim/ held in this process (keep_stores_in_memory).
+struct MemoryStores {
+    std::mutex mutex;
+    bool on = false;
+    StoreContents files;
+};
+
+MemoryStores &memory()
+{
+    static MemoryStores stores;
+    return stores;
+}
+
+bool held_in_memory(const std::string &path)
+{
+    return memory().on && path.starts_with(sim_path(""));
+}
+
+// The file's text as this process holds it, read from the file the first
+// time. Called with memory().mutex held.
+std::string &memory_text(const std::string &path)
+{
+    auto &files = memory().files;
+    auto found = files.find(path);
+    if (found == files.end())
+        found = files.emplace(path, read_whole(path)).first;
+    return found->second;
+}
+
 } // namespace
 
 std::string read_locked(const std::string &path)
 {
+    if (held_in_memory(path)) {
+        const std::lock_guard lock(memory().mutex);
+        return memory_text(path);
+    }
     FileLock lock(path, LOCK_SH);
     return read_whole(path);
 }
 
 bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit)
 {
+    if (held_in_memory(path)) {
+        const std::lock_guard lock(memory().mutex);
+        std::string text = memory_text(path);
+        if (edit(text))
+            memory_text(path) = std::move(text);
+        return true;
+    }
     FileLock lock(path, LOCK_EX);
     std::string text = read_whole(path);
     if (!edit(text))
@@ -82,8 +123,31 @@ bool edit_locked(const std::string &path, const std::function<bool(std::string &
 
 bool write_locked(const std::string &path, std::string_view text)
 {
+    if (held_in_memory(path)) {
+        const std::lock_guard lock(memory().mutex);
+        memory_text(path) = std::string(text);
+        return true;
+    }
     FileLock lock(path, LOCK_EX);
     return replace_whole(path, text);
+}
+
+void keep_stores_in_memory()
+{
+    const std::lock_guard lock(memory().mutex);
+    memory().on = true;
+}
+
+StoreContents stores_in_memory()
+{
+    const std::lock_guard lock(memory().mutex);
+    return memory().files;
+}
+
+void set_stores_in_memory(StoreContents contents)
+{
+    const std::lock_guard lock(memory().mutex);
+    memory().files = std::move(contents);
 }
 
 Pairs parse_pairs(std::string_view text)
@@ -117,15 +181,50 @@ std::optional<std::string> find_pair(const Pairs &pairs, std::string_view key)
     return std::nullopt;
 }
 
-void put_pair(Pairs &pairs, std::string_view key, std::string_view value)
+namespace {
+
+// Where the value of `key`'s line starts in `text`, or npos.
+std::size_t value_start(std::string_view text, std::string_view key)
 {
-    for (auto &[k, v] : pairs) {
-        if (k == key) {
-            v = value;
-            return;
-        }
+    std::size_t line = 0;
+    while (line < text.size()) {
+        const std::size_t tab = line + key.size();
+        if (tab < text.size() && text[tab] == '\t' && text.substr(line, key.size()) == key)
+            return tab + 1;
+        const std::size_t end = text.find('\n', line);
+        if (end == std::string_view::npos)
+            break;
+        line = end + 1;
     }
-    pairs.emplace_back(std::string(key), std::string(value));
+    return std::string_view::npos;
+}
+
+std::size_t value_length(std::string_view text, std::size_t start)
+{
+    const std::size_t end = text.find('\n', start);
+    return (end == std::string_view::npos ? text.size() : end) - start;
+}
+
+} // namespace
+
+std::optional<std::string> find_in_text(std::string_view text, std::string_view key)
+{
+    const std::size_t start = value_start(text, key);
+    if (start == std::string_view::npos)
+        return std::nullopt;
+    return std::string(text.substr(start, value_length(text, start)));
+}
+
+void put_in_text(std::string &text, std::string_view key, std::string_view value)
+{
+    const std::size_t start = value_start(text, key);
+    if (start != std::string_view::npos) {
+        text.replace(start, value_length(text, start), value);
+        return;
+    }
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    text.append(key).append(1, '\t').append(value).append(1, '\n');
 }
 
 } // namespace kvtsim

@@ -29,7 +29,10 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 Pairs parse_pairs(std::string_view text);
 std::string format_pairs(const Pairs &pairs);
 std::optional<std::string> find_pair(const Pairs &pairs, std::string_view key);
-// Sets an existing key in place or appends it.
-void put_pair(Pairs &pairs, std::string_view key, std::string_view value);
+// A key's value, and setting it in place (or appending its line), on the
+// file's text itself: the stores hold hundreds of lines and are read and
+// set one object at a time.
+std::optional<std::string> find_in_text(std::string_view text, std::string_view key);
+void put_in_text(std::string &text, std::string_view key, std::string_view value);
 
 } // namespace kvtsim

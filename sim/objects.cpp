@@ -88,13 +88,11 @@ int store_value(std::string_view path, std::string_view value)
 {
     const bool commit = path == kCommitPath && value == "true";
     const bool written = edit_locked(store_file(), [&](std::string &text) {
-        Pairs pairs = parse_pairs(text);
-        put_pair(pairs, path, value);
+        put_in_text(text, path, value);
         if (commit) {
             for (const auto &[pending, live] : kPendingToLive)
-                put_pair(pairs, live, find_pair(pairs, pending).value_or(""));
+                put_in_text(text, live, find_in_text(text, pending).value_or(""));
         }
-        text = format_pairs(pairs);
         return true;
     });
     return written ? 0 : kLuapiIoError;
@@ -110,7 +108,7 @@ int object_read(std::string_view path, std::string &value)
     }
     if (!find_object(path))
         return kLuapiNoObject;
-    value = find_pair(parse_pairs(read_locked(store_file())), path).value_or("");
+    value = find_in_text(read_locked(store_file()), path).value_or("");
     return 0;
 }
 

@@ -105,7 +105,7 @@ std::optional<std::string> nv_get(std::string_view name)
 {
     if (!nv_row(name))
         return std::nullopt;
-    return find_pair(parse_pairs(read_locked(store_file())), name);
+    return find_in_text(read_locked(store_file()), name);
 }
 
 int nv_set(std::string_view name, std::string_view value)
@@ -115,13 +115,10 @@ int nv_set(std::string_view name, std::string_view value)
         return -1;
     bool changed = false;
     const bool written = edit_locked(store_file(), [&](std::string &text) {
-        Pairs pairs = parse_pairs(text);
-        changed = find_pair(pairs, name) != value;
-        if (!changed)
-            return false;
-        put_pair(pairs, name, value);
-        text = format_pairs(pairs);
-        return true;
+        changed = find_in_text(text, name) != value;
+        if (changed)
+            put_in_text(text, name, value);
+        return changed;
     });
     if (!written)
         return -1;

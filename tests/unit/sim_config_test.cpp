@@ -19,6 +19,7 @@
 #include "platform/luapi.h"
 #include "platform/user_mgmt.h"
 #include "sim/control.hpp"
+#include "sim/locked_text.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/support/users.hpp"
@@ -254,6 +255,22 @@ TEST_F(SimConfig, ConcurrentSetsOfDifferentObjectsAllLand)
     second.join();
     EXPECT_EQ(kvtsim::object_get("/X/darvcli/timeout"), "40");
     EXPECT_EQ(kvtsim::object_get("/X/darvcli/event_level"), "40");
+}
+
+// The stores are set in their text: a key that begins another key, or a
+// value, is not that key.
+TEST(StoreText, SetsAndFindsOnlyTheWholeKeyAtALineStart)
+{
+    std::string text = "/a/b1\tten\n/a/b\tone\n/c\t/a/b\tnot a key";
+    EXPECT_EQ(kvtsim::find_in_text(text, "/a/b"), "one");
+    EXPECT_EQ(kvtsim::find_in_text(text, "/a/"), std::nullopt);
+    EXPECT_EQ(kvtsim::find_in_text(text, "/c"), "/a/b\tnot a key");
+
+    kvtsim::put_in_text(text, "/a/b", "");
+    kvtsim::put_in_text(text, "/a/b1", "eleven");
+    kvtsim::put_in_text(text, "/d", "new");
+    EXPECT_EQ(text, "/a/b1\televen\n/a/b\t\n/c\t/a/b\tnot a key\n/d\tnew\n");
+    EXPECT_EQ(kvtsim::find_in_text(text, "/a/b"), "");
 }
 
 // The text a record's 32-bit offset at `at` points to, bounded by the record.
