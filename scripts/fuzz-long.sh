@@ -6,7 +6,8 @@
 #   scripts/fuzz-long.sh [seconds-per-target] [target...]
 #
 # Environment: KVT_FUZZ_BUILD_DIR (default build/fuzz), KVT_FUZZ_PARALLEL
-# (targets run at once, default 1).
+# (targets run at once, default 1), KVT_FUZZ_RUNS (stop a target once it
+# has run this many inputs, even before its time is up).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,8 +34,10 @@ run_target() {
   mkdir -p "$dir/corpus" "$dir/tmp"
   touch "$dir/.start"
   local cmd=("$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30
-             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/"
-             "$dir/corpus" "fuzz/corpus/$target")
+             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/")
+  [ -z "${KVT_FUZZ_RUNS:-}" ] || cmd+=(-runs="$KVT_FUZZ_RUNS")
+  cmd+=("$dir/corpus" "fuzz/corpus/$target")
+  local started=$SECONDS
   export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
   if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
     unshare --mount sh -c 'mount -t tmpfs -o size=512m tmpfs "$0" && TMPDIR="$0" exec "$@"' \
@@ -46,8 +49,9 @@ run_target() {
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/fuzz.log" | tail -1)
   findings=$(find "$dir" -maxdepth 1 -newer "$dir/.start" \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
              -o -name 'oom-*' \) | wc -l)
-  echo "$target ${execs:-?} $findings" >>"$work/summary.txt"
-  echo "$target: ${execs:-?} executions in ${seconds}s, findings: $findings (log $dir/fuzz.log)"
+  local took=$((SECONDS - started))
+  echo "$target ${execs:-?} $findings ${took}s" >>"$work/summary.txt"
+  echo "$target: ${execs:-?} executions in ${took}s, findings: $findings (log $dir/fuzz.log)"
 }
 
 : >"$work/summary.txt"
@@ -56,5 +60,5 @@ for target in "${targets[@]}"; do
   run_target "$target" &
 done
 wait
-echo "== summary (target executions findings), also in $work/summary.txt"
+echo "== summary (target executions findings time), also in $work/summary.txt"
 cat "$work/summary.txt"
