@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include "sim/audit.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
+#include "tests/support/rows.hpp"
 
 namespace kvttest {
 namespace {
@@ -50,10 +50,7 @@ struct FatalPath {
     const char *line;
 };
 
-void PrintTo(const FatalPath &row, std::ostream *out)
-{
-    *out << row.name;
-}
+using kvttest::PrintTo;
 
 // Changes one byte of the card's image and mends its section's checksum.
 void patch_card(std::size_t at, unsigned char value)
@@ -314,8 +311,7 @@ TEST_P(FatalStop, MarksTheCardRecordsShutdownLeavesNoProcessAndTheNextStartCaptu
     expect_next_start_captures();
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FatalStop, ::testing::ValuesIn(kPaths),
-                         [](const auto &test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, FatalStop, ::testing::ValuesIn(kPaths), kvttest::by_name);
 
 // A section write that stops after one byte: the writer stops the daemon,
 // and the stop's whole-image write puts the full new section on the card.

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/card_watch.hpp"
+#include "tests/support/rows.hpp"
 
 namespace kvttest
 {
@@ -49,10 +49,7 @@ struct BadCardCase {
     const char *clear;
 };
 
-void PrintTo(const BadCardCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using kvttest::PrintTo;
 
 class CardGoneBad : public Monitor, public ::testing::WithParamInterface<BadCardCase>
 {
@@ -94,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Cards, CardGoneBad, ::testing::Values(
     BadCardCase{"OtherSps", [](const auto &) { insert(kvtsim::foreign_image(kOtherSpMac)); }, "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT", "clear 63 KVT_DIFFERENT"},
     BadCardCase{"LeftByAFatalStop", [](const auto &own) { insert(with_byte(own, 0, 0xFF)); }, "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
     BadCardCase{"HeaderChecksumWrong", [](const auto &own) { insert(with_byte(own, 7, own[7] ^ 1)); }, "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 // clang-format on
 
 // Two runs of failed checks with a pass between them: the pass resets the

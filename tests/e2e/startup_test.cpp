@@ -2,7 +2,6 @@
 // capture, restore or nothing, and leaves the card carrying this SP's header.
 #include <algorithm>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/card_watch.hpp"
+#include "tests/support/rows.hpp"
 
 namespace kvttest
 {
@@ -28,10 +28,7 @@ struct DecisionCase {
     int card_writes_logged;
 };
 
-void PrintTo(const DecisionCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using kvttest::PrintTo;
 
 class StartupDecision : public ::testing::TestWithParam<DecisionCase>
 {
@@ -76,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Cards, StartupDecision, ::testing::Values(
     DecisionCase{"OwnCard", CardIn::own, false, "running", "startup decision: nothing to do (card valid, MAC matches, not moved)\n", 0},
     DecisionCase{"OwnCardMoved", CardIn::own, true, "running", "startup decision: restore (card valid, card moved)\n", 0},
     DecisionCase{"OtherSpsCard", CardIn::foreign, false, "running", "startup decision: restore (card valid, card MAC differs from SP MAC)\n", 0}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 // clang-format on
 
 // The card of another SP carrying this SP's former settings, which have

@@ -2,8 +2,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -15,14 +13,6 @@
 #include "tests/support/sim_root.hpp"
 
 namespace kvttest {
-
-static std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 Daemon::Daemon(DaemonOptions options)
     : out_path_(kvtsim::sim_path("kvtd.stdout")), err_path_(kvtsim::sim_path("kvtd.stderr"))
@@ -85,12 +75,12 @@ std::optional<int> Daemon::wait_exit(std::chrono::milliseconds limit)
 
 std::string Daemon::stdout_text() const
 {
-    return slurp(out_path_);
+    return read_file(out_path_);
 }
 
 std::string Daemon::stderr_text() const
 {
-    return slurp(err_path_);
+    return read_file(err_path_);
 }
 
 bool wait_no_daemon(std::chrono::milliseconds limit)

@@ -28,12 +28,17 @@ SimRoot::~SimRoot()
     fs::remove_all(dir_, ignored);
 }
 
-std::string SimRoot::read(std::string_view fixed_path) const
+std::string read_file(const std::string &path)
 {
-    std::ifstream in(kvtsim::path_in_root(fixed_path), std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string SimRoot::read(std::string_view fixed_path) const
+{
+    return read_file(kvtsim::path_in_root(fixed_path));
 }
 
 bool SimRoot::exists(std::string_view fixed_path) const
@@ -52,17 +57,9 @@ bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds lim
     return true;
 }
 
-static std::string current_service_log()
-{
-    std::ifstream in(kvtsim::path_in_root("/var/log/kvtd.log"), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool log_has(std::string_view text)
 {
-    return current_service_log().find(text) != std::string::npos;
+    return read_file(kvtsim::path_in_root("/var/log/kvtd.log")).find(text) != std::string::npos;
 }
 
 int count_in(std::string_view text, std::string_view what)
@@ -75,7 +72,7 @@ int count_in(std::string_view text, std::string_view what)
 
 int log_count(std::string_view text)
 {
-    return count_in(current_service_log(), text);
+    return count_in(read_file(kvtsim::path_in_root("/var/log/kvtd.log")), text);
 }
 
 } // namespace kvttest

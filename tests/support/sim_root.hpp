@@ -32,6 +32,9 @@ class SimRoot {
     std::string dir_;
 };
 
+// Contents of a file; empty when it does not exist.
+std::string read_file(const std::string &path);
+
 // Polls `done` until it holds or `limit` passes; true when it held.
 bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit = 30s);
 

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "sections/writers.hpp"
 #include "sim/card_spare.hpp"
 #include "sim/control.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -73,10 +73,7 @@ const Change kChanges[] = {
 };
 // clang-format on
 
-void PrintTo(const Change &row, std::ostream *out)
-{
-    *out << row.name;
-}
+using kvttest::PrintTo;
 
 class PagesPerChange : public CardWear, public testing::WithParamInterface<Change> {
   protected:
@@ -108,8 +105,7 @@ TEST_P(PagesPerChange, ChangedModeProgramsOnlyDifferingPagesAndLeavesTheSameCard
               GetParam().bytes_requested + kSpareBytes + kvtsim::spare::kRecordSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, PagesPerChange, testing::ValuesIn(kChanges),
-                         [](const testing::TestParamInfo<Change> &row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Writers, PagesPerChange, testing::ValuesIn(kChanges), kvttest::by_name);
 
 // The changed mode compares with the card in the slot, not with what was
 // last written: a card swapped for one with other contents still ends up
@@ -189,11 +185,6 @@ struct BusCase {
     double ms;
 };
 
-void PrintTo(const BusCase &row, std::ostream *out)
-{
-    *out << row.name;
-}
-
 class BusTime : public testing::TestWithParam<BusCase> {};
 
 // Golden figures worked by hand: a page write of n bytes is 29 + 9n clocks
@@ -211,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Golden, BusTime, testing::Values(
     BusCase{"HeaderRead400kHz", {.reads = 1, .bytes_read = 8}, 400, 0.2775},
     BusCase{"Section7Write100kHz", {.pages_programmed = 2, .bytes_written = 60}, 100, 15.98},
     BusCase{"Section7Write400kHz", {.pages_programmed = 2, .bytes_written = 60}, 400, 11.495}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 // clang-format on
 
 } // namespace

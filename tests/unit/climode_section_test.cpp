@@ -1,7 +1,6 @@
 // Section 8 against the simulated SP's CLI-mode file.
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +9,7 @@
 
 #include "sections/climode.hpp"
 #include "sim/control.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace
@@ -55,10 +55,7 @@ struct CaptureCase {
     Entries entries;
 };
 
-void PrintTo(const CaptureCase &row, std::ostream *out)
-{
-    *out << row.name;
-}
+using kvttest::PrintTo;
 
 class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase>
 {
@@ -92,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Files, CliModeCapture, ::testing::Values(
     CaptureCase{"NameKeepsItsBlanks", " carol x:default\n", {{" carol x", "default"}}},
     CaptureCase{"LongFieldsAreCut", "abcdefghijklmnopqrstuvwxyz:0123456789abcdefghij\n", {{"abcdefghijklmnop", "0123456789abcdef"}}},
     CaptureCase{"LastLineWithoutNewline", "a:b", {{"a", "b"}}}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 // clang-format on
 
 struct ParseErrorCase {
@@ -100,11 +97,6 @@ struct ParseErrorCase {
     const char *file;
     int parts;
 };
-
-void PrintTo(const ParseErrorCase &row, std::ostream *out)
-{
-    *out << row.name;
-}
 
 class CliModeParseError : public CliModeTable, public ::testing::WithParamInterface<ParseErrorCase>
 {
@@ -126,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, CliModeParseError, ::testing::Values(
     ParseErrorCase{"StartsWithColon", ":x\n", 0},
     ParseErrorCase{"OnlyBlanksAfterColon", "name:   \n", 1},
     ParseErrorCase{"LongLineInPieces", "n:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n", 1}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 // clang-format on
 
 TEST_F(CliModeTable, SnapshotThenRestoreGivesBackTheFile)

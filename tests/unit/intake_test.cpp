@@ -11,6 +11,7 @@
 
 #include "platform/card_lib.h"
 #include "service/kvtd.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"
 
@@ -176,6 +177,8 @@ std::vector<IntakeCase> cases()
     // clang-format on
 }
 
+using kvttest::PrintTo;
+
 class Intake : public testing::TestWithParam<IntakeCase> {
   protected:
     kvttest::SimRoot root_;
@@ -200,9 +203,6 @@ TEST_P(Intake, ActsOnlyOnWellFormedRecords)
         EXPECT_FALSE(kvttest::log_has(line)) << line << "\n--- log:\n" << root_.service_log();
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, Intake, testing::ValuesIn(cases()),
-                         [](const testing::TestParamInfo<IntakeCase> &param) {
-                             return param.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Records, Intake, testing::ValuesIn(cases()), kvttest::by_name);
 
 } // namespace

@@ -1,10 +1,10 @@
 // Reading the SP MAC address from the KVT-data file.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "service/kvtd.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace
@@ -43,10 +43,7 @@ const BadFile kBadFiles[] = {
     {"NegativeSpOctet", "00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
 // clang-format on
 
-void PrintTo(const BadFile &row, std::ostream *out)
-{
-    *out << row.name;
-}
+using kvttest::PrintTo;
 
 class BadKvtData : public testing::TestWithParam<BadFile>
 {
@@ -63,7 +60,6 @@ TEST_P(BadKvtData, LogsItsLineAndStops)
     EXPECT_TRUE(kvttest::log_has("===== kvtd shutting down =====\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles),
-                         [](const auto &test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles), kvttest::by_name);
 
 } // namespace

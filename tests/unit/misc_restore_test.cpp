@@ -4,13 +4,13 @@
 
 #include <cstring>
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "card/sections.hpp"
 #include "sections/misc.hpp"
 #include "service/kvtd.hpp"
 #include "tests/support/misc_settings.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -114,10 +114,7 @@ struct Decoding {
     std::string value; // "bad value": the SP refuses it and the restore stops
 };
 
-void PrintTo(const Decoding &row, std::ostream *out)
-{
-    *out << row.name;
-}
+using kvttest::PrintTo;
 
 class RestoreDecodes : public MiscRestore, public testing::WithParamInterface<Decoding> {};
 
@@ -148,7 +145,6 @@ const Decoding kDecodings[] = {
     {"PortZero", [](kvt_image_t &i) { i.mailhost_port.set(0); }, "/X/clients/smtp/port", "0"},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Restore, RestoreDecodes, testing::ValuesIn(kDecodings),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Restore, RestoreDecodes, testing::ValuesIn(kDecodings), kvttest::by_name);
 
 } // namespace

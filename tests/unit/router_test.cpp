@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <ostream>
 #include <set>
 #include <string>
 
 #include "card/image.hpp"
 #include "service/kvtd.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"
 
@@ -72,10 +72,7 @@ const RouteCase kCases[] = {
 };
 // clang-format on
 
-void PrintTo(const RouteCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using kvttest::PrintTo;
 
 class Router : public testing::TestWithParam<RouteCase>
 {
@@ -101,7 +98,6 @@ TEST_P(Router, ReachesOnlyTheOwnersSection)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Router, testing::ValuesIn(kCases),
-                         [](const auto &param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, Router, testing::ValuesIn(kCases), kvttest::by_name);
 
 } // namespace

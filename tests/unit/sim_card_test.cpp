@@ -1,17 +1,16 @@
-// The simulated card library and card slot: the checksum the daemon and
-// the validator share, where writes land on the part, and a pulled card.
-// Another SP's card is met at start-up in the daemon's own tests.
+// The simulated card library and card slot: the validator, writes outside
+// the image, a pulled card and the card faults. The checksum's values are
+// pinned by the golden capture, and where section writes land on the part
+// by the card image tests; putting a card back and another SP's card are
+// met in the daemon's own tests.
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "card/image.hpp"
-#include "card/sections.hpp"
 #include "platform/card_lib.h"
 #include "platform/i2c.h"
-#include "sim/card_spare.hpp"
 #include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -21,29 +20,6 @@ using kvtsim::ImageBytes;
 using Bytes = std::vector<unsigned char>;
 
 const Bytes kBlankPart(kvtsim::kEepromSize, 0xFF);
-
-struct ChecksumCase {
-    Bytes bytes;
-    unsigned char expected;
-};
-
-class Checksum : public testing::TestWithParam<ChecksumCase> {};
-
-// Golden values: the XOR starts from 0x5A, so neither a zeroed nor an
-// erased stretch carries its own checksum.
-TEST_P(Checksum, IsTheXorOfTheBytesStartingFrom0x5A)
-{
-    unsigned char sum = 0;
-    calculate_xor_checksum(GetParam().bytes.data(), static_cast<int>(GetParam().bytes.size()),
-                           &sum);
-    EXPECT_EQ(sum, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Golden, Checksum,
-                         testing::Values(ChecksumCase{{}, 0x5A}, ChecksumCase{{0x00, 0x00}, 0x5A},
-                                         ChecksumCase{{0xFF}, 0xA5},
-                                         ChecksumCase{{0xFF, 0xFF}, 0x5A},
-                                         ChecksumCase{{0x12, 0x34}, 0x7C}));
 
 class Card : public testing::Test {
   protected:
@@ -72,41 +48,11 @@ TEST_F(Card, ValidatorWantsVersion0BAndNineCorrectChecksums)
         calculate_xor_checksum(image.data(), 7, &image[7]);
         EXPECT_EQ(valid_KVT(image.data(), 0), 0) << int(version);
     }
-    for (const kvt::SectionSpan &s : kvt::kSectionMap)
-        for (std::size_t at : {s.first + 1, s.first + s.length - 1, s.cksum})
-            EXPECT_FALSE(valid_with(at, valid.at(at) ^ 0x01)) << "offset " << at;
-    // The reserved bytes are covered by no checksum.
+    // Damage inside a section is the torn-write tests' own; the reserved
+    // bytes are covered by no checksum.
     for (std::size_t at : {0x18A, 0x18B, 0x6F6, 0x6F7, 0x725, 0x727})
         EXPECT_TRUE(valid_with(at, 0x77)) << "offset " << at;
 }
-
-struct Stretch {
-    std::size_t first;
-    std::size_t length;
-};
-
-class WriteOut : public Card, public testing::WithParamInterface<Stretch> {};
-
-TEST_P(WriteOut, LandsAt0x1800PlusOffsetAndNothingElseChanges)
-{
-    const auto [first, length] = GetParam();
-    auto bytes = kvt::image_bytes(kvt_image);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(i * 7 + 3);
-    ASSERT_EQ(write_out_KVT(&bytes[first], static_cast<int>(length)), 0);
-
-    Bytes expected = kBlankPart;
-    std::copy_n(&bytes[first], length,
-                expected.begin() + static_cast<std::ptrdiff_t>(0x1800 + first));
-    // The card library's own record beside the image changes too.
-    Bytes card = kvtsim::card_eeprom();
-    std::fill_n(card.begin() + kvtsim::spare::kRecordAddress, kvtsim::spare::kRecordSize, 0xFF);
-    EXPECT_EQ(card, expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sections, WriteOut,
-                         testing::Values(Stretch{0x000, 1832}, Stretch{0x18C, 53},
-                                         Stretch{0x6F8, 45}, Stretch{0x727, 1}));
 
 TEST_F(Card, WritesReachingOutsideTheImageAreRefused)
 {
@@ -126,23 +72,14 @@ template <typename Call> int failure_errno(Call call)
     return call() != 0 ? errno : 0;
 }
 
-TEST_F(Card, PulledCardAndOtherDevicesFailEveryAccessWithEnxio)
+TEST_F(Card, PulledCardFailsEveryAccessWithEnxio)
 {
     const unsigned char address[2] = {0x18, 0x00};
     unsigned char header[8] = {};
-    EXPECT_EQ(failure_errno([&] { return i2c_writeread(0x50, address, header, 2, 8); }), ENXIO);
-    ASSERT_EQ(kvtsim::card_insert_image(valid), 0);
     ASSERT_EQ(kvtsim::card_pull(), 0);
-    EXPECT_FALSE(kvtsim::card_present());
     EXPECT_EQ(failure_errno([&] { return i2c_writeread(0x53, address, header, 2, 8); }), ENXIO);
     EXPECT_EQ(failure_errno([] { return read_in_KVT(&kvt_image, KVT_IMAGE_SIZE); }), ENXIO);
     EXPECT_EQ(failure_errno([] { return write_out_KVT(&kvt_image, KVT_IMAGE_SIZE); }), ENXIO);
-
-    ASSERT_EQ(kvtsim::card_insert(), 0);
-    ASSERT_EQ(i2c_writeread(0x53, address, header, 2, 8), 0);
-    EXPECT_EQ(0, std::memcmp(header, valid.data(), 8));
-    ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
-    EXPECT_EQ(0, std::memcmp(&kvt_image, valid.data(), KVT_IMAGE_SIZE));
 }
 
 TEST_F(Card, CardFaultsFailWithTheirErrnoAndAreUsedUp)

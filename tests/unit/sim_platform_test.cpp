@@ -1,11 +1,11 @@
 // The simulated SP's platform points: faults across processes, the
-// interruptible sleep, this root's daemons and paths. The time scale, the
-// singleton lock, the frame log, the fault log, the power operations and
-// the POST names are met through the frame, monitor and misc tests.
+// interruptible sleep, this root's daemons, its paths and the router's path
+// tests. The time scale, the singleton lock, the frame log, the fault log,
+// the power operations and the POST names are met through the frame,
+// monitor and misc tests.
 #include <atomic>
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/capi.h"
-#include "platform/logging.h"
 #include "platform/util.h"
 #include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
@@ -47,26 +45,6 @@ TEST_F(Platform, CountedFaultsAreUsedUpEvenByAChildProcessAndOthersLast)
         EXPECT_TRUE(kvtsim::fault_fires("i2c"));
     kvtsim::fault_clear("i2c");
     EXPECT_FALSE(kvtsim::fault_fires("i2c"));
-}
-
-TEST_F(Platform, RecreatingTheRootResetsTheSimulatedServices)
-{
-    kvtsim::fault_set("i2c");
-    kvtsim::card_pull();
-    kvtsim::set_daemon_state("shutdown");
-    kvtsim::set_moved(true);
-    log_event(65, nullptr);
-    kvtsim::RootOptions options;
-    options.sp_mac = {1, 2, 3, 4, 5, 0xab};
-    ASSERT_EQ(kvtsim::create_root(sp.dir(), options), 0);
-    EXPECT_FALSE(kvtsim::fault_fires("i2c"));
-    EXPECT_EQ(kvtsim::card_eeprom(), std::vector<unsigned char>(kvtsim::kEepromSize, 0xFF));
-    EXPECT_EQ(kvtsim::daemon_state(), "running");
-    EXPECT_FALSE(kvtsim::moved());
-    EXPECT_TRUE(kvtsim::fault_log().empty());
-    EXPECT_EQ(sp.read("/var/tmp/KVT-data"), "00:14:4f:00:00:00\n01:02:03:04:05:ab\n");
-    EXPECT_EQ(kvtsim::sp_mac(), options.sp_mac);
-    EXPECT_TRUE(sp.exists("/dev/console"));
 }
 
 TEST_F(Platform, ASignalCutsTheSleepShort)

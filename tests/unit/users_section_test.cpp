@@ -11,6 +11,7 @@
 
 #include "sections/users.hpp"
 #include "sim/control.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/support/users.hpp"
 
@@ -135,6 +136,8 @@ struct RootCase {
     int line_count;
 };
 
+using kvttest::PrintTo;
+
 class RootRestore : public UserTables, public ::testing::WithParamInterface<RootCase> {};
 
 TEST_P(RootRestore, HandlesRootApart)
@@ -167,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
         RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
         RootCase{"Unreadable", true, "saved", "um.get_password", "current",
                  "kvtd: get root password failed! - ", 1}),
-    [](const auto &test) { return std::string(test.param.name); });
+    kvttest::by_name);
 
 TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
 {
