@@ -41,8 +41,7 @@ inline constexpr const char *kRunning = "run, serverActive=1\n";
 
 inline bool ends_cleanly_on_sigterm(Daemon &daemon)
 {
-    daemon.signal(SIGTERM);
-    const auto status = daemon.wait_exit();
+    const auto status = daemon.stop(SIGTERM);
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 

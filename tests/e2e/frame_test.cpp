@@ -72,8 +72,8 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     EXPECT_NE(pids[0], parent.pid());
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
 
-    ::kill(pids[0], SIGTERM);
-    ASSERT_TRUE(kvttest::wait_no_daemon());
+    ASSERT_TRUE(
+        kvttest::signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);
 }
 
@@ -118,8 +118,7 @@ TEST_P(StopSignal, EndsTheDaemonWithStatusZeroAndOtherSignalsStayPending)
     const std::uint64_t both = (1ull << (SIGHUP - 1)) | (1ull << (SIGUSR1 - 1));
     EXPECT_TRUE(wait_until([&] { return (pending_signals(daemon.pid()) & both) == both; }));
 
-    daemon.signal(GetParam());
-    EXPECT_EQ(exit_code(daemon.wait_exit()), 0);
+    EXPECT_EQ(exit_code(daemon.stop(GetParam())), 0);
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ class Daemon {
 
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
+    // Sends a stop signal and waits as wait_exit does.
+    std::optional<int> stop(int sig, std::chrono::milliseconds limit = std::chrono::seconds(30));
     // Waits for the started process (the parent, with "-b") to end; its
     // wait status, or nullopt after `limit`.
     std::optional<int> wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -43,6 +46,11 @@ class Daemon {
     std::string out_path_;
     std::string err_path_;
 };
+
+// Sends a stop signal to `pid` and waits until `ended` holds, at most
+// `limit`. False if it never did.
+bool signal_until(pid_t pid, int sig, const std::function<bool()> &ended,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // The exit code of a process that ended on its own, -1 for any other end
 // or none.
