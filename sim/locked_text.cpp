@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -67,7 +68,7 @@ bool replace_whole(const std::string &path, std::string_view text)
 // The stores of <root>/sim/ held in this process (keep_stores_in_memory).
 struct MemoryStores {
     std::mutex mutex;
-    bool on = false;
+    std::atomic<bool> on{false};
     StoreContents files;
 };
 
@@ -134,7 +135,6 @@ bool write_locked(const std::string &path, std::string_view text)
 
 void keep_stores_in_memory()
 {
-    const std::lock_guard lock(memory().mutex);
     memory().on = true;
 }
 
