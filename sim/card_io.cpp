@@ -11,6 +11,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "sim/file_lock.hpp"
+
 namespace kvtsim {
 
 namespace {
@@ -48,25 +50,10 @@ void write_counters(int fd, const CardIo &io)
         (void)::ftruncate(fd, len);
 }
 
-class LockedCounters {
+// The counters file is its own lock.
+class LockedCounters : public FileLock {
   public:
-    LockedCounters() : fd_(::open(counters_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (fd_ >= 0)
-            ::flock(fd_, LOCK_EX);
-    }
-    ~LockedCounters()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    LockedCounters(const LockedCounters &) = delete;
-    LockedCounters &operator=(const LockedCounters &) = delete;
-
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
+    LockedCounters() : FileLock(counters_path(), LOCK_EX) {}
 };
 
 } // namespace

@@ -11,15 +11,14 @@
 #include <unistd.h>
 
 #include "sim/control.hpp"
+#include "sim/file_lock.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 bool plain_char(char c, bool first)
 {
@@ -50,24 +49,9 @@ std::string fault_path(std::string_view name)
     return sim_path("faults/" + file_name(name));
 }
 
-class FaultsLock
-{
+class FaultsLock : public FileLock {
   public:
-    FaultsLock() : fd_(::open(sim_path("faults/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (fd_ >= 0)
-            ::flock(fd_, LOCK_EX);
-    }
-    ~FaultsLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    FaultsLock(const FaultsLock &) = delete;
-    FaultsLock &operator=(const FaultsLock &) = delete;
-
-  private:
-    int fd_;
+    FaultsLock() : FileLock(sim_path("faults/.lock"), LOCK_EX) {}
 };
 
 struct Fault {

@@ -11,39 +11,23 @@
 #include <sstream>
 
 #include "sim/control.hpp"
+#include "sim/file_lock.hpp"
 
 namespace kvtsim {
 
 namespace {
 
-// Holds flock() on <root>/sim/<file name>.lock for its lifetime; the lock
-// files stay out of the directories the daemon looks at.
-class FileLock
+// The lock of a shared file is "<root>/sim/<file name>.lock", out of the
+// directories the daemon looks at.
+std::string lock_path_for(const std::string &path)
 {
-  public:
-    FileLock(const std::string &path, int operation)
-    {
-        const std::filesystem::path file(path);
-        std::error_code ignored;
-        std::filesystem::create_directories(file.parent_path(), ignored);
-        const std::string lock_path = sim_path(file.filename().string() + ".lock");
-        std::filesystem::create_directories(std::filesystem::path(lock_path).parent_path(),
-                                            ignored);
-        fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ >= 0)
-            ::flock(fd_, operation);
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // closing drops the lock
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
-
-  private:
-    int fd_ = -1;
-};
+    const std::filesystem::path file(path);
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    const std::string lock_path = sim_path(file.filename().string() + ".lock");
+    std::filesystem::create_directories(std::filesystem::path(lock_path).parent_path(), ignored);
+    return lock_path;
+}
 
 std::string read_whole(const std::string &path)
 {
@@ -102,7 +86,7 @@ std::string read_locked(const std::string &path)
         const std::lock_guard lock(memory().mutex);
         return memory_text(path);
     }
-    FileLock lock(path, LOCK_SH);
+    FileLock lock(lock_path_for(path), LOCK_SH);
     return read_whole(path);
 }
 
@@ -115,7 +99,7 @@ bool edit_locked(const std::string &path, const std::function<bool(std::string &
             memory_text(path) = std::move(text);
         return true;
     }
-    FileLock lock(path, LOCK_EX);
+    FileLock lock(lock_path_for(path), LOCK_EX);
     std::string text = read_whole(path);
     if (!edit(text))
         return true;
@@ -129,7 +113,7 @@ bool write_locked(const std::string &path, std::string_view text)
         memory_text(path) = std::string(text);
         return true;
     }
-    FileLock lock(path, LOCK_EX);
+    FileLock lock(lock_path_for(path), LOCK_EX);
     return replace_whole(path, text);
 }
 
