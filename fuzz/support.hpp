@@ -17,7 +17,7 @@ struct FatalStop {};
 
 // Creates the SP root in a temporary directory and selects it, once per
 // process; captures the SP's configuration into kvt_image and onto the
-// card. The service log goes to /dev/null unless KVT_FUZZ_KEEP_LOG is set.
+// card.
 void setup_once();
 
 // The image of the first capture; every input starts from it.

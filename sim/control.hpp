@@ -58,7 +58,8 @@ int create_root(const std::string &dir, const RootOptions &options = {});
 // persisted variables, users) in this process from here on: each is read
 // from its file once, and changes stay in the process, unseen by other
 // processes. Files the daemon reads itself (the CLI-mode file, the card)
-// stay on disk.
+// stay on disk. Faults set from then on are held in the process as well,
+// and faults set on file are no longer seen.
 using StoreContents = std::map<std::string, std::string>; // file path -> text
 void keep_stores_in_memory();
 StoreContents stores_in_memory();

@@ -1,9 +1,13 @@
 // Injected faults: one file per fault under <root>/sim/faults/, holding
 // "value count". Files make a fault set by a test visible to the daemon it
 // started; a lock file serialises the use of counted faults between
-// processes so that each counted failure is spent exactly once.
+// processes so that each counted failure is spent exactly once. A process
+// that keeps its stores in memory keeps its faults there too: most calls
+// meet no fault, and it answers those without a system call.
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 #include <fcntl.h>
@@ -13,6 +17,7 @@
 #include "sim/control.hpp"
 #include "sim/file_lock.hpp"
 #include "sim/files.hpp"
+#include "sim/locked_text.hpp"
 
 namespace kvtsim {
 
@@ -76,12 +81,48 @@ bool write_fault(const std::string &path, const Fault &fault)
     return files::replace(path, std::to_string(fault.value) + " " + std::to_string(fault.count));
 }
 
+struct MemoryFaults {
+    std::mutex mutex;
+    std::map<std::string, Fault, std::less<>> faults;
+};
+
+MemoryFaults &memory()
+{
+    static MemoryFaults held;
+    return held;
+}
+
+// Spends one use of the fault: true when that was its last.
+bool spend(Fault &fault, long *value)
+{
+    if (value)
+        *value = fault.value;
+    return fault.count > 0 ? --fault.count == 0 : false;
+}
+
+bool memory_fault_fires(std::string_view name, long *value)
+{
+    const std::lock_guard lock(memory().mutex);
+    auto &faults = memory().faults;
+    const auto found = faults.find(name);
+    if (found == faults.end())
+        return false;
+    if (spend(found->second, value))
+        faults.erase(found);
+    return true;
+}
+
 } // namespace
 
 void fault_set(std::string_view name, long value, int count)
 {
     if (count == 0) {
         fault_clear(name);
+        return;
+    }
+    if (stores_held_in_memory()) {
+        const std::lock_guard lock(memory().mutex);
+        memory().faults.insert_or_assign(std::string(name), Fault{value, count < 0 ? -1 : count});
         return;
     }
     std::error_code ignored;
@@ -92,12 +133,23 @@ void fault_set(std::string_view name, long value, int count)
 
 void fault_clear(std::string_view name)
 {
+    if (stores_held_in_memory()) {
+        const std::lock_guard lock(memory().mutex);
+        if (const auto found = memory().faults.find(name); found != memory().faults.end())
+            memory().faults.erase(found);
+        return;
+    }
     FaultsLock lock;
     ::unlink(fault_path(name).c_str());
 }
 
 void faults_clear_all()
 {
+    if (stores_held_in_memory()) {
+        const std::lock_guard lock(memory().mutex);
+        memory().faults.clear();
+        return;
+    }
     FaultsLock lock;
     std::error_code ignored;
     for (const auto &entry : fs::directory_iterator(sim_path("faults"), ignored))
@@ -107,6 +159,8 @@ void faults_clear_all()
 
 bool fault_fires(std::string_view name, long *value)
 {
+    if (stores_held_in_memory())
+        return memory_fault_fires(name, value);
     const std::string path = fault_path(name);
     // Most calls meet no fault: answer those without taking the lock.
     if (!files::exists(path))
@@ -115,9 +169,7 @@ bool fault_fires(std::string_view name, long *value)
     auto fault = read_fault(path);
     if (!fault)
         return false;
-    if (value)
-        *value = fault->value;
-    if (fault->count > 0 && --fault->count == 0)
+    if (spend(*fault, value))
         ::unlink(path.c_str());
     else if (fault->count > 0)
         write_fault(path, *fault);

@@ -122,6 +122,11 @@ void keep_stores_in_memory()
     memory().on = true;
 }
 
+bool stores_held_in_memory()
+{
+    return memory().on;
+}
+
 StoreContents stores_in_memory()
 {
     const std::lock_guard lock(memory().mutex);

@@ -21,6 +21,8 @@ std::string read_locked(const std::string &path);
 bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit);
 // Replaces the file as a whole (under the lock).
 bool write_locked(const std::string &path, std::string_view text);
+// True once keep_stores_in_memory() was called in this process.
+bool stores_held_in_memory();
 
 // A file of "key<TAB>value" lines in a fixed order. Keys hold neither tab
 // nor newline; values hold no newline (the stores refuse such values).

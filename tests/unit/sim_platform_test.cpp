@@ -47,6 +47,32 @@ TEST_F(Platform, CountedFaultsAreUsedUpEvenByAChildProcessAndOthersLast)
     EXPECT_FALSE(kvtsim::fault_fires("i2c"));
 }
 
+// A process that keeps its stores in memory (a fuzz target) keeps its
+// objects and faults to itself, and no longer sees faults set on file.
+TEST_F(Platform, AProcessHoldingItsStoresInMemoryKeepsObjectsAndFaultsToItself)
+{
+    kvtsim::fault_set("i2c", 5);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        kvtsim::keep_stores_in_memory();
+        kvtsim::fault_set("luapi.get:/X/network/state", 7, 2);
+        long value = 0;
+        const bool held = !kvtsim::fault_fires("i2c") &&
+                          kvtsim::fault_fires("luapi.get:/X/network/state", &value) &&
+                          value == 7 && kvtsim::fault_fires("luapi.get:/X/network/state") &&
+                          !kvtsim::fault_fires("luapi.get:/X/network/state") &&
+                          kvtsim::object_set("/X/network/state", "disabled") == 0 &&
+                          kvtsim::object_get("/X/network/state") == "disabled";
+        ::_exit(held ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(kvtsim::fault_fires("i2c"));
+    EXPECT_FALSE(kvtsim::fault_fires("luapi.get:/X/network/state"));
+    EXPECT_EQ(kvtsim::object_get("/X/network/state"), "enabled");
+}
+
 TEST_F(Platform, ASignalCutsTheSleepShort)
 {
     ::setenv(kvtsim::kTimeScaleEnv, "1", 1);
