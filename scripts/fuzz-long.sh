@@ -39,7 +39,7 @@ run_process() {
   [ -z "${KVT_FUZZ_RUNS:-}" ] || cmd+=(-runs=$(((KVT_FUZZ_RUNS + jobs - 1) / jobs)))
   cmd+=("$dir/corpus" "fuzz/corpus/$target")
   # Five frames of each allocation's stack instead of thirty: recording them
-  # is a tenth of the time of an input; a finding is re-run for the rest.
+  # took a sixth of an input's time; a finding is re-run for the rest.
   export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64:malloc_context_size=5}
   if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
     local tmp

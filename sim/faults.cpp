@@ -97,7 +97,7 @@ bool spend(Fault &fault, long *value)
 {
     if (value)
         *value = fault.value;
-    return fault.count > 0 ? --fault.count == 0 : false;
+    return fault.count > 0 && --fault.count == 0;
 }
 
 bool memory_fault_fires(std::string_view name, long *value)
