@@ -120,15 +120,16 @@ void fault_set(std::string_view name, long value, int count)
         fault_clear(name);
         return;
     }
+    const Fault fault{value, count < 0 ? -1 : count};
     if (stores_held_in_memory()) {
         const std::lock_guard lock(memory().mutex);
-        memory().faults.insert_or_assign(std::string(name), Fault{value, count < 0 ? -1 : count});
+        memory().faults.insert_or_assign(std::string(name), fault);
         return;
     }
     std::error_code ignored;
     fs::create_directories(sim_path("faults"), ignored);
     FaultsLock lock;
-    write_fault(fault_path(name), Fault{value, count < 0 ? -1 : count});
+    write_fault(fault_path(name), fault);
 }
 
 void fault_clear(std::string_view name)
