@@ -40,7 +40,8 @@ namespace
 {
 
 constexpr const char *kRootDirs[] = {
-    "/etc", "/var/tmp", "/var/log", "/dev/shm", "/coredump", "/conf", "/sim/card", "/sim/faults",
+    "/etc", "/var/tmp", "/var/log", "/var/lib", "/dev/shm", "/coredump", "/conf", "/sim/card",
+    "/sim/faults",
 };
 
 bool make_tree()

@@ -141,8 +141,7 @@ using kvttest::PrintTo;
 // image tests; a few sections stand for all here.
 const VerifyCase kVerifyCases[] = {
     {"intact", 0, 0x0B, 0, "valid: yes"},
-    {"invalidated", 0x000, 0xFF, 1,
-     "header version 0xff is not 0x0b (invalidated by a fatal stop)"},
+    {"invalidated", 0x000, 0xFF, 1, "verdict: card invalidated by a fatal stop"},
     {"header_mac", 0x003, 0x77, 1, "section 1 (header) checksum 0x"},
     {"misc_byte", 0x1D0, 'X', 1, "section 4 (misc) checksum 0x"},
     {"mail_host", 0x550, 'X', 1, "section 7 (console) checksum 0x"},
@@ -209,12 +208,15 @@ struct DecisionCase {
 };
 
 const DecisionCase kDecisionCases[] = {
-    {"same_sp", true, false, "running", false, "action: nothing", "not moved"},
+    {"same_sp", true, false, "running", false, "action: nothing to do",
+     "reason: card valid, MAC matches, not moved"},
     {"other_sp", false, false, "running", false, "action: restore",
-     "card MAC 00:14:4f:12:34:56 differs from SP MAC"},
-    {"moved", true, false, "running", true, "action: restore", "records the card as moved"},
-    {"corrupt", false, true, "running", false, "action: capture", "card invalid: section 4"},
-    {"after_fatal_stop", true, false, "shutdown", false, "action: capture", "fatal stop"},
+     "reason: card valid, card MAC differs from SP MAC"},
+    {"moved", true, false, "running", true, "action: restore", "reason: card valid, card moved"},
+    {"corrupt", false, true, "running", false, "action: capture",
+     "reason: card invalid: checksum wrong in section 4"},
+    {"after_fatal_stop", true, false, "shutdown", false, "action: capture",
+     "reason: card valid, shutdown recorded"},
 };
 
 class KvtcardPreview : public testing::TestWithParam<DecisionCase> {};
@@ -287,7 +289,7 @@ TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
 
     const ToolRun verify = kvtcard("verify --json " + card);
     EXPECT_EQ(verify.status, 1);
-    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"reasons\": [\n    \"header version 0xff"))
+    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""))
         << verify.out;
 
     const ToolRun preview = kvtcard("--json preview " + card);
