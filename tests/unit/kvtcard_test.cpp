@@ -12,15 +12,15 @@
 #include "card/sections.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
+#include "tests/support/tool_run.hpp"
 
 namespace {
 
-const kvtsim::Mac kCardMac{0x00, 0x14, 0x4f, 0x12, 0x34, 0x56};
+using kvttest::has;
+using kvttest::kvtcard;
+using kvttest::ToolRun;
 
-struct ToolRun {
-    int status;
-    std::string out; // stdout and stderr
-};
+const kvtsim::Mac kCardMac{0x00, 0x14, 0x4f, 0x12, 0x34, 0x56};
 
 // A card with one value of each kind, every field known.
 kvt::Image known_image(const kvtsim::Mac &mac = kCardMac)
@@ -67,27 +67,6 @@ std::string write_card(const kvttest::SimRoot &root, const std::string &name,
     std::string path = root.dir() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
-}
-
-ToolRun kvtcard(const std::string &args)
-{
-    const std::string command = std::string(KVT_BINARY_DIR) + "/kvtcard " + args + " 2>&1";
-    ToolRun run{-1, {}};
-    std::FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        run.out.append(buf.data(), n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-bool has(const ToolRun &run, const std::string &text)
-{
-    return run.out.find(text) != std::string::npos;
 }
 
 // The same card as an image file and inside a whole EEPROM dump.
