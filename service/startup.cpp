@@ -27,8 +27,7 @@
 #include "service/log.hpp"
 #include "service/startup_decision.hpp"
 
-namespace
-{
+namespace {
 
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;
@@ -182,7 +181,8 @@ void log_report(const StartupReport &report)
     if (report.verdict.warning[0] != '\0')
         log_progress("startup: card warning: %s\n", report.verdict.warning);
     if (report.kept.kept)
-        log_progress("startup: the card's previous image is kept in %s\n", report.kept.path.c_str());
+        log_progress("startup: the card's previous image is kept in %s\n",
+                     report.kept.path.c_str());
     else if (!report.kept.path.empty())
         log_progress("startup: could not keep the card's previous image in %s: %s\n",
                      report.kept.path.c_str(), report.kept.error.c_str());
