@@ -23,6 +23,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
+#include "service/status.hpp"
 
 namespace
 {
@@ -76,6 +77,7 @@ const char *capture_reason(bool valid, bool shutdown)
 void capture_to_card(const char *reason)
 {
     log_progress("startup decision: capture (%s)\n", reason);
+    kvt::status::record_decision("capture", reason);
     log_progress("KVT sp configuration contents invalid, saving current configuration...\n");
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);
@@ -169,9 +171,11 @@ void compare_and_restore(int moved)
     const bool same_mac = card_mac_is_sp_mac();
     if (same_mac && moved == 0) {
         log_progress("startup decision: nothing to do (card valid, MAC matches, not moved)\n");
+        kvt::status::record_decision("nothing to do", "card valid, MAC matches, not moved");
         return;
     }
     log_progress("startup decision: restore (%s)\n", restore_reason(same_mac, moved).c_str());
+    kvt::status::record_decision("restore", restore_reason(same_mac, moved).c_str());
     restore_from_card(moved);
 }
 

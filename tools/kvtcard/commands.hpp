@@ -22,4 +22,9 @@ Node preview_card(const Card &card, const DecodeOptions &options);
 // { action, reasons[], card_valid, card_mac, sp_mac, daemon_state, moved }
 Node startup_decision(const kvt::Image &image);
 
+// Prints what the running kvtd last found (its status file) and returns the
+// exit code: 0 while the kvtd that wrote it runs, 1 once it has ended, 2
+// without a status file or with `arguments` given.
+int status_command(bool json, std::size_t arguments);
+
 } // namespace kvtcard

@@ -21,6 +21,7 @@ constexpr const char *kUsage =
     "       kvtcard [--json] verify CARD\n"
     "       kvtcard [--json] [--show-passwords] diff CARD_A CARD_B\n"
     "       kvtcard [--json] preview [CARD]\n"
+    "       kvtcard [--json] status\n"
     "CARD is a card image file (1832 bytes), an EEPROM dump (8192 bytes, image at\n"
     "0x1800) or --sim, the card of the simulated SP (root from KVT_SP_ROOT).\n"
     "preview needs the simulated SP; its CARD defaults to --sim.\n";
@@ -116,6 +117,8 @@ int main(int argc, char **argv)
     }
     if (!parse(argc, argv, args, error))
         return usage_error(error);
+    if (args.command == "status")
+        return kvtcard::status_command(args.json, args.cards.size());
     const std::size_t needed = cards_needed(args.command);
     if (needed == 0)
         return usage_error(args.command.empty() ? "no command" : "unknown command " + args.command);
