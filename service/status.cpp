@@ -42,6 +42,8 @@ struct Status {
     int check = 0;
     std::time_t check_since = 0;
     int failures = 0;
+    const char *link = "not connected";
+    std::time_t link_since = 0;
     std::vector<Fault> faults;
     std::string write = kNone;
     std::string write_result = kNone;
@@ -118,6 +120,8 @@ std::string render(const Status &s)
     add_line(text, key::check_meaning, s.checked ? check_meaning(s.check) : kNone);
     add_line(text, key::check_since, time_text(s.check_since));
     add_line(text, key::failures, std::to_string(s.failures));
+    add_line(text, key::link, s.link);
+    add_line(text, key::link_since, time_text(s.link_since));
     add_line(text, key::faults, std::to_string(s.faults.size()));
     for (const Fault &f : s.faults)
         add_line(text, key::fault,
@@ -286,6 +290,19 @@ void record_fault_raised(int event, const char *name)
             if (f.event == event)
                 return;
         s.faults.push_back({event, name, std::time(nullptr)});
+    });
+}
+
+void record_link(bool connected, bool audit_subscribed)
+{
+    const char *link = !connected         ? "disconnected"
+                       : audit_subscribed ? "connected"
+                                          : "connected, audit events refused";
+    update([&](Status &s) {
+        if (std::strcmp(s.link, link) == 0)
+            return;
+        s.link = link;
+        s.link_since = std::time(nullptr);
     });
 }
 

@@ -15,6 +15,8 @@
 //   card check meaning: I2C read failed
 //   card check since: 2026-01-05 10:00:33
 //   consecutive failures: 3
+//   event manager: connected            (not connected, connected, audit events refused,
+//   event manager since: 2026-01-05 10:00:02    disconnected)
 //   faults: 1
 //   fault: 64 KVT_REMOVED, raised 2026-01-05 10:00:53
 //   last write: section 7 (console)     (section N (name), whole image, none)
@@ -42,6 +44,8 @@ inline constexpr const char *check = "card check";
 inline constexpr const char *check_meaning = "card check meaning";
 inline constexpr const char *check_since = "card check since";
 inline constexpr const char *failures = "consecutive failures";
+inline constexpr const char *link = "event manager";
+inline constexpr const char *link_since = "event manager since";
 inline constexpr const char *faults = "faults";
 inline constexpr const char *fault = "fault";
 inline constexpr const char *write = "last write";
@@ -69,9 +73,13 @@ void record_stopped();
 // monitor finishes its fault handling first.
 void record_card_check(int result);
 void record_fault_raised(int event, const char *name);
+// The link to the event manager, over which every live change arrives:
+// connected with the audit subscription, connected without it, or lost.
+void record_link(bool connected, bool audit_subscribed);
 void record_fault_cleared(int event);
 // A card write and its result (negative: failed, reason in errno).
 void record_section_write(Section section, int result);
+// Start-up's capture and restore write the whole image.
 void record_whole_image_write(int result);
 
 } // namespace kvt::status

@@ -178,6 +178,7 @@ TEST(StatusOfAQuietCard, IsNotRewrittenWhileNothingChangesAndSaysStoppedAtTheEnd
     Daemon daemon;
     ASSERT_TRUE(wait_for_status(key::check, "0"));
     EXPECT_EQ(kvtcard_status().status, 0);
+    EXPECT_EQ(read_status()[key::link], "not connected"); // no event manager on this SP
     struct stat before {};
     ASSERT_EQ(stat(status_path().c_str(), &before), 0);
 
@@ -202,17 +203,23 @@ TEST(StatusOfAQuietCard, IsNotRewrittenWhileNothingChangesAndSaysStoppedAtTheEnd
 
 // ---- card writes -------------------------------------------------------------------
 
-TEST(StatusOfALiveChange, NamesTheSectionWrittenAndItsResult)
+TEST(StatusOfALiveChange, NamesTheSectionWrittenAndItsResultAndTheEventManagerLink)
 {
     SimRoot root;
     ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
     std::optional<Daemon> daemon{std::in_place};
-    ASSERT_TRUE(wait_for_log("registered for events\n")) << root.service_log();
+    ASSERT_TRUE(wait_for_status(key::link, "connected")) << root.service_log();
     ASSERT_EQ(read_status()[key::write], "none");
 
     ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "2525"), 0);
     ASSERT_TRUE(wait_for_status(key::write, "section 7 (console)")) << read_file(status_path());
     EXPECT_EQ(read_status()[key::write_result], "ok");
+
+    // Changes made while the link is down never reach the card.
+    ASSERT_EQ(kvtsim::em_stop(), 0);
+    ASSERT_TRUE(wait_for_status(key::link, "disconnected"));
+    ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
+    ASSERT_TRUE(wait_for_status(key::link, "connected"));
 
     kvtsim::fault_set("card.write", EIO);
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack 9"), 0);

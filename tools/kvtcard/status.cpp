@@ -115,6 +115,8 @@ Node document(const std::string &path, const StatusFile &s, bool running)
                  .set("meaning", text(key::check_meaning))
                  .set("since", text(key::check_since))
                  .set("consecutive_failures", number_or_text(value_of(s, key::failures))))
+        .set("event_manager",
+             Node::object().set("link", text(key::link)).set("since", text(key::link_since)))
         .set("faults", std::move(faults))
         .set("last_write", Node::object()
                                .set("what", text(key::write))
