@@ -15,8 +15,8 @@
 //   card check meaning: I2C read failed
 //   card check since: 2026-01-05 10:00:33
 //   consecutive failures: 3
-//   event manager: connected            (not connected, connected, audit events refused,
-//   event manager since: 2026-01-05 10:00:02    disconnected)
+//   event manager: connected            (not connected, connected, disconnected,
+//   event manager since: 2026-01-05 10:00:02    connected, audit events refused)
 //   faults: 1
 //   fault: 64 KVT_REMOVED, raised 2026-01-05 10:00:53
 //   last write: section 7 (console)     (section N (name), whole image, none)
@@ -73,10 +73,10 @@ void record_stopped();
 // monitor finishes its fault handling first.
 void record_card_check(int result);
 void record_fault_raised(int event, const char *name);
+void record_fault_cleared(int event);
 // The link to the event manager, over which every live change arrives:
 // connected with the audit subscription, connected without it, or lost.
 void record_link(bool connected, bool audit_subscribed);
-void record_fault_cleared(int event);
 // A card write and its result (negative: failed, reason in errno).
 void record_section_write(Section section, int result);
 // Start-up's capture and restore write the whole image.
