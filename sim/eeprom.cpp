@@ -71,9 +71,10 @@ std::string generation_path()
     return sim_path("card/generation");
 }
 
-std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> &page_programs()
+// 32-bit counters: lock-free on every target, 64-bit ones are not on 32-bit PowerPC.
+std::array<std::atomic<std::uint32_t>, kEepromSize / kPageSize> &page_programs()
 {
-    static std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> counts{};
+    static std::array<std::atomic<std::uint32_t>, kEepromSize / kPageSize> counts{};
     return counts;
 }
 
