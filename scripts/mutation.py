@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""Mutation testing of the daemon and the card library.
+
+Picks a seeded, re-runnable sample of mutants of the product code (frame/,
+service/, card/, sections/, cardlib/), builds each one incrementally in a
+build tree of its own and runs the unit and end-to-end tests until the first
+failure. A mutant that makes a test fail is killed; one that passes them all
+survived. Results go to a JSON-lines file, one mutant a line, so that runs
+of single directories can be merged.
+
+  scripts/mutation.py run [--dirs frame,service] [--count 150] [--seed 1]
+                          [--out FILE] [--build DIR] [--list]
+  scripts/mutation.py report FILE [FILE...]
+
+The source tree is copied (git archive of HEAD) into the build directory;
+the working tree is never touched.
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DIRS = ["frame", "service", "card", "sections", "cardlib"]
+
+# Binary operators stand between blanks in this formatted tree, which keeps
+# templates, shifts and arrows out.
+RELATIONAL = [(" == ", " != "), (" != ", " == "), (" <= ", " < "), (" >= ", " > "),
+              (" < ", " <= "), (" > ", " >= ")]
+LOGICAL = [(" && ", " || "), (" || ", " && ")]
+ARITHMETIC = [(" + ", " - "), (" - ", " + "), (" * ", " / ")]
+
+STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+NUMBER = re.compile(r"(?<![\w.])(0x[0-9A-Fa-f]+|\d+)(?![\w.])")
+CALL_STATEMENT = re.compile(r"^\s*(?:[\w:]+(?:\.|->))*[\w:]+\(.*\);\s*$")
+IF_CONDITION = re.compile(r"^(\s*(?:\}\s*else\s+)?if\s*)\((.*)\)(\s*\{?\s*)$")
+TWO_ARGS = re.compile(r"\b([\w:]+)\(([\w.&*>-]+), ([\w.&*>-]+)\)")
+
+
+def code_part(line):
+    """The line with string literals blanked and any // comment cut."""
+    blanked = STRING.sub(lambda m: '"' + " " * (len(m.group(0)) - 2) + '"', line)
+    cut = blanked.find("//")
+    return blanked if cut < 0 else blanked[:cut]
+
+
+def skip_line(line):
+    s = line.strip()
+    return (not s or s.startswith(("#", "//", "*", "/*", "static_assert", "template", "using ",
+                                   "namespace", "}", "{", "case ", "default:"))
+            or "operator" in s)
+
+
+def starts_statement(lines, n):
+    """Whether line n (1-based) begins a statement rather than continuing one."""
+    for previous in reversed(lines[:n - 1]):
+        code = code_part(previous).strip()
+        if code:
+            return code.endswith((";", "{", "}", ":")) or code == "else"
+    return True
+
+
+def sites_in(path, rel):
+    """Every mutation this file offers: (line number, kind, old text, new text)."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    in_comment = False
+    for n, line in enumerate(lines, 1):
+        if "/*" in line and "*/" not in line:
+            in_comment = True
+        if in_comment:
+            if "*/" in line:
+                in_comment = False
+            continue
+        if skip_line(line):
+            continue
+        code = code_part(line)
+        for kind, pairs in (("relational", RELATIONAL), ("logical", LOGICAL),
+                            ("arithmetic", ARITHMETIC)):
+            for old, new in pairs:
+                for m in re.finditer(re.escape(old), code):
+                    yield (n, kind, m.start(), old, new)
+        for m in NUMBER.finditer(code):
+            text = m.group(1)
+            value = int(text, 16) if text.startswith("0x") else int(text)
+            new = (hex(value + 1) if text.startswith("0x") else str(value + 1))
+            yield (n, "constant", m.start(1), text, new)
+        if (CALL_STATEMENT.match(code) and not re.match(r"^\s*(return|if|while|for)\b", code)
+                and starts_statement(lines, n)):
+            yield (n, "removed call", 0, line, "")
+        m = IF_CONDITION.match(code)
+        if m:
+            yield (n, "negated condition", 0, line, m.group(1) + "(!(" + m.group(2) + "))" + m.group(3))
+        for m in TWO_ARGS.finditer(code):
+            if m.group(1) in ("if", "while", "for", "switch", "sizeof", "return"):
+                continue
+            yield (n, "swapped arguments", m.start(2),
+                   m.group(2) + ", " + m.group(3), m.group(3) + ", " + m.group(2))
+        for m in STRING.finditer(line):
+            text = m.group(0)
+            if len(text) > 4 and ("\\n" in text or text.startswith('"/')):
+                inner = text[1:-1]
+                at = next((i for i, c in enumerate(inner)
+                           if c.isalpha() and (i == 0 or inner[i - 1] not in "\\%")), None)
+                if at is not None:
+                    c = inner[at]
+                    changed = inner[:at] + (c.upper() if c.islower() else c.lower()) + inner[at + 1:]
+                    yield (n, "text", m.start(), text, '"' + changed + '"')
+
+
+def mutate(line, kind, at, old, new):
+    if kind == "removed call":
+        return re.match(r"^\s*", line).group(0) + ";"
+    if kind == "negated condition":
+        return new
+    if line[at:at + len(old)] != old:
+        return None
+    return line[:at] + new + line[at + len(old):]
+
+
+def all_sites(dirs):
+    sites = []
+    for d in dirs:
+        for root, _, files in os.walk(os.path.join(TOP, d)):
+            for name in sorted(files):
+                if not name.endswith(".cpp"):
+                    continue
+                rel = os.path.relpath(os.path.join(root, name), TOP)
+                for n, kind, at, old, new in sites_in(os.path.join(TOP, rel), rel):
+                    sites.append({"file": rel, "line": n, "kind": kind, "at": at, "old": old, "new": new})
+    return sites
+
+
+def sample(sites, count, seed, dirs):
+    """`count` mutants spread over the directories by their share of sites."""
+    rng = random.Random(seed)
+    by_dir = {d: [s for s in sites if s["file"].split("/")[0] == d] for d in dirs}
+    total = sum(len(v) for v in by_dir.values()) or 1
+    chosen = []
+    for d in dirs:
+        share = max(1, round(count * len(by_dir[d]) / total)) if by_dir[d] else 0
+        chosen += rng.sample(by_dir[d], min(share, len(by_dir[d])))
+    return sorted(chosen, key=lambda s: (s["file"], s["line"], s["at"]))
+
+
+def run(cmd, cwd, timeout):
+    try:
+        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def prepare(build):
+    src = os.path.join(build, "src")
+    if os.path.isdir(src):
+        shutil.rmtree(src)
+    os.makedirs(src)
+    archive = subprocess.run(["git", "archive", "HEAD"], cwd=TOP, check=True, capture_output=True).stdout
+    subprocess.run(["tar", "-x", "-C", src], input=archive, check=True)
+    obj = os.path.join(build, "obj")
+    subprocess.run(["cmake", "-S", src, "-B", obj, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                    "-DKVT_BENCH=OFF", "-DKVT_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
+    if run(["cmake", "--build", obj], src, 3600) != 0:
+        sys.exit("mutation: the unmutated tree does not build")
+    if run(TEST_COMMAND, obj, 1800) != 0:
+        sys.exit("mutation: the unmutated tree fails its tests")
+    return src, obj
+
+
+TEST_COMMAND = ["ctest", "-L", "unit|e2e", "--stop-on-failure", "-j", "2", "--timeout", "120"]
+
+
+def test_mutant(site, src, obj):
+    path = os.path.join(src, site["file"])
+    with open(path, encoding="utf-8") as f:
+        original = f.read()
+    lines = original.split("\n")
+    changed = mutate(lines[site["line"] - 1], site["kind"], site["at"], site["old"], site["new"])
+    if changed is None:
+        return "not applied"
+    lines[site["line"] - 1] = changed
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines))
+        if run(["cmake", "--build", obj], src, 1200) != 0:
+            return "not compiled"
+        rc = run(TEST_COMMAND, obj, 1800)
+        return "survived" if rc == 0 else "killed"
+    finally:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(original)
+        os.utime(path)
+
+
+def report(files):
+    results = []
+    for name in files:
+        with open(name, encoding="utf-8") as f:
+            results += [json.loads(l) for l in f if l.strip()]
+    killed = [r for r in results if r["status"] == "killed"]
+    survived = [r for r in results if r["status"] == "survived"]
+    other = len(results) - len(killed) - len(survived)
+    tried = len(killed) + len(survived)
+    rate = 100.0 * len(killed) / tried if tried else 0.0
+    print(f"mutants: {len(results)}, compiled and run: {tried}, killed: {len(killed)}, "
+          f"survived: {len(survived)}, not compiled or not applied: {other}")
+    print(f"kill rate: {rate:.1f}%")
+    for r in survived:
+        print(f"survived: {r['file']}:{r['line']}: {r['kind']}: {r['old'].strip()} -> {r['new'].strip() or '(removed)'}")
+    return rate
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    r = sub.add_parser("run")
+    r.add_argument("--dirs", default=",".join(DIRS))
+    r.add_argument("--count", type=int, default=150)
+    r.add_argument("--seed", type=int, default=1)
+    r.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "results.jsonl"))
+    r.add_argument("--build", default=os.path.join(TOP, "build", "mutation"))
+    r.add_argument("--list", action="store_true", help="list the sample, run nothing")
+    p = sub.add_parser("report")
+    p.add_argument("files", nargs="+")
+    args = parser.parse_args()
+    if args.command == "report":
+        report(args.files)
+        return
+    dirs = [d for d in args.dirs.split(",") if d]
+    # The sample is drawn from all directories, so that a run of one
+    # directory tests exactly its part of the full sample.
+    chosen = [s for s in sample(all_sites(DIRS), args.count, args.seed, DIRS)
+              if s["file"].split("/")[0] in dirs]
+    if args.list:
+        for s in chosen:
+            print(f"{s['file']}:{s['line']}: {s['kind']}: {s['old'].strip()} -> {s['new'].strip()}")
+        return
+    src, obj = prepare(os.path.abspath(args.build))
+    os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
+    with open(args.out, "w", encoding="utf-8") as out:
+        for i, site in enumerate(chosen, 1):
+            start = time.time()
+            status = test_mutant(site, src, obj)
+            out.write(json.dumps(dict(site, status=status)) + "\n")
+            out.flush()
+            print(f"[{i}/{len(chosen)}] {status:12} {site['file']}:{site['line']} {site['kind']} "
+                  f"({time.time() - start:.0f} s)", flush=True)
+    run(["cmake", "--build", obj], src, 3600)  # leave the tree built unmutated
+    report([args.out])
+
+
+if __name__ == "__main__":
+    main()
