@@ -35,7 +35,7 @@ constexpr AddressObject kGateway{"/X/network/ipgateway", "could not get IP gatew
 [[noreturn]] void fail(luapi_session *session, const char *message)
 {
     close_luapi_session(session);
-    log_error("%s", message);
+    log_error_line(message);
     kvtd_fatal_stop();
 }
 

@@ -109,7 +109,7 @@ int em_start(std::string_view program)
 {
     if (em_running())
         return 0;
-    ::setenv(kRootEnv, root().c_str(), 1);
+    ::setenv(kRootEnv, configured_root().c_str(), 1);
     spawn_detached(program.empty() ? default_program() : std::string(program));
     return wait_for(em_running) ? 0 : -1;
 }
