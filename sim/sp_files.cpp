@@ -8,14 +8,14 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/util.h"
 #include "sim/control.hpp"
 #include "sim/fault_errno.hpp"
 
-namespace
-{
+namespace {
 
 // A descriptor of the directory that holds the last component of `fixed`
 // (e.g. "<root>/var/log" for "/var/log/kvtd.log"), and that component.
@@ -55,7 +55,8 @@ bool open_parent(const char *fixed, Parent &parent)
 {
     const std::string dir = kvtsim::configured_root();
     if (kvtsim::root() != dir) {
-        errno = EACCES;
+        struct stat st {};
+        errno = ::lstat(dir.c_str(), &st) != 0 ? errno : EACCES; // a missing root says so
         return false;
     }
     std::string_view rest = fixed ? fixed : "";
