@@ -6,8 +6,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 using kvt::Image;
 

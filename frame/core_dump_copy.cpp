@@ -13,8 +13,7 @@
 
 #include "platform/util.h"
 
-namespace
-{
+namespace {
 
 constexpr const char *kCoreDumpDir = "/coredump";
 

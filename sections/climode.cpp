@@ -13,8 +13,7 @@
 #include "service/files.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 // Lines are read in pieces of at most 79 characters: a longer line counts
 // as two or more lines.
@@ -109,8 +108,7 @@ void kvtd_snapshot_cli_mode()
     }
 }
 
-namespace
-{
+namespace {
 
 // The file's mode whatever the daemon's umask: the CLI reads it, only the
 // SP's own services write it.
@@ -134,8 +132,8 @@ std::string restored_lines()
         entry.name.c_str(name);
         entry.mode.c_str(mode);
         if (const kvt::TextProblem problem = kvt::climode_entry_problem(entry)) {
-            log_error("restore_climode: skipping entry %d (%s:%s): %s\n", static_cast<int>(k),
-                      name, mode, problem);
+            log_error("restore_climode: skipping entry %d (%s:%s): %s\n", static_cast<int>(k), name,
+                      mode, problem);
             continue;
         }
         lines.append(name).append(":").append(mode).append("\n");

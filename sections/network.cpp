@@ -9,8 +9,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 // The configuration-object service refuses a commit with this number when
 // it has nothing new to apply; the pending settings are in place all the same.

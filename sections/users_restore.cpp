@@ -14,8 +14,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr uid_t kRootUid = 501;
 constexpr std::uint8_t kFirstIpmiUid = 2;
@@ -24,8 +23,7 @@ constexpr std::size_t kEnumBufferSize = 2048;
 constexpr std::size_t kPasswordSize = 17;
 
 // The password-file lock around one change or one user's changes.
-class PasswordFileLock
-{
+class PasswordFileLock {
   public:
     PasswordFileLock() { pwdb_lock(); }
     ~PasswordFileLock() { pwdb_unlock(); }

@@ -25,8 +25,7 @@ std::recursive_mutex &card_image_lock()
     return *lock;
 }
 
-namespace
-{
+namespace {
 
 // How long the stop waits for an audit event that holds the image. An
 // event's handler may itself be stuck (in a platform call that never

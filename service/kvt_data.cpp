@@ -6,12 +6,11 @@
 
 #include "platform/util.h"
 #include "service/fatal_stop.hpp"
-#include "service/kvtd.hpp"
 #include "service/files.hpp"
+#include "service/kvtd.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr const char *kKvtDataPath = "/var/tmp/KVT-data";
 constexpr const char *kMacFormat = "%02x:%02x:%02x:%02x:%02x:%02x";

@@ -20,8 +20,7 @@
 #include "service/log.hpp"
 #include "service/luapi_session.hpp"
 
-namespace
-{
+namespace {
 
 constexpr unsigned kCheckPeriodSeconds = 10;
 constexpr int kFailuresBeforeFault = 3;

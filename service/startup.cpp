@@ -24,8 +24,7 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;

@@ -14,11 +14,9 @@
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -13,8 +13,7 @@
 #include "platform/logging.h"
 #include "platform/util.h"
 
-namespace
-{
+namespace {
 
 std::mutex frame_log_mutex;
 std::string frame_log_name; // guarded by frame_log_mutex

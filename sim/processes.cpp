@@ -10,11 +10,9 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 constexpr const char *kKillAllKvtd = "kill -9 `pidof kvtd`";
 

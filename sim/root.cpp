@@ -19,13 +19,11 @@
 #include "sim/files.hpp"
 #include "sim/mac_text.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 // Nothing can be opened or created below a character device, whoever asks.
 constexpr const char *kRefusedRoot = "/dev/null/refused-sp-root";
@@ -131,8 +129,7 @@ std::string sim_path(std::string_view name)
     return root() + "/sim/" + std::string(name);
 }
 
-namespace
-{
+namespace {
 
 constexpr const char *kRootDirs[] = {
     "/etc", "/var/tmp", "/var/log", "/dev/shm", "/coredump", "/conf", "/sim/card", "/sim/faults",
@@ -181,8 +178,7 @@ bool reset_records(const RootOptions &options)
 
 // Selects a root for the lifetime of the object and puts the previous
 // selection back afterwards.
-class RootSwitch
-{
+class RootSwitch {
   public:
     explicit RootSwitch(const std::string &dir)
     {

@@ -33,8 +33,7 @@
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
 
-namespace
-{
+namespace {
 
 using kvtsim::em::Kind;
 using kvtsim::em::PcmOp;
@@ -86,8 +85,7 @@ double time_scale()
     return scale > 0 ? scale : 1.0;
 }
 
-class Pcm
-{
+class Pcm {
   public:
     explicit Pcm(double scale)
         : period_(std::chrono::duration_cast<Clock::duration>(
@@ -140,8 +138,7 @@ class Pcm
     unsigned long count_ = 0;
 };
 
-class Server
-{
+class Server {
   public:
     Server(int listener, Pcm &pcm) : listener_(listener), pcm_(pcm) {}
 
@@ -178,8 +175,7 @@ class Server
 
     bool socket_still_there() const
     {
-        struct stat st {
-        };
+        struct stat st {};
         return ::stat(kvtsim::em::socket_path().c_str(), &st) == 0;
     }
 

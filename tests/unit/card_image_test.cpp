@@ -8,8 +8,7 @@
 #include "sim/card_spare.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using kvt::Section;
 

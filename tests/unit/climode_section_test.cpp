@@ -15,8 +15,7 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using kvttest::log_count;
 using kvttest::log_has;
@@ -41,8 +40,7 @@ Entries numbered_entries(int count)
     return entries;
 }
 
-class CliModeTable : public ::testing::Test
-{
+class CliModeTable : public ::testing::Test {
   protected:
     void SetUp() override
     {
@@ -60,9 +58,7 @@ struct CaptureCase {
 
 using kvttest::PrintTo;
 
-class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase>
-{
-};
+class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase> {};
 
 TEST_P(CliModeCapture, FillsEntriesFromTheFileAndZeroesTheRest)
 {
@@ -101,9 +97,8 @@ struct ParseErrorCase {
     int parts;
 };
 
-class CliModeParseError : public CliModeTable, public ::testing::WithParamInterface<ParseErrorCase>
-{
-};
+class CliModeParseError : public CliModeTable,
+                          public ::testing::WithParamInterface<ParseErrorCase> {};
 
 TEST_P(CliModeParseError, StopsTheDaemonWithTheCountOfPartsFound)
 {
@@ -166,9 +161,7 @@ struct SkippedEntry {
     const char *line;
 };
 
-class CliModeSkip : public CliModeTable, public ::testing::WithParamInterface<SkippedEntry>
-{
-};
+class CliModeSkip : public CliModeTable, public ::testing::WithParamInterface<SkippedEntry> {};
 
 TEST_P(CliModeSkip, LeavesOutEntriesTheCaptureCouldNotReadBack)
 {
@@ -205,9 +198,7 @@ struct FailedStep {
     const char *line;
 };
 
-class CliModeReplace : public CliModeTable, public ::testing::WithParamInterface<FailedStep>
-{
-};
+class CliModeReplace : public CliModeTable, public ::testing::WithParamInterface<FailedStep> {};
 
 TEST_P(CliModeReplace, AFailedStepKeepsTheOldFileAndStops)
 {

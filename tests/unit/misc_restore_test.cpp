@@ -28,7 +28,7 @@ kvtsim::ImageBytes image_copy()
 // kvt_image (and the card) hold a capture of settings 0; the SP has since
 // moved on to settings 1, which differ in every object.
 class MiscRestore : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(kvttest::shape_misc_settings(0));
