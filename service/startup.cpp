@@ -24,7 +24,8 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 
-namespace {
+namespace
+{
 
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;

@@ -10,9 +10,11 @@
 #include "sim/eeprom.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim {
+namespace kvtsim
+{
 
-namespace {
+namespace
+{
 
 int insert_part(const std::vector<unsigned char> &part)
 {

@@ -10,7 +10,8 @@
 #include "platform/card_lib.h"
 #include "sim/card_spare.hpp"
 
-namespace {
+namespace
+{
 
 // XOR of the bytes, started from 0x5A rather than 0. With a start of 0 a
 // zeroed stretch would carry a matching zero checksum, and an erased part

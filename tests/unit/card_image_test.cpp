@@ -8,7 +8,8 @@
 #include "sim/card_spare.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace {
+namespace
+{
 
 using kvt::Section;
 
