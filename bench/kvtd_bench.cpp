@@ -59,24 +59,11 @@ void write_out_section7(benchmark::State &state)
 
 void register_all()
 {
-    for (const char *mode : {"changed", "all"}) {
-        const std::string suffix = std::string("/") + mode;
-        auto with_mode = [mode](void (*run)(benchmark::State &)) {
-            return [mode, run](benchmark::State &state) {
-                kvtsim::use_card_write_mode(mode);
-                run(state);
-            };
-        };
-        for (const kvtbench::Change &c : kvtbench::changes())
-            benchmark::RegisterBenchmark(("AuditEvent/" + c.name + suffix).c_str(),
-                                         [mode, &c](benchmark::State &state) {
-                                             kvtsim::use_card_write_mode(mode);
-                                             change(state, c);
-                                         });
-        benchmark::RegisterBenchmark(("StartupCapture" + suffix).c_str(), with_mode(capture));
-        benchmark::RegisterBenchmark(("WriteOutKvtSection7" + suffix).c_str(),
-                                     with_mode(write_out_section7));
-    }
+    for (const kvtbench::Change &c : kvtbench::changes())
+        benchmark::RegisterBenchmark(("AuditEvent/" + c.name).c_str(),
+                                     [&c](benchmark::State &state) { change(state, c); });
+    benchmark::RegisterBenchmark("StartupCapture", capture);
+    benchmark::RegisterBenchmark("WriteOutKvtSection7", write_out_section7);
     benchmark::RegisterBenchmark("StartupRestore", restore);
 }
 

@@ -32,6 +32,15 @@ void calculate_xor_checksum(const void *data, int len, unsigned char *cksum);
 /* Non-zero when the image copy is acceptable for the platform code. */
 int valid_KVT(const void *image_copy, int platform);
 
+/* The verdict of valid_KVT on the same copy, with its reason in words. */
+struct kvt_card_verdict {
+    int valid;         /* what valid_KVT returns for the copy */
+    char reason[96];   /* "card valid", "card invalid: checksum wrong in sections 4, 6", ... */
+    char warning[160]; /* empty, or what an accepted card's record says is amiss */
+};
+/* 0, with *verdict filled; -1 for a null argument. */
+int describe_KVT(const void *image_copy, int platform, struct kvt_card_verdict *verdict);
+
 int kvtd_is_shutdown(void);
 int kvtd_is_moved(void);
 void set_kvtd_state_initializing(void);

@@ -1,5 +1,6 @@
 // Start-up reconciliation: decides once per start whether the card or the
 // SP holds the configuration to keep, and brings the other side in step.
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +21,11 @@
 #include "sections/network.hpp"
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
+#include "service/card_keep.hpp"
 #include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
+#include "service/startup_decision.hpp"
 
 namespace
 {
@@ -47,11 +50,34 @@ void read_card_or_stop()
     kvtd_fatal_stop();
 }
 
-// The validator gets a copy so that nothing it does can touch the image.
-bool card_image_is_valid()
+// What start-up learnt and did, logged once the fixed start-up sequence
+// has ended with "initialization complete", so that no line of ours
+// splits it.
+struct StartupReport {
+    kvt::StartupFacts facts;
+    kvt_card_verdict verdict{};
+    kvt::KeptCard kept;
+    bool restored = false;
+    bool user_data_off = false;
+    int user_failures = 0;
+};
+
+// The validator gets a copy so that nothing it does can touch the image;
+// the library's reason comes from the same verdict.
+void judge_card(StartupReport &report)
 {
     kvt_image_t copy = kvt_image;
-    return valid_KVT(&copy, kvtPlatform) != 0;
+    report.facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
+    if (describe_KVT(&copy, kvtPlatform, &report.verdict) == 0)
+        report.facts.card_reason = report.verdict.reason;
+    else
+        report.facts.card_reason = report.facts.card_valid ? "card valid" : "card invalid";
+}
+
+bool card_is_blank(const kvt_image_t &image)
+{
+    const auto bytes = kvt::image_bytes(image);
+    return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0xFF; });
 }
 
 // The capture's and the restore's whole-image write; a card that takes no
@@ -66,16 +92,10 @@ void write_whole_image_or_stop()
     kvtd_fatal_stop();
 }
 
-const char *capture_reason(bool valid, bool shutdown)
+void capture_to_card(StartupReport &report)
 {
-    if (!valid && shutdown)
-        return "card invalid, shutdown recorded";
-    return valid ? "shutdown recorded" : "card invalid";
-}
-
-void capture_to_card(const char *reason)
-{
-    log_progress("startup decision: capture (%s)\n", reason);
+    if (!card_is_blank(kvt_image))
+        report.kept = kvt::keep_overwritten_card(kvt_image);
     log_progress("KVT sp configuration contents invalid, saving current configuration...\n");
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);
@@ -90,16 +110,6 @@ bool card_mac_is_sp_mac()
     std::memset(&kvt_new_image, 0, KVT_IMAGE_SIZE);
     read_sp_mac(kvt_new_image.sp_mac);
     return std::memcmp(kvt_image.sp_mac, kvt_new_image.sp_mac, kvt::kMacLength) == 0;
-}
-
-std::string restore_reason(bool same_mac, int moved)
-{
-    std::string reason = "card valid";
-    if (!same_mac)
-        reason += ", card MAC differs from SP MAC";
-    if (moved != 0)
-        reason += ", card moved";
-    return reason;
 }
 
 void log_mac(const char *label, const unsigned char *mac)
@@ -136,7 +146,7 @@ void log_restore_summary(bool user_data_off, int user_failures)
     log_progress("restore summary: misc settings applied\n");
 }
 
-void restore_from_card(int moved)
+void restore_from_card(StartupReport &report, int moved)
 {
     log_progress("old config (chip):\n");
     dump_kvt_image(&kvt_image);
@@ -146,7 +156,7 @@ void restore_from_card(int moved)
     log_progress("kvtd_was_moved = %d\n", moved);
 
     // The policy as restore_passwd and restore_climode see it.
-    const bool user_data_off = kvt::user_data_backup_off(kvt_image);
+    report.user_data_off = kvt::user_data_backup_off(kvt_image);
     log_progress("restoring users\n");
     restore_passwd();
     take_sp_identity();
@@ -161,18 +171,23 @@ void restore_from_card(int moved)
     // the card we just restored from for a foreign one.
     write_whole_image_or_stop();
     log_progress("restore complete\n");
-    log_restore_summary(user_data_off, restore_passwd_failures());
+    report.restored = true;
+    report.user_failures = restore_passwd_failures();
 }
 
-void compare_and_restore(int moved)
+void log_report(const StartupReport &report)
 {
-    const bool same_mac = card_mac_is_sp_mac();
-    if (same_mac && moved == 0) {
-        log_progress("startup decision: nothing to do (card valid, MAC matches, not moved)\n");
-        return;
-    }
-    log_progress("startup decision: restore (%s)\n", restore_reason(same_mac, moved).c_str());
-    restore_from_card(moved);
+    log_progress("startup decision: %s (%s)\n", kvt::action_name(kvt::startup_action(report.facts)),
+                 kvt::startup_reason(report.facts).c_str());
+    if (report.verdict.warning[0] != '\0')
+        log_progress("startup: card warning: %s\n", report.verdict.warning);
+    if (report.kept.kept)
+        log_progress("startup: the card's previous image is kept in %s\n", report.kept.path.c_str());
+    else if (!report.kept.path.empty())
+        log_progress("startup: could not keep the card's previous image in %s: %s\n",
+                     report.kept.path.c_str(), report.kept.error.c_str());
+    if (report.restored)
+        log_restore_summary(report.user_data_off, report.user_failures);
 }
 
 void mark_running()
@@ -209,12 +224,19 @@ int trelmproc_initialize()
     kvtPlatform = capi_get_platform();
     read_card_or_stop();
 
-    const bool valid = card_image_is_valid();
-    if (!valid || shutdown != 0)
-        capture_to_card(capture_reason(valid, shutdown != 0));
-    else
-        compare_and_restore(moved);
+    StartupReport report;
+    report.facts.shutdown = shutdown != 0;
+    report.facts.moved = moved != 0;
+    judge_card(report);
+    if (kvt::startup_action(report.facts) == kvt::StartupAction::capture) {
+        capture_to_card(report);
+    } else {
+        report.facts.same_mac = card_mac_is_sp_mac();
+        if (kvt::startup_action(report.facts) == kvt::StartupAction::restore)
+            restore_from_card(report, moved);
+    }
 
     mark_running();
+    log_report(report);
     return 0;
 }

@@ -1,4 +1,4 @@
-// Card I/O counters: one line of six numbers in <root>/sim/card/io, updated
+// Card I/O counters: one line of four numbers in <root>/sim/card/io, updated
 // under an exclusive lock so that the daemon, the tests and the tools on
 // one root add to the same figures.
 #include "sim/card_io.hpp"
@@ -25,9 +25,8 @@ std::string counters_path()
 CardIo parse(const char *text)
 {
     CardIo io;
-    if (std::sscanf(text, "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64,
-                    &io.writes, &io.bytes_requested, &io.pages_programmed, &io.bytes_written,
-                    &io.reads, &io.bytes_read) != 6)
+    if (std::sscanf(text, "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64, &io.pages_programmed,
+                    &io.bytes_written, &io.reads, &io.bytes_read) != 4)
         return CardIo{};
     return io;
 }
@@ -42,10 +41,9 @@ CardIo read_counters(int fd)
 void write_counters(int fd, const CardIo &io)
 {
     char text[160];
-    const int len = std::snprintf(
-        text, sizeof text,
-        "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", io.writes,
-        io.bytes_requested, io.pages_programmed, io.bytes_written, io.reads, io.bytes_read);
+    const int len = std::snprintf(text, sizeof text,
+                                  "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n",
+                                  io.pages_programmed, io.bytes_written, io.reads, io.bytes_read);
     if (len > 0 && ::pwrite(fd, text, static_cast<std::size_t>(len), 0) == len)
         (void)::ftruncate(fd, len);
 }
@@ -90,11 +88,6 @@ double card_io_ms(const CardIo &io, unsigned bus_khz)
                           kReadFrame * static_cast<double>(io.reads) +
                           9.0 * static_cast<double>(io.bytes_read);
     return clocks / bus_khz + kPageWriteCycleMs * static_cast<double>(io.pages_programmed);
-}
-
-void use_card_write_mode(std::string_view mode)
-{
-    ::setenv(kCardWriteEnv, std::string(mode).c_str(), 1);
 }
 
 } // namespace kvtsim

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "card/sections.hpp"
+#include "cardlib/verdict.hpp"
 #include "platform/card_lib.h"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
@@ -18,6 +19,7 @@ namespace
 
 int insert_part(const std::vector<unsigned char> &part)
 {
+    eeprom::new_generation();
     return files::replace(eeprom::path(), std::span<const unsigned char>(part)) ? 0 : -1;
 }
 
@@ -36,6 +38,7 @@ bool card_present()
 
 int card_pull()
 {
+    eeprom::new_generation();
     return std::rename(eeprom::path().c_str(), eeprom::pulled_path().c_str()) == 0 ? 0 : -1;
 }
 
@@ -43,6 +46,7 @@ int card_insert()
 {
     if (!files::exists(eeprom::pulled_path()))
         return card_present() ? 0 : -1;
+    eeprom::new_generation();
     return std::rename(eeprom::pulled_path().c_str(), eeprom::path().c_str()) == 0 ? 0 : -1;
 }
 
@@ -62,7 +66,7 @@ ImageBytes foreign_image(const Mac &mac)
 {
     ImageBytes image{};
     const auto current = card_image();
-    if (current && valid_KVT(current->data(), 0))
+    if (current && cardlib::classify_card(*current, std::nullopt).accepted())
         image = *current;
     else
         image[0] = kvt::kImageVersion;

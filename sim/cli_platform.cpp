@@ -10,6 +10,7 @@
 #include "sim/cli.hpp"
 #include "sim/cli_args.hpp"
 #include "sim/control.hpp"
+#include "sim/eeprom.hpp"
 #include "sim/files.hpp"
 #include "sim/mac_text.hpp"
 
@@ -103,6 +104,10 @@ int run_card(const Args &args)
         return status(card_insert_blank());
     if (args.size() == 1 && args[0] == "show")
         return card_show();
+    if (args.size() == 1 && args[0] == "path") {
+        std::cout << eeprom::path() << '\n';
+        return 0;
+    }
     if (args.size() == 2 && args[0] == "foreign")
         return card_foreign(args[1]);
     if (args.size() == 2 && args[0] == "save")
@@ -226,7 +231,7 @@ int run_kvtdata(const Args &args)
 constexpr Command kPlatformCommands[] = {
     {"init", "[DIR] [--sp-mac M] [--base-mac M]  create or reset an SP root (default: this root)",
      run_init},
-    {"card", "pull|insert|blank|foreign MAC|show|save FILE|load FILE  handle the card in the slot",
+    {"card", "pull|insert|blank|foreign MAC|show|path|save FILE|load FILE  handle the card in the slot",
      run_card},
     {"state", "[initializing|running|shutdown]  show or set the recorded daemon state", run_state},
     {"moved", "[yes|no]  show or set the moved state", run_moved},

@@ -86,9 +86,11 @@ void set_stores_in_memory(StoreContents contents);
 // (errno, luapi_errno or a result code, as the operation has); `count` is
 // how many calls fail before the fault clears itself, -1 for all of them.
 // Names:
-//   "card.read", "card.write", "i2c"                       value: errno
-//   "card.write_torn"      value N: the first N bytes of the write reach the
-//                          card, then the write fails with EIO
+//   "card.read", "card.write" (a read or page write of the card's
+//   part), "i2c" (the header read over I2C)                 value: errno
+//   "card.write_torn"      value N: power is lost once N more bytes have
+//                          been programmed into the card; the page write
+//                          that crosses the N-th byte fails with EIO
 //   "luapi.open", "luapi.session_create",
 //   "luapi.session_destroy", "luapi.close"                 value: luapi_errno
 //   "luapi.test_get:<path>", "luapi.get:<path>",
@@ -144,24 +146,16 @@ std::vector<unsigned char> card_eeprom();
 //               = 29 + 9n clocks, then a 5 ms write cycle
 //   read        start, device, 2 address bytes, repeated start, device,
 //               n data bytes, stop = 39 + 9n clocks
-// write_out_KVT programs pages as KVT_SIM_CARD_WRITE says: "changed"
-// (default) reads the card first and programs only pages whose bytes
-// differ; "all" programs every page the write touches.
-inline constexpr const char *kCardWriteEnv = "KVT_SIM_CARD_WRITE";
 inline constexpr double kPageWriteCycleMs = 5.0;
 
 struct CardIo {
-    std::uint64_t writes = 0;           // write_out_KVT calls that reached the card
-    std::uint64_t bytes_requested = 0;  // bytes those calls asked to write
     std::uint64_t pages_programmed = 0; // page writes, one write cycle each
     std::uint64_t bytes_written = 0;    // data bytes carried by the page writes
-    std::uint64_t reads = 0;            // read transfers: image, header, read-before-write
+    std::uint64_t reads = 0;            // read transfers: image, header, record checks
     std::uint64_t bytes_read = 0;       // data bytes carried by the reads
 
     CardIo &operator+=(const CardIo &more)
     {
-        writes += more.writes;
-        bytes_requested += more.bytes_requested;
         pages_programmed += more.pages_programmed;
         bytes_written += more.bytes_written;
         reads += more.reads;
@@ -171,12 +165,13 @@ struct CardIo {
 };
 CardIo card_io();
 void card_io_reset();
+// Page writes made by this process since the last reset, one count per
+// page of the part (index: card address / 32).
+std::vector<std::uint64_t> card_page_programs();
+void card_page_programs_reset();
 // Modelled time of the counted transfers on a bus clocked at `bus_khz`,
 // write cycles included, in milliseconds.
 double card_io_ms(const CardIo &io, unsigned bus_khz);
-// Sets KVT_SIM_CARD_WRITE ("all" or "changed") for this process and the
-// processes it starts.
-void use_card_write_mode(std::string_view mode);
 
 // ---- card library state --------------------------------------------------
 std::string daemon_state(); // "initializing", "running" or "shutdown"

@@ -1,14 +1,19 @@
 #include "sim/eeprom.hpp"
 
-#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <vector>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "sim/card_io.hpp"
 #include "sim/control.hpp"
+#include "sim/files.hpp"
 
 namespace kvtsim::eeprom {
 
@@ -27,6 +32,11 @@ namespace {
 bool in_part(std::size_t address, std::size_t len)
 {
     return address <= kEepromSize && len <= kEepromSize - address;
+}
+
+bool in_one_page(std::size_t address, std::size_t len)
+{
+    return len == 0 || address / kPageSize == (address + len - 1) / kPageSize;
 }
 
 // An absent part does not acknowledge its address on the bus.
@@ -56,57 +66,15 @@ int finish(int fd, int result)
     return result;
 }
 
-int pread_all(int fd, std::size_t address, unsigned char *data, std::size_t len)
+std::string generation_path()
 {
-    return transferred(::pread(fd, data, len, static_cast<off_t>(address)), len);
+    return sim_path("card/generation");
 }
 
-// One page write: device address, two address bytes, the data, one write cycle.
-int program(int fd, std::size_t address, const unsigned char *data, std::size_t len, CardIo &tally)
+std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> &page_programs()
 {
-    if (transferred(::pwrite(fd, data, len, static_cast<off_t>(address)), len) != 0)
-        return -1;
-    ++tally.pages_programmed;
-    tally.bytes_written += len;
-    return 0;
-}
-
-// The part of [address, end) that lies in the page holding `address`.
-std::size_t page_piece(std::size_t address, std::size_t end)
-{
-    return std::min(end, (address / kPageSize + 1) * kPageSize) - address;
-}
-
-int program_all(int fd, std::size_t address, const unsigned char *data, std::size_t len,
-                CardIo &tally)
-{
-    for (std::size_t done = 0; done < len;) {
-        const std::size_t piece = page_piece(address + done, address + len);
-        if (program(fd, address + done, data + done, piece, tally) != 0)
-            return -1;
-        done += piece;
-    }
-    return 0;
-}
-
-// `old` holds the part's bytes of the range, read just before: never a
-// copy kept from an earlier write, since the card may have been swapped.
-int program_changed(int fd, std::size_t address, const unsigned char *data,
-                    const unsigned char *old, std::size_t len, CardIo &tally)
-{
-    for (std::size_t done = 0; done < len;) {
-        const std::size_t piece = page_piece(address + done, address + len);
-        std::size_t first = done;
-        while (first < done + piece && data[first] == old[first])
-            ++first;
-        std::size_t last = done + piece;
-        while (last > first && data[last - 1] == old[last - 1])
-            --last;
-        if (first < last && program(fd, address + first, data + first, last - first, tally) != 0)
-            return -1;
-        done += piece;
-    }
-    return 0;
+    static std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> counts{};
+    return counts;
 }
 
 } // namespace
@@ -120,7 +88,19 @@ int peek(std::size_t address, unsigned char *data, std::size_t len)
     const int fd = open_part(O_RDONLY);
     if (fd < 0)
         return -1;
-    return finish(fd, pread_all(fd, address, data, len));
+    return finish(fd, transferred(::pread(fd, data, len, static_cast<off_t>(address)), len));
+}
+
+int poke(std::size_t address, const unsigned char *data, std::size_t len)
+{
+    if (!in_part(address, len)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = open_part(O_RDWR);
+    if (fd < 0)
+        return -1;
+    return finish(fd, transferred(::pwrite(fd, data, len, static_cast<off_t>(address)), len));
 }
 
 int read(std::size_t address, unsigned char *data, std::size_t len)
@@ -131,26 +111,52 @@ int read(std::size_t address, unsigned char *data, std::size_t len)
     return result;
 }
 
-// The caller records `tally` (pages and bytes programmed, the read of the
-// changed mode) with the rest of its accounting, also after a failure.
-int write(std::size_t address, const unsigned char *data, std::size_t len, WriteMode mode,
-          CardIo &tally)
+int program(std::size_t address, const unsigned char *data, std::size_t len)
 {
-    if (!in_part(address, len)) {
+    if (!in_one_page(address, len)) {
         errno = EINVAL;
         return -1;
     }
-    const int fd = open_part(O_RDWR);
-    if (fd < 0)
-        return -1;
-    if (mode == WriteMode::all)
-        return finish(fd, program_all(fd, address, data, len, tally));
-    std::vector<unsigned char> old(len);
-    if (pread_all(fd, address, old.data(), len) != 0)
-        return finish(fd, -1);
-    ++tally.reads;
-    tally.bytes_read += len;
-    return finish(fd, program_changed(fd, address, data, old.data(), len, tally));
+    const int result = poke(address, data, len);
+    if (result != 0)
+        return result;
+    card_io_add(CardIo{.pages_programmed = 1, .bytes_written = len});
+    ++page_programs().at(address / kPageSize);
+    return 0;
+}
+
+std::uint64_t generation()
+{
+    const auto text = files::read(generation_path());
+    return text ? std::strtoull(text->c_str(), nullptr, 10) : 0;
+}
+
+// From the clock, so that a root made afresh at the same path never
+// repeats an earlier generation.
+void new_generation()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const auto value = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    files::replace(generation_path(), std::to_string(value > generation() ? value : generation() + 1));
 }
 
 } // namespace kvtsim::eeprom
+
+namespace kvtsim {
+
+std::vector<std::uint64_t> card_page_programs()
+{
+    std::vector<std::uint64_t> counts;
+    for (const auto &count : eeprom::page_programs())
+        counts.push_back(count.load());
+    return counts;
+}
+
+void card_page_programs_reset()
+{
+    for (auto &count : eeprom::page_programs())
+        count.store(0);
+}
+
+} // namespace kvtsim

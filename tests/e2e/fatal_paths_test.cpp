@@ -149,7 +149,8 @@ const FatalPath kPaths[] = {
     {"RestoreSshTestSet", kRestore, "luapi.test_set:/X/services/ssh/state", nullptr, {}, "test set of /X/services/ssh/state  to enabled failed 5\n"},
     {"RestoreVerbosityCode", kRestore, "", [] { patch_card(offsetof(kvt::Image, diag_verbosity_error), 0x7E); }, {}, kShutdown}, // no line of its own
     {"RestoreKeyswitch", kRestore, "capi.set_keyswitch", nullptr, {}, "set of keyswitch via CAPI failed\n"},
-    {"RestoreWrite", kRestore, "card.write", nullptr, {}, "write of KVT chip failed!\n"},
+    // Another SP's card: the write-back has the header to program.
+    {"RestoreWrite", kRestore, "card.write", [] { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, {}, "write of KVT chip failed!\n"},
     // ---- card monitor ----
     {"CardNotReplaced", kLive, "", nullptr, {Change::pull}, "i2c_writeread failed"},
     {"KvtDataGoneWhileRunning", kLive, "", no_kvt_data, {}, "config variable database open failed!\n"},
@@ -196,7 +197,8 @@ const FatalPath kPaths[] = {
     {"LiveDiscoveryBad", kLive, "luapi.get_garbled:/X/network/ipdiscovery", nullptr, {kSet, "/X/network/commitpending", "true"}, "not DHCP or STATIC ?!?!\n"},
     {"LiveAddress", kLive, "luapi.test_get:/X/network/ipaddress", nullptr, {kSet, "/X/network/commitpending", "true"}, "could not get IP address from system\n"},
     {"LiveAddressBad", kLive, "luapi.get_garbled:/X/network/ipaddress", nullptr, {kSet, "/X/network/commitpending", "true"}, "error converting ip address\n"},
-    {"LiveNetworkCard", kLive, "card.write", nullptr, {kSet, "/X/network/commitpending", "true"}, "write to KVT after putting in net info failed\n"},
+    // A new address, so that the network section has bytes to program.
+    {"LiveNetworkCard", kLive, "card.write", [] { kvtsim::object_set("/X/network/pendingipaddress", "192.168.1.77"); }, {kSet, "/X/network/commitpending", "true"}, "write to KVT after putting in net info failed\n"},
     {"SnapshotCard", kLive, "card.write", nullptr, {kSet, "/X/users/operator1/role", "admin"}, "Error writing out KVT user_table!\n"},
     {"CliModeSnapshotFileMissing", kLive, "", no_cli_mode_file, {kPost, "/X/users/admin/cli_mode", "alom"}, "kvtd_snapshot_cli_mode: failed to open cli_mode file /etc/cli_mode.conf\n"},
     {"CliModeSnapshotLine", kLive, "", cli_mode_line_without_colon, {kPost, "/X/users/admin/cli_mode", "alom"}, "parse error! ret = 1\n"},
@@ -288,8 +290,9 @@ class FatalStop : public ::testing::TestWithParam<FatalPath> {
         fs::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
         daemon.emplace();
         ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
-        EXPECT_TRUE(log_has(marked ? "startup decision: capture (card invalid, shutdown recorded)\n"
-                                   : "startup decision: capture (shutdown recorded)\n"))
+        EXPECT_TRUE(log_has(marked ? "startup decision: capture (card invalidated by a fatal stop, "
+                                     "shutdown recorded)\n"
+                                   : "startup decision: capture (card valid, shutdown recorded)\n"))
             << root.service_log();
         EXPECT_EQ(kvtsim::daemon_state(), "running");
         expect_card_is_this_sps();

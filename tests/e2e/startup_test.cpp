@@ -67,9 +67,9 @@ TEST_P(StartupDecision, LogsItsReasonAndLeavesTheCardCarryingThisSpsHeader)
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cards, StartupDecision, ::testing::Values(
-    DecisionCase{"BlankCard", CardIn::blank, false, "running", "startup decision: capture (card invalid)\n", 1},
-    DecisionCase{"TornSection", CardIn::torn, false, "running", "startup decision: capture (card invalid)\n", 1},
-    DecisionCase{"AfterFatalStop", CardIn::own, false, "shutdown", "startup decision: capture (shutdown recorded)\n", 1},
+    DecisionCase{"BlankCard", CardIn::blank, false, "running", "startup decision: capture (card blank (erased))\n", 1},
+    DecisionCase{"TornSection", CardIn::torn, false, "running", "startup decision: capture (card invalid: checksum wrong in section 6)\n", 1},
+    DecisionCase{"AfterFatalStop", CardIn::own, false, "shutdown", "startup decision: capture (card valid, shutdown recorded)\n", 1},
     DecisionCase{"OwnCard", CardIn::own, false, "running", "startup decision: nothing to do (card valid, MAC matches, not moved)\n", 0},
     DecisionCase{"OwnCardMoved", CardIn::own, true, "running", "startup decision: restore (card valid, card moved)\n", 0},
     DecisionCase{"OtherSpsCard", CardIn::foreign, false, "running", "startup decision: restore (card valid, card MAC differs from SP MAC)\n", 0}),
@@ -132,7 +132,7 @@ TEST(IpmiWait, StartWaitsForIpmiAndThenGoesOnNormally)
 
     kvtsim::set_ipmi_up(true);
     ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
-    EXPECT_TRUE(log_has("startup decision: capture (card invalid)\n"));
+    EXPECT_TRUE(log_has("startup decision: capture (card blank (erased))\n"));
     EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "card/sections.hpp"
-#include "sim/card_spare.hpp"
+#include "cardlib/layout.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace
@@ -68,9 +68,8 @@ void expect_commit_writes(Section section, std::size_t first, std::size_t last)
     const std::vector<unsigned char> after = kvtsim::card_eeprom();
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t at = 0; at < after.size(); ++at) {
-        if (at >= kvtsim::spare::kRecordAddress &&
-            at < kvtsim::spare::kRecordAddress + kvtsim::spare::kRecordSize)
-            continue; // the card library's own record beside the image
+        if (at >= cardlib::layout_for(kvtsim::kEepromSize, 32).first_slot)
+            continue; // the card library's own records beside the image
         const std::size_t offset = at - kvtsim::kImageOffset;
         const bool written = at >= kvtsim::kImageOffset && offset >= first && offset <= last;
         ASSERT_EQ(after[at], written ? kvt::image_bytes(kvt_image)[offset] : before[at])

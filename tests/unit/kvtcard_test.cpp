@@ -12,15 +12,15 @@
 #include "card/sections.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
+#include "tests/support/tool_run.hpp"
 
 namespace {
 
-const kvtsim::Mac kCardMac{0x00, 0x14, 0x4f, 0x12, 0x34, 0x56};
+using kvttest::has;
+using kvttest::kvtcard;
+using kvttest::ToolRun;
 
-struct ToolRun {
-    int status;
-    std::string out; // stdout and stderr
-};
+const kvtsim::Mac kCardMac{0x00, 0x14, 0x4f, 0x12, 0x34, 0x56};
 
 // A card with one value of each kind, every field known.
 kvt::Image known_image(const kvtsim::Mac &mac = kCardMac)
@@ -67,27 +67,6 @@ std::string write_card(const kvttest::SimRoot &root, const std::string &name,
     std::string path = root.dir() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
-}
-
-ToolRun kvtcard(const std::string &args)
-{
-    const std::string command = std::string(KVT_BINARY_DIR) + "/kvtcard " + args + " 2>&1";
-    ToolRun run{-1, {}};
-    std::FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        run.out.append(buf.data(), n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-bool has(const ToolRun &run, const std::string &text)
-{
-    return run.out.find(text) != std::string::npos;
 }
 
 // The same card as an image file and inside a whole EEPROM dump.
@@ -141,8 +120,7 @@ using kvttest::PrintTo;
 // image tests; a few sections stand for all here.
 const VerifyCase kVerifyCases[] = {
     {"intact", 0, 0x0B, 0, "valid: yes"},
-    {"invalidated", 0x000, 0xFF, 1,
-     "header version 0xff is not 0x0b (invalidated by a fatal stop)"},
+    {"invalidated", 0x000, 0xFF, 1, "verdict: card invalidated by a fatal stop"},
     {"header_mac", 0x003, 0x77, 1, "section 1 (header) checksum 0x"},
     {"misc_byte", 0x1D0, 'X', 1, "section 4 (misc) checksum 0x"},
     {"mail_host", 0x550, 'X', 1, "section 7 (console) checksum 0x"},
@@ -209,12 +187,15 @@ struct DecisionCase {
 };
 
 const DecisionCase kDecisionCases[] = {
-    {"same_sp", true, false, "running", false, "action: nothing", "not moved"},
+    {"same_sp", true, false, "running", false, "action: nothing to do",
+     "reason: card valid, MAC matches, not moved"},
     {"other_sp", false, false, "running", false, "action: restore",
-     "card MAC 00:14:4f:12:34:56 differs from SP MAC"},
-    {"moved", true, false, "running", true, "action: restore", "records the card as moved"},
-    {"corrupt", false, true, "running", false, "action: capture", "card invalid: section 4"},
-    {"after_fatal_stop", true, false, "shutdown", false, "action: capture", "fatal stop"},
+     "reason: card valid, card MAC differs from SP MAC"},
+    {"moved", true, false, "running", true, "action: restore", "reason: card valid, card moved"},
+    {"corrupt", false, true, "running", false, "action: capture",
+     "reason: card invalid: checksum wrong in section 4"},
+    {"after_fatal_stop", true, false, "shutdown", false, "action: capture",
+     "reason: card valid, shutdown recorded"},
 };
 
 class KvtcardPreview : public testing::TestWithParam<DecisionCase> {};
@@ -287,7 +268,7 @@ TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
 
     const ToolRun verify = kvtcard("verify --json " + card);
     EXPECT_EQ(verify.status, 1);
-    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"reasons\": [\n    \"header version 0xff"))
+    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""))
         << verify.out;
 
     const ToolRun preview = kvtcard("--json preview " + card);

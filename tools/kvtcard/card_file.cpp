@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/control.hpp"
+#include "cardlib/layout.hpp"
 
 namespace kvtcard {
 
@@ -36,39 +36,38 @@ bool read_head(const std::string &path, std::vector<unsigned char> &bytes, std::
     return true;
 }
 
-void copy_image(const unsigned char *first, kvt::Image &image)
+void copy_image(std::span<const unsigned char> from, kvt::Image &image)
 {
     auto out = kvt::image_bytes(image);
-    std::copy(first, first + out.size(), out.begin());
+    std::copy_n(from.begin(), out.size(), out.begin());
 }
 
-bool load_sim(Card &card, std::string &error)
+std::optional<cardlib::Record> newest_in_dump(std::span<const unsigned char> part)
 {
-    const std::string root = kvtsim::root();
-    const auto image = kvtsim::card_image();
-    if (!image) {
-        error = "sim:" + root + ": no card in the slot";
-        return false;
-    }
-    card.source = "sim:" + root;
-    card.format = "sim";
-    copy_image(image->data(), card.image);
-    return true;
+    const cardlib::CardLayout layout = cardlib::layout_for(part.size(), kDumpPageSize);
+    if (layout.slot_count == 0)
+        return std::nullopt;
+    const auto found = cardlib::newest_record(part.subspan(layout.first_slot), layout.page_size,
+                                              layout.slot_count);
+    if (!found)
+        return std::nullopt;
+    return found->record;
 }
 
 } // namespace
 
 bool card_from_bytes(std::span<const unsigned char> bytes, Card &card, std::string &error)
 {
-    const unsigned char *data = bytes.data();
     if (bytes.size() == KVT_IMAGE_SIZE) {
         card.format = "image";
-        copy_image(data, card.image);
+        copy_image(bytes, card.image);
+        card.record.reset();
         return true;
     }
     if (bytes.size() == kEepromDumpSize) {
         card.format = "eeprom";
-        copy_image(data + kImageOffsetInEeprom, card.image);
+        copy_image(bytes.subspan(cardlib::kImageAddress), card.image);
+        card.record = newest_in_dump(bytes);
         return true;
     }
     const std::string size = bytes.size() > kEepromDumpSize
@@ -79,11 +78,8 @@ bool card_from_bytes(std::span<const unsigned char> bytes, Card &card, std::stri
     return false;
 }
 
-bool load_card(std::string_view where, Card &card, std::string &error)
+bool load_card(const std::string &path, Card &card, std::string &error)
 {
-    if (where == kSimCard)
-        return load_sim(card, error);
-    const std::string path(where);
     std::vector<unsigned char> bytes;
     if (!read_head(path, bytes, error))
         return false;
@@ -93,6 +89,11 @@ bool load_card(std::string_view where, Card &card, std::string &error)
         return false;
     }
     return true;
+}
+
+cardlib::CardVerdict card_verdict(const Card &card)
+{
+    return cardlib::classify_card(kvt::image_bytes(card.image), card.record);
 }
 
 } // namespace kvtcard

@@ -7,19 +7,11 @@
 
 namespace kvtcard {
 
-// { source, valid, reasons[] }
+// { source, valid, verdict, reasons[], warnings[] }
 Node verify_card(const Card &card);
 
 // { a, b, same, differences[{ field, a, b }] }; passwords are compared
 // as they are but shown masked unless options.show_passwords.
 Node diff_cards(const Card &a, const Card &b, const DecodeOptions &options);
-
-// What start-up and a restore of `card` would do on the simulated SP of the
-// current root: { source, root, startup{...}, objects[], network[], users{},
-// cli_mode_file{} }.
-Node preview_card(const Card &card, const DecodeOptions &options);
-
-// { action, reasons[], card_valid, card_mac, sp_mac, daemon_state, moved }
-Node startup_decision(const kvt::Image &image);
 
 } // namespace kvtcard

@@ -11,12 +11,10 @@
 
 namespace kvtcard {
 
+// POST level and verbosity names belong to the SP's platform-control
+// library, so the card alone gives only their codes.
 struct DecodeOptions {
     bool show_passwords = false;
-    // POST level and verbosity names belong to the platform-control
-    // library; they are asked for only when the platform is the simulated
-    // SP, otherwise only the codes are shown.
-    bool platform_names = false;
 };
 
 // The one-bit flags of miscbits in the order in which the restore sets
@@ -42,10 +40,10 @@ std::string mac_text(const unsigned char *mac);
 // The password as shown: masked unless asked for.
 Node password_node(std::string_view password, bool show);
 
-Node decode_header(const kvt::Image &image);
+Node decode_header(const Card &card);
 Node decode_users(const kvt::Image &image, const DecodeOptions &options);
 Node decode_network(const kvt::Image &image);
-Node decode_post(const kvt::Image &image, const DecodeOptions &options);
+Node decode_post(const kvt::Image &image);
 Node decode_flags(const kvt::Image &image);
 Node decode_cli(const kvt::Image &image);
 Node decode_alert_rules(const kvt::Image &image);

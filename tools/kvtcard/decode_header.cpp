@@ -5,6 +5,24 @@
 
 namespace kvtcard {
 
+namespace {
+
+const char *version_meaning(const Card &card)
+{
+    switch (card_verdict(card).kind) {
+    case cardlib::CardKind::blank:
+        return "erased (blank card)";
+    case cardlib::CardKind::invalidated:
+        return "invalidated by a fatal stop";
+    case cardlib::CardKind::unknown_version:
+        return "unknown";
+    default:
+        return "current";
+    }
+}
+
+} // namespace
+
 std::string mac_text(const unsigned char *mac)
 {
     char text[18];
@@ -13,17 +31,12 @@ std::string mac_text(const unsigned char *mac)
     return text;
 }
 
-Node decode_header(const kvt::Image &image)
+Node decode_header(const Card &card)
 {
-    const char *meaning = "unknown";
-    if (image.hdr_version == kvt::kImageVersion)
-        meaning = "current";
-    else if (image.hdr_version == kvt::kInvalidatedVersion)
-        meaning = "invalidated by a fatal stop";
     return Node::object()
-        .set("version", Node::hex(image.hdr_version, 2))
-        .set("version_meaning", Node::text(meaning))
-        .set("mac", Node::text(mac_text(image.sp_mac)));
+        .set("version", Node::hex(card.image.hdr_version, 2))
+        .set("version_meaning", Node::text(version_meaning(card)))
+        .set("mac", Node::text(mac_text(card.image.sp_mac)));
 }
 
 } // namespace kvtcard

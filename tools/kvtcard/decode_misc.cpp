@@ -1,31 +1,27 @@
 // Section 4: POST diagnostics, the miscbits flags and the CLI settings.
-#include "platform/capi.h"
 #include "tools/kvtcard/decode.hpp"
 
 namespace kvtcard {
 
 namespace {
 
-using CodeToName = int (*)(unsigned char, const char **);
-
 struct PostCode {
     const char *key;
     unsigned char kvt_image_t::*field;
-    CodeToName name_of;
 };
 
 constexpr PostCode kPostCodes[] = {
-    {"level_error", &kvt_image_t::diag_level_error, capi_post_diaglevel_name_from_type},
-    {"level_power", &kvt_image_t::diag_level_power, capi_post_diaglevel_name_from_type},
-    {"level_user", &kvt_image_t::diag_level_user, capi_post_diaglevel_name_from_type},
-    {"verbosity_error", &kvt_image_t::diag_verbosity_error, capi_post_verbosity_name_from_type},
-    {"verbosity_power", &kvt_image_t::diag_verbosity_power, capi_post_verbosity_name_from_type},
-    {"verbosity_user", &kvt_image_t::diag_verbosity_user, capi_post_verbosity_name_from_type},
+    {"level_error", &kvt_image_t::diag_level_error},
+    {"level_power", &kvt_image_t::diag_level_power},
+    {"level_user", &kvt_image_t::diag_level_user},
+    {"verbosity_error", &kvt_image_t::diag_verbosity_error},
+    {"verbosity_power", &kvt_image_t::diag_verbosity_power},
+    {"verbosity_user", &kvt_image_t::diag_verbosity_user},
 };
 
 } // namespace
 
-Node decode_post(const kvt::Image &image, const DecodeOptions &options)
+Node decode_post(const kvt::Image &image)
 {
     char trigger[kvt::kDiagTriggerTextSize];
     kvt::diag_trigger_text(image.diag_trigger, trigger);
@@ -38,15 +34,8 @@ Node decode_post(const kvt::Image &image, const DecodeOptions &options)
                     .set("mode_name", Node::text(mode))
                     .set("level", Node::number(image.diag_level))
                     .set("verbosity", Node::number(image.diag_verbosity));
-    for (const PostCode &code : kPostCodes) {
-        const unsigned char value = image.*code.field;
-        post.set(code.key, Node::number(value));
-        if (!options.platform_names)
-            continue;
-        const char *name = nullptr;
-        const bool named = code.name_of(value, &name) == 0 && name != nullptr;
-        post.set(std::string(code.key) + "_name", Node::text(named ? name : kvt::kBadValueText));
-    }
+    for (const PostCode &code : kPostCodes)
+        post.set(code.key, Node::number(image.*code.field));
     return post;
 }
 

@@ -1,14 +1,12 @@
 // kvtcard: shows, checks and compares KVT cards, and previews what kvtd
 // would do with a card on the simulated SP.
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sim/control.hpp"
 #include "tools/kvtcard/commands.hpp"
+#include "tools/kvtcard/simulator.hpp"
 
 namespace {
 
@@ -23,7 +21,7 @@ constexpr const char *kUsage =
     "       kvtcard [--json] preview [CARD]\n"
     "CARD is a card image file (1832 bytes), an EEPROM dump (8192 bytes, image at\n"
     "0x1800) or --sim, the card of the simulated SP (root from KVT_SP_ROOT).\n"
-    "preview needs the simulated SP; its CARD defaults to --sim.\n";
+    "preview runs the simulated SP's tool kvtsim; its CARD defaults to --sim.\n";
 
 struct Args {
     bool json = false;
@@ -67,12 +65,6 @@ std::size_t cards_needed(const std::string &command)
     return 0;
 }
 
-bool simulated_sp_exists()
-{
-    std::error_code ignored;
-    return std::filesystem::is_directory(kvtsim::sim_path(""), ignored);
-}
-
 void print(const kvtcard::Node &document, bool json)
 {
     const std::string out = json ? kvtcard::to_json(document) : kvtcard::to_text(document);
@@ -83,9 +75,6 @@ int run(const Args &args, const std::vector<kvtcard::Card> &cards)
 {
     kvtcard::DecodeOptions options;
     options.show_passwords = args.show_passwords;
-    // Names from the platform only when every card is the simulated SP's.
-    options.platform_names = std::all_of(cards.begin(), cards.end(),
-                                         [](const kvtcard::Card &c) { return c.format == "sim"; });
     if (args.command == "show") {
         print(kvtcard::decode_card(cards.front(), options), args.json);
         return kExitOk;
@@ -100,8 +89,32 @@ int run(const Args &args, const std::vector<kvtcard::Card> &cards)
         print(result, args.json);
         return result.find("same")->raw_number() != 0 ? kExitOk : kExitNo;
     }
-    print(kvtcard::preview_card(cards.front(), options), args.json);
-    return kExitOk;
+    return kExitError;
+}
+
+// The preview reads the simulated SP's state: kvtsim makes it.
+int preview(const Args &args)
+{
+    std::vector<std::string> words{"preview"};
+    if (args.json)
+        words.emplace_back("--json");
+    words.push_back(args.cards.front());
+    std::string error;
+    kvtcard::exec_kvtsim(words, error);
+    std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
+    return kExitError;
+}
+
+bool load(const std::string &where, kvtcard::Card &card, std::string &error)
+{
+    if (where != kvtcard::kSimCard)
+        return kvtcard::load_card(where, card, error);
+    std::string path;
+    if (!kvtcard::simulated_card_path(path, error) || !kvtcard::load_card(path, card, error))
+        return false;
+    card.source = "sim:" + path;
+    card.format = "sim";
+    return true;
 }
 
 } // namespace
@@ -124,14 +137,11 @@ int main(int argc, char **argv)
     if (args.cards.size() != needed)
         return usage_error(args.command + " takes " + std::to_string(needed) + " card(s)");
 
-    if (args.command == "preview" && !simulated_sp_exists()) {
-        std::fprintf(stderr, "kvtcard: no simulated SP at %s (set KVT_SP_ROOT)\n",
-                     kvtsim::root().c_str());
-        return kExitError;
-    }
+    if (args.command == "preview")
+        return preview(args);
     std::vector<kvtcard::Card> cards(needed);
     for (std::size_t i = 0; i < needed; ++i) {
-        if (!kvtcard::load_card(args.cards[i], cards[i], error)) {
+        if (!load(args.cards[i], cards[i], error)) {
             std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
             return kExitError;
         }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "card/sections.hpp"
+#include "tools/kvtcard/commands.hpp"
 
 namespace kvtcard {
 
@@ -36,17 +37,16 @@ std::array<SectionCheck, 9> check_sections(const kvt::Image &image)
     return checks;
 }
 
-std::vector<std::string> refusal_reasons(const kvt::Image &image)
+std::vector<std::string> refusal_reasons(const Card &card)
 {
-    std::vector<std::string> reasons;
-    if (image.hdr_version != kvt::kImageVersion) {
-        std::string reason = "header version " + hex_byte(image.hdr_version) + " is not " +
-                             hex_byte(kvt::kImageVersion);
-        if (image.hdr_version == kvt::kInvalidatedVersion)
-            reason += " (invalidated by a fatal stop)";
-        reasons.push_back(reason);
-    }
-    for (const SectionCheck &check : check_sections(image))
+    const cardlib::CardVerdict verdict = card_verdict(card);
+    if (verdict.accepted())
+        return {};
+    std::vector<std::string> reasons{cardlib::verdict_reason(verdict)};
+    if (card.image.hdr_version != kvt::kImageVersion)
+        reasons.push_back("header version " + hex_byte(card.image.hdr_version) + " is not " +
+                          hex_byte(kvt::kImageVersion));
+    for (const SectionCheck &check : check_sections(card.image))
         if (!check.ok())
             reasons.push_back("section " + std::to_string(check.section) + " (" + check.name +
                               ") checksum " + hex_byte(check.stored) + " should be " +
@@ -67,22 +67,21 @@ Node decode_checksums(const kvt::Image &image)
     return checks;
 }
 
-} // namespace kvtcard
-
-#include "tools/kvtcard/commands.hpp"
-
-namespace kvtcard {
-
 Node verify_card(const Card &card)
 {
+    const cardlib::CardVerdict verdict = card_verdict(card);
     Node reasons = Node::array();
-    for (const std::string &reason : refusal_reasons(card.image))
+    for (const std::string &reason : refusal_reasons(card))
         reasons.push(Node::text(reason));
-    const bool valid = reasons.children().empty();
+    Node warnings = Node::array();
+    if (const std::string warning = cardlib::verdict_warning(verdict); !warning.empty())
+        warnings.push(Node::text(warning));
     return Node::object()
         .set("source", Node::text(card.source))
-        .set("valid", Node::boolean(valid))
-        .set("reasons", std::move(reasons));
+        .set("valid", Node::boolean(verdict.accepted()))
+        .set("verdict", Node::text(cardlib::verdict_reason(verdict)))
+        .set("reasons", std::move(reasons))
+        .set("warnings", std::move(warnings));
 }
 
 } // namespace kvtcard

@@ -1,5 +1,6 @@
-// The checks that make the daemon accept a card: version 0x0B and nine
-// correct section checksums, computed with the card library's checksum.
+// The card library's verdict on a card, with every detail behind it: the
+// version, each section checksum as stored and as computed, and the
+// library's record.
 #pragma once
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "card/image.hpp"
+#include "tools/kvtcard/card_file.hpp"
 #include "tools/kvtcard/node.hpp"
 
 namespace kvtcard {
@@ -21,9 +23,9 @@ struct SectionCheck {
 
 std::array<SectionCheck, 9> check_sections(const kvt::Image &image);
 
-// Every reason the daemon would refuse the card; empty when it would
-// accept it.
-std::vector<std::string> refusal_reasons(const kvt::Image &image);
+// Why the daemon would refuse the card, the verdict's reason first and then
+// each failed check; empty when it would accept it.
+std::vector<std::string> refusal_reasons(const Card &card);
 
 Node decode_checksums(const kvt::Image &image);
 

@@ -6,7 +6,7 @@
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
 #include "sim/control.hpp"
-#include "tools/kvtcard/preview.hpp"
+#include "tools/kvtcard/sp/preview.hpp"
 
 namespace kvtcard {
 

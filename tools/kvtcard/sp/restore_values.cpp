@@ -1,4 +1,4 @@
-#include "tools/kvtcard/restore_values.hpp"
+#include "tools/kvtcard/sp/restore_values.hpp"
 
 #include <arpa/inet.h>
 

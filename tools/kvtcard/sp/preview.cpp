@@ -5,9 +5,8 @@
 #include "platform/capi.h"
 #include "sections/user_data.hpp"
 #include "sim/control.hpp"
-#include "tools/kvtcard/commands.hpp"
-#include "tools/kvtcard/preview.hpp"
-#include "tools/kvtcard/restore_values.hpp"
+#include "tools/kvtcard/sp/preview.hpp"
+#include "tools/kvtcard/sp/restore_values.hpp"
 
 namespace kvtcard {
 
@@ -83,13 +82,13 @@ Node preview_cli_mode_file(const kvt::Image &image)
 
 } // namespace
 
-Node preview_card(const Card &card, const DecodeOptions & /*options*/)
+Node preview_card(const Card &card)
 {
     const kvt::Image &image = card.image;
     return Node::object()
         .set("source", Node::text(card.source))
         .set("root", Node::text(kvtsim::root()))
-        .set("startup", startup_decision(image))
+        .set("startup", startup_decision(card))
         // In the restore's order: users, CLI modes, network, the rest.
         .set("users", preview_users(image))
         .set("cli_mode_file", preview_cli_mode_file(image))

@@ -1,0 +1,19 @@
+#include "cardlib/layout.hpp"
+
+#include <algorithm>
+
+namespace cardlib {
+
+CardLayout layout_for(std::size_t part_size, std::size_t page_size)
+{
+    CardLayout layout;
+    layout.page_size = page_size;
+    if (page_size < kSlotSize || part_size < kImageEnd)
+        return layout;
+    layout.first_slot = (kImageEnd + page_size - 1) / page_size * page_size;
+    if (layout.first_slot < part_size)
+        layout.slot_count = std::min(kMaxSlots, (part_size - layout.first_slot) / page_size);
+    return layout;
+}
+
+} // namespace cardlib

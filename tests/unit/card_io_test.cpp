@@ -1,0 +1,146 @@
+// The card library's I/O at the physical floor: a change programs the pages
+// holding a changed byte, once each, plus one record slot; it reads only the
+// record's stamp; the slots take turns; a card put in meanwhile is read again.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "card/sections.hpp"
+#include "cardlib/layout.hpp"
+#include "platform/card_lib.h"
+#include "sim/control.hpp"
+#include "tests/support/rows.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace {
+
+using kvt::Section;
+
+constexpr std::size_t kPage = 32;
+const cardlib::CardLayout kLayout = cardlib::layout_for(kvtsim::kEepromSize, kPage);
+
+// Card and kvt_image hold the same valid image, written by the library, as
+// after a start-up.
+class CardIo : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(kvtsim::card_insert_blank(), 0);
+        ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+        const kvtsim::ImageBytes image = kvtsim::foreign_image(kvtsim::sp_mac());
+        std::memcpy(&kvt_image, image.data(), image.size());
+        ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+        kvtsim::card_io_reset();
+        kvtsim::card_page_programs_reset();
+    }
+
+    kvttest::SimRoot root_;
+};
+
+// Pages of the image area holding a byte that differs.
+std::size_t pages_differing(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b)
+{
+    std::size_t pages = 0;
+    for (std::size_t page = cardlib::kImageAddress; page < cardlib::kImageEnd; page += kPage)
+        if (!std::equal(a.begin() + static_cast<long>(page),
+                        a.begin() + static_cast<long>(std::min(page + kPage, cardlib::kImageEnd)),
+                        b.begin() + static_cast<long>(page)))
+            ++pages;
+    return pages;
+}
+
+struct Change {
+    const char *name;
+    std::function<void()> edit; // changes kvt_image
+    Section section;            // written as the daemon's writers do; header: the whole image
+    std::size_t pages;          // image pages holding a changed byte
+};
+
+// Image offset N lies in page N / 32 (card address 0x1800 starts a page).
+const Change kChanges[] = {
+    // the port 0x57A and cksum7 0x57E share page 43
+    {"smtp_port", [] { kvt_image.mailhost_port.set(2525); }, Section::console, 1},
+    // the text in page 40, cksum6 0x542 in page 42
+    {"customer_info", [] { kvt_image.customerinfo.store("r7"); }, Section::customer, 2},
+    // rule 15's level 0x516 and cksum5 0x518 share page 40
+    {"rule15_level", [] { kvt_image.alert_rules[14].level = 7; }, Section::alerts, 1},
+    // rule 3's level 0x29A in page 20, cksum5 in page 40
+    {"rule3_level", [] { kvt_image.alert_rules[2].level = 7; }, Section::alerts, 2},
+    // the fatal stop: only the version changes, in page 0
+    {"invalidated_image", [] { kvt_image.hdr_version = kvt::kInvalidatedVersion; },
+     Section::header, 1},
+};
+
+using kvttest::PrintTo;
+
+class PagesPerChange : public CardIo, public testing::WithParamInterface<Change> {};
+
+TEST_P(PagesPerChange, ProgramsChangedPagesOnceAndOneSlotAndReadsOnlyTheStamp)
+{
+    const Change &c = GetParam();
+    const std::vector<unsigned char> before = kvtsim::card_eeprom();
+    c.edit();
+    if (c.section == Section::header)
+        ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+    else
+        ASSERT_EQ(kvt::commit_section(c.section), 0);
+
+    const std::vector<unsigned char> after = kvtsim::card_eeprom();
+    ASSERT_EQ(pages_differing(before, after), c.pages);
+    const kvtsim::CardIo io = kvtsim::card_io();
+    EXPECT_EQ(io.pages_programmed, c.pages + 1) << "and one record slot";
+    const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
+    EXPECT_EQ(*std::max_element(programs.begin(), programs.end()), 1u) << "no page twice";
+    EXPECT_EQ(io.reads, 1u);
+    EXPECT_EQ(io.bytes_read, 4u) << "the newest record's check and sequence";
+    EXPECT_TRUE(std::equal(kvt::image_bytes(kvt_image).begin(), kvt::image_bytes(kvt_image).end(),
+                           after.begin() + static_cast<long>(cardlib::kImageAddress)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, PagesPerChange, testing::ValuesIn(kChanges), kvttest::by_name);
+
+TEST_F(CardIo, AWriteThatChangesNoByteProgramsNothing)
+{
+    ASSERT_EQ(kvt::commit_section(Section::console), 0);
+    ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+    EXPECT_EQ(kvtsim::card_io().pages_programmed, 0u);
+}
+
+// Each write takes the next slot, so a slot page wears at a sixth of the
+// rate of a data page that every change programs.
+TEST_F(CardIo, RecordSlotsTakeTurns)
+{
+    for (int round = 0; round < 2 * static_cast<int>(kLayout.slot_count); ++round) {
+        kvt_image.mailhost_port.set(static_cast<std::uint16_t>(100 + round));
+        ASSERT_EQ(kvt::commit_section(Section::console), 0);
+    }
+    const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
+    for (std::size_t slot = 0; slot < kLayout.slot_count; ++slot)
+        EXPECT_EQ(programs.at(kLayout.slot_address(slot) / kPage), 2u) << "slot " << slot;
+    EXPECT_EQ(*std::max_element(programs.begin(), programs.end()), 2 * kLayout.slot_count)
+        << "the hottest page is the port's";
+}
+
+// A card put in the slot since the last write: the library's copy no longer
+// holds, the card is read again and gets the whole difference.
+TEST_F(CardIo, ACardPutInMeanwhileIsReadAgain)
+{
+    kvtsim::ImageBytes other = kvtsim::card_image().value();
+    other[offsetof(kvt::Image, customerinfo)] = 'Q';
+    kvt::Image other_image;
+    std::memcpy(&other_image, other.data(), other.size());
+    kvt::update_all_checksums(other_image);
+    ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(other_image)), 0);
+
+    kvt_image.mailhost_port.set(2525);
+    ASSERT_EQ(kvt::commit_section(Section::console), 0);
+    ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+    const kvtsim::ImageBytes card = kvtsim::card_image().value();
+    EXPECT_TRUE(std::equal(card.begin(), card.end(), kvt::image_bytes(kvt_image).begin()));
+    EXPECT_GE(kvtsim::card_io().bytes_read, KVT_IMAGE_SIZE);
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#include "tools/kvtcard/simulator.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kvtcard {
+
+namespace {
+
+std::string own_directory()
+{
+    char exe[4096];
+    const ssize_t len = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (len <= 0)
+        return {};
+    const std::string path(exe, static_cast<std::size_t>(len));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string kvtsim_program()
+{
+    if (const char *set = std::getenv("KVT_KVTSIM"); set && *set)
+        return set;
+    const std::string beside = own_directory() + "/kvtsim";
+    if (::access(beside.c_str(), X_OK) == 0)
+        return beside;
+    return "kvtsim";
+}
+
+// Quotes a word for the shell: the only place the words pass through one.
+std::string quoted(const std::string &word)
+{
+    std::string out = "'";
+    for (const char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+struct PipeCloser {
+    void operator()(std::FILE *pipe) const { ::pclose(pipe); }
+};
+
+} // namespace
+
+bool simulated_card_path(std::string &path, std::string &error)
+{
+    const std::string command = quoted(kvtsim_program()) + " card path 2>/dev/null";
+    std::FILE *raw = ::popen(command.c_str(), "r");
+    if (!raw) {
+        error = std::string("cannot run kvtsim: ") + std::strerror(errno);
+        return false;
+    }
+    std::unique_ptr<std::FILE, PipeCloser> pipe(raw);
+    char line[4096] = {};
+    if (!std::fgets(line, sizeof line, pipe.get()) || line[0] != '/') {
+        error = "the simulated SP's tool kvtsim did not name its card (is kvtsim installed?)";
+        return false;
+    }
+    path = line;
+    path.erase(path.find_last_not_of('\n') + 1);
+    return true;
+}
+
+void exec_kvtsim(const std::vector<std::string> &args, std::string &error)
+{
+    const std::string program = kvtsim_program();
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(program.c_str(), argv.data());
+    error = "cannot run " + program + ": " + std::strerror(errno) +
+            " (preview needs the simulated SP's tool kvtsim)";
+}
+
+} // namespace kvtcard
