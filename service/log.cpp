@@ -40,7 +40,7 @@ void append_escaped(std::string &out, std::string_view text)
 // One conversion of the format: its flags, width, precision and length
 // modifier as written, and the conversion letter.
 struct Conversion {
-    std::string spec = "%"; // with each '*' replaced by its number
+    std::string directive = "%"; // with each '*' replaced by its number
     bool left = false;
     int width = 0;
     int precision = -1;
@@ -67,17 +67,17 @@ Conversion read_conversion(const char *&p, va_list &args)
     Conversion c;
     while (is_flag(*p)) {
         c.left = c.left || *p == '-';
-        c.spec += *p++;
+        c.directive += *p++;
     }
     if (*p == '*') {
         ++p;
         c.width = va_arg(args, int);
         c.left = c.left || c.width < 0;
-        c.spec += std::to_string(c.width);
+        c.directive += std::to_string(c.width);
     } else {
         const char *start = p;
         c.width = read_number(p);
-        c.spec.append(start, p);
+        c.directive.append(start, p);
     }
     if (*p == '.') {
         ++p;
@@ -87,25 +87,25 @@ Conversion read_conversion(const char *&p, va_list &args)
         } else {
             c.precision = read_number(p);
         }
-        c.spec += "." + std::to_string(c.precision < 0 ? 0 : c.precision);
+        c.directive += "." + std::to_string(c.precision < 0 ? 0 : c.precision);
     }
     const char *length = p;
     while (std::strchr("hlzjtL", *p) != nullptr && *p != '\0')
         ++p;
     c.length = std::string_view(length, static_cast<std::size_t>(p - length));
-    c.spec += c.length;
+    c.directive += c.length;
     c.letter = *p;
     if (*p != '\0') {
-        c.spec += *p;
+        c.directive += *p;
         ++p;
     }
     return c;
 }
 
-template <typename Value> void append_number(std::string &out, const std::string &spec, Value value)
+template <typename Value> void append_number(std::string &out, const std::string &directive, Value value)
 {
     char text[64];
-    const int n = std::snprintf(text, sizeof text, spec.c_str(), value);
+    const int n = std::snprintf(text, sizeof text, directive.c_str(), value);
     if (n < 0)
         return;
     if (static_cast<std::size_t>(n) < sizeof text) {
@@ -113,36 +113,36 @@ template <typename Value> void append_number(std::string &out, const std::string
         return;
     }
     std::string wide(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(wide.data(), wide.size(), spec.c_str(), value);
+    std::snprintf(wide.data(), wide.size(), directive.c_str(), value);
     out.append(wide.data(), static_cast<std::size_t>(n));
 }
 
 void append_signed(std::string &out, const Conversion &c, va_list &args)
 {
     if (c.length == "l")
-        append_number(out, c.spec, va_arg(args, long));
+        append_number(out, c.directive, va_arg(args, long));
     else if (c.length == "ll")
-        append_number(out, c.spec, va_arg(args, long long));
+        append_number(out, c.directive, va_arg(args, long long));
     else if (c.length == "z" || c.length == "t")
-        append_number(out, c.spec, va_arg(args, std::ptrdiff_t));
+        append_number(out, c.directive, va_arg(args, std::ptrdiff_t));
     else if (c.length == "j")
-        append_number(out, c.spec, va_arg(args, std::intmax_t));
+        append_number(out, c.directive, va_arg(args, std::intmax_t));
     else
-        append_number(out, c.spec, va_arg(args, int));
+        append_number(out, c.directive, va_arg(args, int));
 }
 
 void append_unsigned(std::string &out, const Conversion &c, va_list &args)
 {
     if (c.length == "l")
-        append_number(out, c.spec, va_arg(args, unsigned long));
+        append_number(out, c.directive, va_arg(args, unsigned long));
     else if (c.length == "ll")
-        append_number(out, c.spec, va_arg(args, unsigned long long));
+        append_number(out, c.directive, va_arg(args, unsigned long long));
     else if (c.length == "z" || c.length == "t")
-        append_number(out, c.spec, va_arg(args, std::size_t));
+        append_number(out, c.directive, va_arg(args, std::size_t));
     else if (c.length == "j")
-        append_number(out, c.spec, va_arg(args, std::uintmax_t));
+        append_number(out, c.directive, va_arg(args, std::uintmax_t));
     else
-        append_number(out, c.spec, va_arg(args, unsigned));
+        append_number(out, c.directive, va_arg(args, unsigned));
 }
 
 // A text argument: cut to its precision, escaped, then padded to its width.
@@ -193,16 +193,16 @@ void append_conversion(std::string &out, const Conversion &c, va_list &args)
     case 'a':
     case 'A':
         if (c.length == "L")
-            append_number(out, c.spec, va_arg(args, long double));
+            append_number(out, c.directive, va_arg(args, long double));
         else
-            append_number(out, c.spec, va_arg(args, double));
+            append_number(out, c.directive, va_arg(args, double));
         return;
     case 'p':
-        append_number(out, c.spec, va_arg(args, void *));
+        append_number(out, c.directive, va_arg(args, void *));
         return;
     default:
         // "%%" and anything the daemon never writes: the text as it stands.
-        out += c.letter == '%' ? "%" : c.spec;
+        out += c.letter == '%' ? "%" : c.directive;
     }
 }
 
