@@ -25,7 +25,7 @@ namespace {
 
 constexpr std::size_t kPage = 32;
 constexpr std::size_t kSlotBytes = 32;
-constexpr double kEndurance = 1e6;             // write cycles a page is rated for
+constexpr double kEndurance = 1e6;                // write cycles a page is rated for
 constexpr double kChangesPerYear = 60 * 24 * 365; // one change a minute
 
 struct Scenario {
@@ -40,8 +40,13 @@ struct Figures {
     kvtsim::CardIo floor; // the same, at the floor
     double cpu_ms = 0;
     int rounds = 0;
-    std::uint64_t hottest = 0; // programs of the most programmed page, over all rounds
+    std::vector<std::uint64_t> programs; // per page, over the measured rounds
     std::uint64_t most_in_one_round = 0;
+
+    std::uint64_t hottest() const
+    {
+        return programs.empty() ? 0 : *std::max_element(programs.begin(), programs.end());
+    }
 
     double per_round(std::uint64_t total) const { return static_cast<double>(total) / rounds; }
     double bus_ms(const kvtsim::CardIo &of, unsigned khz) const
@@ -104,20 +109,20 @@ Figures measure(const Scenario &s, int rounds)
         const double start = thread_cpu_ms();
         s.run(round);
         const double spent = thread_cpu_ms() - start;
-        if (round == 0) {
-            kvtsim::card_page_programs_reset();
+        if (round == 0)
             continue;
-        }
         f.io += kvtsim::card_io();
         f.floor += floor_of(before, kvtsim::card_eeprom(), s.reads_image);
         f.cpu_ms += spent;
         ++f.rounds;
         const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
-        for (std::size_t p = 0; p < programs.size(); ++p)
-            f.most_in_one_round = std::max(f.most_in_one_round, programs[p] - programs_before[p]);
+        f.programs.resize(programs.size());
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            const std::uint64_t now = programs[p] - programs_before[p];
+            f.programs[p] += now;
+            f.most_in_one_round = std::max(f.most_in_one_round, now);
+        }
     }
-    const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
-    f.hottest = *std::max_element(programs.begin(), programs.end());
     return f;
 }
 
@@ -150,32 +155,37 @@ std::vector<Scenario> scenarios()
     return list;
 }
 
-double ratio(double measured, double floor)
+// "(1.05x)", or "" when the floor is nothing at all.
+std::string ratio(double measured, double floor)
 {
-    return floor > 0 ? measured / floor : (measured > 0 ? 99.0 : 1.0);
+    if (floor <= 0)
+        return "";
+    char text[16];
+    std::snprintf(text, sizeof text, " (%.2fx)", measured / floor);
+    return text;
 }
 
 // Years until the hottest page reaches its rated cycles at one change a
 // minute; "-" when the change programs nothing.
 std::string life_years(const Figures &f)
 {
-    if (f.hottest == 0)
+    if (f.hottest() == 0)
         return "-";
     char text[16];
     std::snprintf(text, sizeof text, "%.2f",
-                  kEndurance / (static_cast<double>(f.hottest) / f.rounds * kChangesPerYear));
+                  kEndurance / (static_cast<double>(f.hottest()) / f.rounds * kChangesPerYear));
     return text;
 }
 
 void print_row(const std::string &name, const Figures &f)
 {
-    std::printf("| %s | %.1f / %.1f | %.1f / %.0f | %.2f / %.2f (%.2fx) | %.2f / %.2f (%.2fx) | "
+    std::printf("| %s | %.1f / %.1f | %.1f / %.0f | %.2f / %.2f%s | %.2f / %.2f%s | "
                 "%llu | %s | %.3f |\n",
                 name.c_str(), f.per_round(f.io.pages_programmed),
                 f.per_round(f.floor.pages_programmed), f.per_round(f.io.reads),
                 f.per_round(f.io.bytes_read), f.bus_ms(f.io, 100), f.bus_ms(f.floor, 100),
-                ratio(f.bus_ms(f.io, 100), f.bus_ms(f.floor, 100)), f.bus_ms(f.io, 400),
-                f.bus_ms(f.floor, 400), ratio(f.bus_ms(f.io, 400), f.bus_ms(f.floor, 400)),
+                ratio(f.bus_ms(f.io, 100), f.bus_ms(f.floor, 100)).c_str(), f.bus_ms(f.io, 400),
+                f.bus_ms(f.floor, 400), ratio(f.bus_ms(f.io, 400), f.bus_ms(f.floor, 400)).c_str(),
                 static_cast<unsigned long long>(f.most_in_one_round), life_years(f).c_str(),
                 f.cpu_ms / f.rounds);
 }

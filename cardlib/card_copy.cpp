@@ -45,7 +45,8 @@ int CardCopy::read_card(EepromDevice &device)
         newest_ = newest_record(std::span(bytes).subspan(slots_at), layout_.page_size,
                                 layout_.slot_count);
         if (newest_)
-            std::copy_n(bytes.begin() + static_cast<long>(slots_at + newest_->slot * layout_.page_size),
+            std::copy_n(bytes.begin() +
+                            static_cast<long>(slots_at + newest_->slot * layout_.page_size),
                         kSlotStampSize, stamp_.begin());
     }
     known_ = true;
@@ -119,7 +120,8 @@ int CardCopy::write(EepromDevice &device, std::size_t offset, std::span<const un
         return 0;
     std::array<unsigned char, kImageSize> after = image_;
     std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<long>(offset));
-    const std::uint16_t sequence = newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
+    const std::uint16_t sequence =
+        newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
     const Record record = record_of_write(image_, after, offset + changed.first,
                                           changed.end - changed.first, sequence);
     if (program_record(device, record) != 0 || program_changes(device, offset, bytes) != 0) {

@@ -45,7 +45,8 @@ class CardCopy {
     bool fresh_ = false; // read whole since the last write: no record check needed
     CardLayout layout_;
     std::optional<NewestRecord> newest_;
-    std::array<unsigned char, kSlotStampSize> stamp_{}; // the newest slot's first bytes, as on the card
+    std::array<unsigned char, kSlotStampSize>
+        stamp_{}; // the newest slot's first bytes, as on the card
 };
 
 } // namespace cardlib

@@ -13,6 +13,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kvtd.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kvtsim.1 ${CMAKE_SOURCE_DIR}/docs/man/kvtcard.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# kvtd(8) sends the operator here for every symptom.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/operator-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The unit names /usr/sbin/kvtd: it is meant for the package, whose
 # prefix is /usr.

@@ -19,6 +19,7 @@ usr/bin/kvtsim-em 755
 usr/share/man/man8/kvtd.8 644
 usr/share/man/man1/kvtsim.1 644
 usr/share/man/man1/kvtcard.1 644
+usr/share/doc/kvtd/operator-guide.md 644
 usr/lib/systemd/system/kvtd.service 644"
 for tool in "$@"; do
     expected="$expected

@@ -27,6 +27,7 @@ fi
 expect -rw-r--r-- usr/share/man/man8/kvtd.8
 expect -rw-r--r-- usr/share/man/man1/kvtsim.1
 expect -rw-r--r-- usr/share/man/man1/kvtcard.1
+expect -rw-r--r-- usr/share/doc/kvtd/operator-guide.md
 expect -rw-r--r-- usr/lib/systemd/system/kvtd.service
 
 for field in Package Version Architecture Maintainer Description; do

@@ -19,6 +19,7 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 #include "service/luapi_session.hpp"
+#include "service/status.hpp"
 
 namespace {
 
@@ -51,12 +52,18 @@ struct Marker {
 constexpr Marker kDifferentMarker{"/dev/shm/kvt_different", kEventDifferent, "KVT_DIFFERENT"};
 constexpr Marker kRemovedMarker{"/dev/shm/kvt_removed", kEventRemoved, "KVT_REMOVED"};
 
+void raise_fault(int event, const char *text)
+{
+    log_fault_event(event, text);
+    kvt::status::record_fault_raised(event, text);
+}
+
 // Raises the marker's fault and leaves its file for other processes to
 // test; a marker that cannot be created is no reason to stop monitoring.
 // Opened as "a+" would, with its mode given: the daemon's umask is 0.
 void raise_fault(const Marker &marker)
 {
-    log_fault_event(marker.event, marker.text);
+    raise_fault(marker.event, marker.text);
     const int fd = sp_open(marker.path, O_RDWR | O_CREAT | O_APPEND, 0644);
     if (fd >= 0)
         close(fd);
@@ -69,6 +76,7 @@ void clear_marker(const Marker &marker)
         return;
     close(fd);
     log_allclear_event(marker.event, marker.text);
+    kvt::status::record_fault_cleared(marker.event);
     sp_unlink(marker.path);
 }
 
@@ -107,9 +115,9 @@ void disable_network()
     luapi_session session;
     init_luapi_session(&session);
     if (set_obj_val(&session, "/X/network/state", "disabled") == 0)
-        log_fault_event(kEventNetDisabled, "NET_DISABLED");
+        raise_fault(kEventNetDisabled, "NET_DISABLED");
     else
-        log_fault_event(kEventCantDisableNet, "CANT_DISABLE_NET");
+        raise_fault(kEventCantDisableNet, "CANT_DISABLE_NET");
     close_luapi_session(&session);
 }
 
@@ -118,7 +126,7 @@ void disable_network()
 // stops.
 [[noreturn]] void give_up_on_card()
 {
-    log_fault_event(kEventNotReplaced, "KVT_NOT_REPLACED");
+    raise_fault(kEventNotReplaced, "KVT_NOT_REPLACED");
     log_disable_powerons();
     disable_network();
     capi_power_op(0, "/SYS", 2);
@@ -138,9 +146,7 @@ void handle_fault(int check)
         give_up_on_card();
 }
 
-} // namespace
-
-int check_kvt_chip()
+int check_header()
 {
     unsigned char header[kHeaderLength] = {};
     if (i2c_writeread(kCardDevice, kHeaderAddress, header, sizeof kHeaderAddress, kHeaderLength) !=
@@ -168,6 +174,21 @@ int check_kvt_chip()
     return kPassed;
 }
 
+int monitor_stopped()
+{
+    kvt::status::record_stopped();
+    return 0;
+}
+
+} // namespace
+
+int check_kvt_chip()
+{
+    const int result = check_header();
+    kvt::status::record_card_check(result);
+    return result;
+}
+
 // The halt flag is looked at only after a passing check: a halt requested
 // while the card is failing does not cut the fault handling short.
 int trelmproc_run()
@@ -175,7 +196,8 @@ int trelmproc_run()
     clear_markers();
     log_progress("run, serverActive=%d\n", serverActive ? 1 : 0);
     if (!serverActive)
-        return 0;
+        return monitor_stopped();
+    kvt::status::record_running();
 
     for (;;) {
         wait_one_period();
@@ -191,6 +213,6 @@ int trelmproc_run()
             check = check_kvt_chip();
         }
         if (!serverActive)
-            return 0;
+            return monitor_stopped();
     }
 }

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -138,7 +138,8 @@ void new_generation()
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const auto value = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-    files::replace(generation_path(), std::to_string(value > generation() ? value : generation() + 1));
+    files::replace(generation_path(),
+                   std::to_string(value > generation() ? value : generation() + 1));
 }
 
 } // namespace kvtsim::eeprom

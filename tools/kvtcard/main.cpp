@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include "tools/kvtcard/commands.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
@@ -19,6 +21,7 @@ constexpr const char *kUsage =
     "       kvtcard [--json] verify CARD\n"
     "       kvtcard [--json] [--show-passwords] diff CARD_A CARD_B\n"
     "       kvtcard [--json] preview [CARD]\n"
+    "       kvtcard [--json] status [FILE | --sim]\n"
     "CARD is a card image file (1832 bytes), an EEPROM dump (8192 bytes, image at\n"
     "0x1800) or --sim, the card of the simulated SP (root from KVT_SP_ROOT).\n"
     "preview runs the simulated SP's tool kvtsim; its CARD defaults to --sim.\n";
@@ -110,7 +113,13 @@ bool load(const std::string &where, kvtcard::Card &card, std::string &error)
     if (where != kvtcard::kSimCard)
         return kvtcard::load_card(where, card, error);
     std::string path;
-    if (!kvtcard::simulated_card_path(path, error) || !kvtcard::load_card(path, card, error))
+    if (!kvtcard::simulated_card_path(path, error))
+        return false;
+    if (::access(path.c_str(), F_OK) != 0) {
+        error = "sim:" + path + ": no card in the slot";
+        return false;
+    }
+    if (!kvtcard::load_card(path, card, error))
         return false;
     card.source = "sim:" + path;
     card.format = "sim";
@@ -129,6 +138,8 @@ int main(int argc, char **argv)
     }
     if (!parse(argc, argv, args, error))
         return usage_error(error);
+    if (args.command == "status")
+        return kvtcard::status_command(args.json, args.cards);
     const std::size_t needed = cards_needed(args.command);
     if (needed == 0)
         return usage_error(args.command.empty() ? "no command" : "unknown command " + args.command);

@@ -12,6 +12,10 @@ namespace kvtcard {
 // names it. False with a reason in `error`.
 bool simulated_card_path(std::string &path, std::string &error);
 
+// Where the simulated SP keeps the daemon's fixed path `fixed` (such as
+// "/run/kvtd/status"), as kvtsim names it.
+bool simulated_path(const std::string &fixed, std::string &path, std::string &error);
+
 // Replaces this process with `kvtsim <args...>`; returns only on failure,
 // with a reason in `error`.
 void exec_kvtsim(const std::vector<std::string> &args, std::string &error);
