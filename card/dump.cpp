@@ -6,8 +6,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 using kvt::Image;
 
@@ -34,7 +33,7 @@ bool dump_address(const char *line, const kvt::NetAddress &address, const char *
 {
     char text[20];
     if (!inet_ntop(AF_INET, address.bytes, text, sizeof text)) {
-        log_error("%s", error_line);
+        log_error_line(error_line);
         return false;
     }
     log_progress(line, text);

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/util.h"
 
 static void format_local_time(char *out, std::size_t out_len)
@@ -16,11 +19,23 @@ static void format_local_time(char *out, std::size_t out_len)
         out[0] = '\0';
 }
 
+// Opened for appending with its mode given here: the daemon runs with a
+// umask of 0 once it is in the background, and no one but the daemon may
+// write this log.
+static std::FILE *open_critical_log()
+{
+    const int fd = sp_open("/var/log/daemon_critical.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return nullptr;
+    std::FILE *log = fdopen(fd, "a");
+    if (!log)
+        close(fd);
+    return log;
+}
+
 int critical_log(const char *format, ...)
 {
-    char path[512];
-    std::FILE *log =
-        std::fopen(sp_resolve_path("/var/log/daemon_critical.log", path, sizeof path), "a");
+    std::FILE *log = open_critical_log();
     char stamp[100];
     format_local_time(stamp, sizeof stamp);
 

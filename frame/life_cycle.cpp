@@ -3,6 +3,7 @@
 #include "frame/hooks.hpp"
 #include "frame/pcm_link.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,11 +66,22 @@ int fini_daemon()
 }
 
 // get_lock places the fixed path itself, as the logging library does.
+// Only a lock that another process holds means another instance; any other
+// failure is said as it is, so that no one goes looking for a daemon that
+// does not run.
 static void take_singleton_lock(const char *argv0)
 {
-    if (get_lock(&lockHandle, "/var/tmp/kvtd_lock") == 0)
+    constexpr const char *kLockPath = "/var/tmp/kvtd_lock";
+    if (get_lock(&lockHandle, kLockPath) == 0)
         return;
-    std::printf("%s: Another instance is running.\n", last_component(argv0));
+    const int error = errno;
+    if (error == EWOULDBLOCK || error == EAGAIN) {
+        std::printf("%s: Another instance is running.\n", last_component(argv0));
+    } else {
+        char path[4096];
+        std::printf("%s: cannot take the lock %s: %s\n", last_component(argv0),
+                    sp_resolve_path(kLockPath, path, sizeof path), std::strerror(error));
+    }
     std::exit(-1);
 }
 

@@ -1,5 +1,7 @@
 #include "fuzz/support.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -69,17 +71,30 @@ int luapi_floor = 0;
 
 } // namespace
 
+void track(std::FILE *file)
+{
+    if (file == nullptr)
+        return;
+    const std::lock_guard lock(files_mutex());
+    open_files().push_back(file);
+}
+
 extern "C" {
 std::FILE *__real_fopen(const char *path, const char *mode);
+std::FILE *__real_fdopen(int fd, const char *mode);
 int __real_fclose(std::FILE *file);
 
 std::FILE *__wrap_fopen(const char *path, const char *mode)
 {
     std::FILE *file = __real_fopen(path, mode);
-    if (file != nullptr) {
-        const std::lock_guard lock(files_mutex());
-        open_files().push_back(file);
-    }
+    track(file);
+    return file;
+}
+
+std::FILE *__wrap_fdopen(int fd, const char *mode)
+{
+    std::FILE *file = __real_fdopen(fd, mode);
+    track(file);
     return file;
 }
 
@@ -105,6 +120,11 @@ namespace {
 
 const bool keep_log = std::getenv("KVT_FUZZ_KEEP_LOG") != nullptr;
 
+// The last few appends, for a target that asks why a step stopped.
+constexpr std::size_t kRecentLines = 8;
+std::array<std::string, kRecentLines> recent;
+std::size_t next_recent = 0;
+
 } // namespace
 
 extern "C" {
@@ -117,6 +137,7 @@ void __wrap_ez_log_nostamp(const char *path, const char *format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    recent[next_recent++ % kRecentLines] = line;
     if (keep_log)
         __real_ez_log_nostamp(path, "%s", line);
 }
@@ -128,6 +149,11 @@ int __wrap_event_mgr_post_event(int, int, const void *, unsigned int)
 } // extern "C"
 
 namespace kvtfuzz {
+
+bool logged_lately(std::string_view line)
+{
+    return std::find(recent.begin(), recent.end(), line) != recent.end();
+}
 
 void mark_resources()
 {

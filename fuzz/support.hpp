@@ -36,6 +36,10 @@ inline int signed_byte(std::uint8_t byte)
     return byte < 0x80 ? byte : byte - 0x100;
 }
 
+// True when `line` (a whole message, newline included) is among the last
+// few service-log appends.
+bool logged_lately(std::string_view line);
+
 // Replaces the file at `fixed_path` in the root with the given bytes.
 void write_root_file(std::string_view fixed_path, const std::uint8_t *data, std::size_t size);
 

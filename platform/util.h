@@ -4,13 +4,16 @@
 #define KVT_PLATFORM_UTIL_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Takes a lock that is exclusive per path for the life of the process.
- * 0 when this process now holds it. */
+ * 0 when this process now holds it; otherwise -1 with errno EWOULDBLOCK
+ * when another process holds it, or the error that kept the lock file from
+ * being opened. */
 int get_lock(long *handle, const char *path);
 
 /* Non-zero when `path` names the host console object. */
@@ -23,6 +26,18 @@ int strrcmp_helper(const char *s, const char *suffix, size_t n);
  * through here before it is opened. On the SP the path comes back as it
  * is. Returns `out`, always NUL-terminated. */
 const char *sp_resolve_path(const char *fixed_path, char *out, size_t out_len);
+
+/* The daemon's own file operations on its fixed paths, as open(2),
+ * write(2), fsync(2), close(2), rename(2) and unlink(2) do them: -1 with
+ * errno on failure. On the SP they are those calls on the path as it is;
+ * the simulated SP opens under its root without following symbolic links,
+ * and can be told to fail any step. */
+int sp_open(const char *fixed_path, int flags, mode_t mode);
+ssize_t sp_write(int fd, const void *data, size_t len);
+int sp_fsync(int fd);
+int sp_close(int fd);
+int sp_rename(const char *fixed_from, const char *fixed_to);
+int sp_unlink(const char *fixed_path);
 
 /* Sleeps for `seconds` of platform time; a signal cuts it short.
  * Returns 0, or -1 when interrupted. */

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the debug build, the ASan+UBSan build, the
 # ThreadSanitizer build, the unit tests on big-endian PowerPC under qemu,
-# the Debian package's contents, and a brief run of each fuzz target
+# the Debian package's contents, the systemd unit's confinement (where
+# systemd-analyze exists), and a brief run of each fuzz target
 # (clang, libFuzzer).
 # Longer runs have their own scripts: fuzz-long.sh, bench.sh.
 set -euo pipefail
@@ -21,5 +22,6 @@ scripts/test-ppc.sh
 
 echo "== Debian package"
 scripts/package.sh build/debug
+scripts/check-unit.sh
 
 scripts/test-fuzz.sh

@@ -1,19 +1,19 @@
 #include "sections/climode.hpp"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "card/sections.hpp"
-#include "platform/util.h"
+#include "sections/card_texts.hpp"
 #include "sections/user_data.hpp"
 #include "service/fatal_stop.hpp"
+#include "service/files.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 // Lines are read in pieces of at most 79 characters: a longer line counts
 // as two or more lines.
@@ -84,8 +84,7 @@ void read_table(std::FILE *file, CliModeTable &table)
 
 void capture_climode_table(kvt_image_t *image, const char *open_fail_format)
 {
-    char path[PATH_MAX];
-    std::FILE *file = std::fopen(sp_resolve_path(kCliModePath, path, sizeof path), "r");
+    std::FILE *file = kvt::open_for_reading(kCliModePath);
     if (file == nullptr) {
         log_error(open_fail_format, kCliModePath);
         kvtd_fatal_stop();
@@ -109,20 +108,19 @@ void kvtd_snapshot_cli_mode()
     }
 }
 
-void restore_climode()
+namespace {
+
+// The file's mode whatever the daemon's umask: the CLI reads it, only the
+// SP's own services write it.
+constexpr mode_t kCliModeFileMode = 0644;
+
+// The lines of the used entries in table order. An entry whose line the
+// capture could not read back (or that would split into other lines) is
+// left out: written, it would stop the daemon at the next capture, and at
+// every start after it, until someone mended the file by hand.
+std::string restored_lines()
 {
-    if (kvt::user_data_backup_off(kvt_image)) {
-        log_error(
-            "restore_climode: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n");
-        return;
-    }
-    char path[PATH_MAX];
-    std::FILE *file = std::fopen(sp_resolve_path(kCliModePath, path, sizeof path), "w+");
-    if (file == nullptr) {
-        log_error("restore_climode: failed to open cli_mode file %s\n", kCliModePath);
-        kvtd_fatal_stop();
-    }
-    log_progress("adding in the saved cli_modes\n");
+    std::string lines;
     const std::span table(kvt_image.climode_table);
     for (std::size_t k = 0; k < table.size(); ++k) {
         log_progress("i: %d\n", static_cast<int>(k));
@@ -131,15 +129,46 @@ void restore_climode()
             continue;
         char name[sizeof entry.name.chars + 1];
         char mode[sizeof entry.mode.chars + 1];
-        const int ret =
-            std::fprintf(file, "%s:%s\n", entry.name.c_str(name), entry.mode.c_str(mode));
-        if (ret < 0) {
-            log_error("kvtd: failed to write climode ret=%d\n", ret);
-            std::fclose(file);
-            kvtd_fatal_stop();
+        entry.name.c_str(name);
+        entry.mode.c_str(mode);
+        if (const kvt::TextProblem problem = kvt::climode_entry_problem(entry)) {
+            log_error("restore_climode: skipping entry %d (%s:%s): %s\n", static_cast<int>(k), name,
+                      mode, problem);
+            continue;
         }
+        lines.append(name).append(":").append(mode).append("\n");
     }
-    std::fclose(file);
+    return lines;
+}
+
+[[noreturn]] void replace_failed(const kvt::ReplaceResult &result)
+{
+    log_error("restore_climode: %s of the new %s failed: %s; the old file stays\n",
+              kvt::step_name(result.failed), kCliModePath, std::strerror(result.error));
+    log_error("kvtd: failed to write climode ret=%d\n", -1);
+    kvtd_fatal_stop();
+}
+
+} // namespace
+
+// The file is replaced whole or not at all: a full file system or a failed
+// write leaves the SP's old CLI modes in place.
+void restore_climode()
+{
+    if (kvt::user_data_backup_off(kvt_image)) {
+        log_error(
+            "restore_climode: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n");
+        return;
+    }
+    kvt::FileReplacement file(kCliModePath, kCliModeFileMode);
+    if (!file.opened()) {
+        log_error("restore_climode: failed to open cli_mode file %s\n", kCliModePath);
+        kvtd_fatal_stop();
+    }
+    log_progress("adding in the saved cli_modes\n");
+    const kvt::ReplaceResult result = file.commit(restored_lines());
+    if (result.failed != kvt::ReplaceStep::none)
+        replace_failed(result);
     kvt::update_checksum(kvt_image, kvt::Section::climodes);
     log_progress("cli_mode restore done\n");
 }

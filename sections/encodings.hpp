@@ -79,6 +79,9 @@ class MiscSettingSink {
   public:
     virtual void set(const char *path, const char *value) = 0;
     virtual void set_named(const char *path, unsigned char code, const char *name) = 0;
+    // A text of the card that is not to be set (kvt::object_text_problem
+    // says why); the object keeps its value.
+    virtual void skip(const char * /*path*/, const char * /*reason*/) {}
 
   protected:
     ~MiscSettingSink() = default;

@@ -31,6 +31,11 @@ class Setter final : public kvt::MiscSettingSink {
             log_progress("after setting /X/services/ssh/state\n");
     }
 
+    void skip(const char *path, const char *reason) override
+    {
+        log_error("restore_misc: not setting %s: %s\n", path, reason);
+    }
+
     void set_named(const char *path, unsigned char /*code*/, const char *name) override
     {
         if (name == nullptr)

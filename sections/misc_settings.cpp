@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/capi.h"
+#include "sections/card_texts.hpp"
 #include "sections/encodings.hpp"
 
 namespace kvt {
@@ -21,12 +22,24 @@ void set_named(MiscSettingSink &sink, const char *path, unsigned char code, Code
 }
 
 // Cut to `limit` characters; a field without a NUL is never read past its
-// last byte.
+// last byte. A text that the object could not hold as it is, or that would
+// reach the SP's terminals and logs raw, is not set at all.
 template <std::size_t N>
 void set_text(MiscSettingSink &sink, const char *path, const TextField<N> &field, std::size_t limit)
 {
     const std::string text(field.view().substr(0, limit));
+    if (const TextProblem problem = object_text_problem(text)) {
+        sink.skip(path, problem);
+        return;
+    }
     sink.set(path, text.c_str());
+}
+
+// The capture keeps one character less than the field's width, so a text
+// that fills the field without a NUL goes out as the capture would take it.
+template <std::size_t N> constexpr std::size_t capture_limit(const TextField<N> &)
+{
+    return N - 1;
 }
 
 void set_number(MiscSettingSink &sink, const char *path, unsigned long number)
@@ -80,7 +93,7 @@ void alert_rule_settings(MiscSettingSink &sink, const Image &image)
     for (const AlertRule &rule : image.alert_rules) {
         ++n;
         std::snprintf(path, sizeof path, "/X/alertmgmt/rules/%d/destination", n);
-        set_text(sink, path, rule.destination, sizeof rule.destination.chars);
+        set_text(sink, path, rule.destination, capture_limit(rule.destination));
         std::snprintf(path, sizeof path, "/X/alertmgmt/rules/%d/level", n);
         sink.set(path, alert_level_name(rule.level));
         std::snprintf(path, sizeof path, "/X/alertmgmt/rules/%d/type", n);
@@ -108,7 +121,7 @@ void for_each_misc_setting(const Image &image, MiscSettingSink &sink)
     // Port 0 stands for "none" on the card; it goes out as "0" and its
     // meaning is left to the service.
     set_text(sink, "/X/clients/smtp/address", image.mailhost_address,
-             sizeof image.mailhost_address.chars);
+             capture_limit(image.mailhost_address));
     set_number(sink, "/X/clients/smtp/port", image.mailhost_port.get());
     set_flag(sink, bits, kFlagSmtp);
 }

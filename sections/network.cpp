@@ -9,8 +9,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 // The configuration-object service refuses a commit with this number when
 // it has nothing new to apply; the pending settings are in place all the same.
@@ -35,7 +34,7 @@ constexpr AddressObject kGateway{"/X/network/ipgateway", "could not get IP gatew
 [[noreturn]] void fail(luapi_session *session, const char *message)
 {
     close_luapi_session(session);
-    log_error("%s", message);
+    log_error_line(message);
     kvtd_fatal_stop();
 }
 

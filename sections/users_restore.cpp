@@ -8,13 +8,13 @@
 
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"
+#include "sections/card_texts.hpp"
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr uid_t kRootUid = 501;
 constexpr std::uint8_t kFirstIpmiUid = 2;
@@ -23,8 +23,7 @@ constexpr std::size_t kEnumBufferSize = 2048;
 constexpr std::size_t kPasswordSize = 17;
 
 // The password-file lock around one change or one user's changes.
-class PasswordFileLock
-{
+class PasswordFileLock {
   public:
     PasswordFileLock() { pwdb_lock(); }
     ~PasswordFileLock() { pwdb_unlock(); }
@@ -76,6 +75,11 @@ const kvt::UserEntry *find_saved_root()
 
 void restore_root_password(const kvt::UserEntry &saved)
 {
+    if (const kvt::TextProblem problem = kvt::password_problem(saved.password)) {
+        log_error("restore_passwd: keeping the SP's root password: %s\n", problem);
+        note_failure();
+        return;
+    }
     char current[kPasswordSize + 1] = {};
     const int ret = um_get_local_user_attr_password("root", current, kPasswordSize);
     if (ret != 0) {
@@ -169,6 +173,16 @@ void add_saved_user(const kvt::UserEntry &saved, const kvt::Be32 &role_word,
     }
 }
 
+// A user whose name or password the SP's files could not hold as they
+// are, or the capture could not give back, is not added at all: neither
+// under another name nor with some other password.
+kvt::TextProblem saved_user_problem(const kvt::UserEntry &saved)
+{
+    if (const kvt::TextProblem problem = kvt::user_name_problem(saved.name))
+        return problem;
+    return kvt::password_problem(saved.password);
+}
+
 void add_saved_users()
 {
     log_progress("adding in the saved users\n");
@@ -181,6 +195,12 @@ void add_saved_users()
         log_progress("i: %d name: %s\n", static_cast<int>(k), name.c_str());
         if (skip_user(name.c_str()) == 1 || name == "root")
             continue;
+        if (const kvt::TextProblem problem = saved_user_problem(saved_users[k])) {
+            log_error("restore_passwd: skipping entry %d (%s): %s\n", static_cast<int>(k),
+                      name.c_str(), problem);
+            note_failure();
+            continue;
+        }
         add_saved_user(saved_users[k], role_words[k], name, choose_user_id());
     }
 }

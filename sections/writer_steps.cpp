@@ -15,7 +15,7 @@ void write_or_stop(Section section, const char *write_failed)
 {
     if (write_section(section) >= 0)
         return;
-    log_error("%s", write_failed);
+    log_error_line(write_failed);
     kvtd_fatal_stop();
 }
 

@@ -6,11 +6,11 @@
 
 #include "platform/util.h"
 #include "service/fatal_stop.hpp"
+#include "service/files.hpp"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr const char *kKvtDataPath = "/var/tmp/KVT-data";
 constexpr const char *kMacFormat = "%02x:%02x:%02x:%02x:%02x:%02x";
@@ -30,7 +30,7 @@ MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
 
 [[noreturn]] void give_up(std::FILE *file, const char *line)
 {
-    log_error("%s", line);
+    log_error_line(line);
     std::fclose(file);
     kvtd_fatal_stop();
 }
@@ -39,8 +39,7 @@ MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
 
 void read_sp_mac(unsigned char *mac)
 {
-    char path[4096];
-    std::FILE *file = std::fopen(sp_resolve_path(kKvtDataPath, path, sizeof path), "r");
+    std::FILE *file = kvt::open_for_reading(kKvtDataPath);
     if (!file) {
         log_error("config variable database open failed!\n");
         kvtd_fatal_stop();

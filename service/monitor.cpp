@@ -3,10 +3,10 @@
 // unsound or another SP's, until a card that stays away ends the daemon.
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "card/image.hpp"
@@ -52,11 +52,6 @@ struct Marker {
 constexpr Marker kDifferentMarker{"/dev/shm/kvt_different", kEventDifferent, "KVT_DIFFERENT"};
 constexpr Marker kRemovedMarker{"/dev/shm/kvt_removed", kEventRemoved, "KVT_REMOVED"};
 
-void resolve(const Marker &marker, char (&path)[PATH_MAX])
-{
-    sp_resolve_path(marker.path, path, sizeof path);
-}
-
 void raise_fault(int event, const char *text)
 {
     log_fault_event(event, text);
@@ -65,24 +60,24 @@ void raise_fault(int event, const char *text)
 
 // Raises the marker's fault and leaves its file for other processes to
 // test; a marker that cannot be created is no reason to stop monitoring.
+// Opened as "a+" would, with its mode given: the daemon's umask is 0.
 void raise_fault(const Marker &marker)
 {
     raise_fault(marker.event, marker.text);
-    char path[PATH_MAX];
-    resolve(marker, path);
-    if (std::FILE *file = std::fopen(path, "a+"))
-        std::fclose(file);
+    const int fd = sp_open(marker.path, O_RDWR | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0)
+        close(fd);
 }
 
 void clear_marker(const Marker &marker)
 {
-    char path[PATH_MAX];
-    resolve(marker, path);
-    if (access(path, F_OK) != 0)
+    const int fd = sp_open(marker.path, O_PATH, 0);
+    if (fd < 0)
         return;
+    close(fd);
     log_allclear_event(marker.event, marker.text);
     kvt::status::record_fault_cleared(marker.event);
-    unlink(path);
+    sp_unlink(marker.path);
 }
 
 void clear_markers()

@@ -6,6 +6,12 @@
 
 namespace kvtsim::cli {
 
+int refuse(const std::string &why)
+{
+    std::cerr << "kvtsim: " << why << '\n';
+    return kRefused;
+}
+
 int status(int rc, const char *what)
 {
     if (rc == 0)

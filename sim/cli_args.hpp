@@ -10,6 +10,12 @@ namespace kvtsim::cli {
 // What a command returns when its words do not fit it: kvtsim then prints
 // the command's usage line.
 inline constexpr int kUsage = 2;
+// What a command returns for an argument it cannot take (an unknown name,
+// a number out of range), after saying why; no usage line follows.
+inline constexpr int kRefused = 3;
+
+// Says "kvtsim: <why>" on standard error and gives kRefused.
+int refuse(const std::string &why);
 
 // 0 when `rc` is 0; otherwise 1, after "kvtsim: <what> failed" when `what`
 // is given.

@@ -81,10 +81,19 @@ int run_user_roles(const Args &args)
     return status(user_set_roles(args[0], args[1]), "user-roles");
 }
 
+// The keyswitch has four positions, 0 to 3. (The control API still sets
+// any value, as a broken service might.)
+bool nv_value_in_range(const std::string &name, const std::string &value)
+{
+    return name != "keyswitch_state" || (value.size() == 1 && value[0] >= '0' && value[0] <= '3');
+}
+
 int run_nv(const Args &args)
 {
     if (args.size() > 2)
         return kUsage;
+    if (args.size() == 2 && !nv_value_in_range(args[0], args[1]))
+        return refuse("keyswitch_state " + args[1] + " is not a keyswitch position (0 to 3)");
     if (args.size() == 2)
         return status(nv_set(args[0], args[1]), "nv (unknown variable or bad value)");
     if (args.size() == 1)

@@ -1,5 +1,6 @@
 // kvtsim commands for the event manager, the PCM, IPMI commands that
 // change users (and the audit records they post), and raw audit records.
+#include <climits>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,9 @@ namespace {
 constexpr std::uint8_t kNetfnApp = 0x06;
 constexpr std::uint8_t kNetfnTransport = 0x0C;
 constexpr const char *kIpmiOperator = "root";
+// IPMI numbers its users with six bits.
+constexpr long kFirstIpmiUserId = 1;
+constexpr long kLastIpmiUserId = 63;
 
 constexpr const char *kEmUsage =
     "start|stop  run the event manager and PCM of this root, or stop them";
@@ -38,6 +42,8 @@ int pcm(const Args &args)
         const auto state = parse_long(args[1]);
         if (!state)
             return kUsage;
+        if (*state < INT_MIN || *state > INT_MAX)
+            return refuse("state " + args[1] + " does not fit a system state number");
         return status(pcm_state(static_cast<int>(*state)), "pcm state");
     }
     if (args.size() == 1 && args[0] == "shutdown")
@@ -113,6 +119,10 @@ int ipmi_cmd(const Args &args)
             const auto id = args.size() == 3 ? parse_long(args[1]) : std::nullopt;
             if (!id)
                 return kUsage;
+            if (*id < kFirstIpmiUserId || *id > kLastIpmiUserId)
+                return refuse("IPMI user id " + args[1] + " is not from " +
+                              std::to_string(kFirstIpmiUserId) + " to " +
+                              std::to_string(kLastIpmiUserId));
             if (status(change_user(c.word, *id, args[2]), c.word) != 0)
                 return 1;
         } else if (args.size() != 1) {
@@ -148,6 +158,8 @@ int audit(const Args &args)
     const auto bytes = from_hex(args[2]);
     if (!type || !bytes)
         return kUsage;
+    if (*type < INT_MIN || *type > INT_MAX)
+        return refuse("audit type " + args[1] + " does not fit an event type");
     return status(event_mgr_post_event(kAuditClass, static_cast<int>(*type), bytes->data(),
                                        static_cast<unsigned>(bytes->size())),
                   "audit raw");

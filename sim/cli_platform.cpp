@@ -1,6 +1,8 @@
 // kvtsim commands for the platform: the root, the card, the card library's
 // states, the KVT-data file, IPMI, faults and what the SP recorded.
+#include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -18,7 +20,7 @@ namespace {
 
 int run_init(const Args &args)
 {
-    std::string dir = root();
+    std::string dir = configured_root();
     RootOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const bool mac_option = args[i] == "--sp-mac" || args[i] == "--base-mac";
@@ -34,7 +36,11 @@ int run_init(const Args &args)
         (args[i] == "--sp-mac" ? options.sp_mac : options.base_mac) = *mac;
         ++i;
     }
-    return status(create_root(dir, options));
+    if (std::filesystem::exists(dir)) {
+        if (const auto refusal = root_refusal(dir))
+            return refuse("SP root " + dir + " refused: " + *refusal);
+    }
+    return status(create_root(dir, options), "init");
 }
 
 void print_image(const ImageBytes &image)
@@ -152,13 +158,35 @@ int run_ipmi(const Args &args)
     return 0;
 }
 
+constexpr long kMaxFaultCount = 1000000;
+
 int fault_set_args(const Args &args)
 {
-    const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long>(0);
-    const auto count = args.size() > 3 ? parse_long(args[3]) : std::optional<long>(-1);
-    if (args.size() > 4 || !value || !count || *count < -1 || *count > 1000000)
+    if (args.size() > 4)
         return kUsage;
+    if (!fault_name_known(args[1]))
+        return refuse("unknown fault name " + args[1] + " (kvtsim fault list shows every name)");
+    const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long>(0);
+    if (!value || *value < INT_MIN || *value > INT_MAX)
+        return refuse("fault value " + args[2] + " is not a number from " +
+                      std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX));
+    const auto count = args.size() > 3 ? parse_long(args[3]) : std::optional<long>(-1);
+    if (!count || *count < -1 || *count > kMaxFaultCount)
+        return refuse("fault count " + args[3] + " is not -1 (every call) or 0 to " +
+                      std::to_string(kMaxFaultCount));
     fault_set(args[1], *value, static_cast<int>(*count));
+    return 0;
+}
+
+int fault_list()
+{
+    std::cout << "active:\n";
+    for (const ActiveFault &fault : faults_active())
+        std::cout << "  " << fault.name << " value " << fault.value << " count " << fault.count
+                  << '\n';
+    std::cout << "names:\n";
+    for (const std::string &name : fault_names())
+        std::cout << "  " << name << (name.ends_with(':') ? "<what>" : "") << '\n';
     return 0;
 }
 
@@ -166,6 +194,8 @@ int run_fault(const Args &args)
 {
     if (args.size() >= 2 && args[0] == "set")
         return fault_set_args(args);
+    if (args.size() == 1 && args[0] == "list")
+        return fault_list();
     if (args.size() == 2 && args[0] == "clear") {
         fault_clear(args[1]);
         return 0;
@@ -216,7 +246,8 @@ constexpr Command kPlatformCommands[] = {
     {"state", "[initializing|running|shutdown]  show or set the recorded daemon state", run_state},
     {"moved", "[yes|no]  show or set the moved state", run_moved},
     {"ipmi", "up|down  make the IPMI internal session available or not", run_ipmi},
-    {"fault", "set NAME [VALUE] [COUNT] | clear NAME | clear-all  inject or remove faults",
+    {"fault",
+     "set NAME [VALUE] [COUNT] | clear NAME | clear-all | list  inject, remove or list faults",
      run_fault},
     {"faultlog", " show the SP's fault log", run_faultlog},
     {"power", " show the power operations requested", run_power},

@@ -3,7 +3,11 @@
 // the simulated SP only through platform/.
 //
 // One SP root directory holds all state of one simulated SP; the root is
-// taken from the environment variable KVT_SP_ROOT (default "/tmp/kvt-sp").
+// taken from the environment variable KVT_SP_ROOT (default: "kvt-sp" in
+// $XDG_RUNTIME_DIR, else ".kvt-sp" in the user's home directory). A root is
+// used only when it is a directory (not a symbolic link) owned by the
+// effective user and writable by nobody else: every other user could plant
+// files and links in it that the daemon would then write or run.
 // The daemon's fixed paths live under it at the same relative place
 // ("/var/log/kvtd.log" is <root>/var/log/kvtd.log); the simulated
 // services keep their own state under <root>/sim/.
@@ -25,7 +29,6 @@ namespace kvtsim {
 
 inline constexpr const char *kRootEnv = "KVT_SP_ROOT";
 inline constexpr const char *kTimeScaleEnv = "KVT_SIM_TIME_SCALE";
-inline constexpr const char *kDefaultRoot = "/tmp/kvt-sp";
 inline constexpr std::size_t kEepromSize = 8192;
 inline constexpr std::size_t kImageOffset = 0x1800;
 inline constexpr std::size_t kImageSize = 1832;
@@ -34,6 +37,15 @@ using ImageBytes = std::array<unsigned char, kImageSize>;
 using Mac = std::array<unsigned char, 6>;
 
 // ---- root ---------------------------------------------------------------
+// The per-user default root.
+std::string default_root();
+// KVT_SP_ROOT, or the default root when it is unset or empty.
+std::string configured_root();
+// Why `dir` may not be used as an SP root, or nullopt when it may.
+std::optional<std::string> root_refusal(const std::string &dir);
+// The configured root when it may be used. Otherwise a path under which
+// nothing can be opened or created (not even by root), after the reason was
+// said once on standard error: every service of a refused root fails.
 std::string root();
 // Sets KVT_SP_ROOT for this process and the processes it starts.
 void use_root(const std::string &dir);
@@ -47,7 +59,8 @@ struct RootOptions {
     Mac sp_mac{0x00, 0x14, 0x4f, 0x00, 0x00, 0x01};
     bool ipmi_up = true;
 };
-// Creates (or resets) a complete SP: every configuration object with its
+// Creates (or resets) a complete SP: `dir` (created with mode 0755 when
+// missing, else refused as root() would refuse it), every configuration object with its
 // default value, default users, a KVT-data file, a CLI-mode file, a blank
 // card, running daemon state, moved "no", IPMI up. 0 on success.
 int create_root(const std::string &dir, const RootOptions &options = {});
@@ -89,9 +102,22 @@ void set_stores_in_memory(StoreContents contents);
 //   "um.add", "um.delete", "um.set_password", "um.set_roles",
 //   "um.get_password", "um.root_disabled", "um.no_free_uid"
 //   "em.get_handle", "em.subscribe:<class>", "em.post:<class>"
+//   "file.open:<fixed path>", "file.write", "file.fsync", "file.close",
+//   "file.rename"  (the daemon's own file steps)       value: errno
 void fault_set(std::string_view name, long value = 0, int count = -1);
 void fault_clear(std::string_view name);
 void faults_clear_all();
+// The names above; a family that takes an argument ends in ':'.
+std::vector<std::string> fault_names();
+// True for a name above (a family with its argument).
+bool fault_name_known(std::string_view name);
+struct ActiveFault {
+    std::string name;
+    long value = 0;
+    int count = -1;
+};
+// The faults set now, by name.
+std::vector<ActiveFault> faults_active();
 // Used by the simulated services: true when the fault fires for this
 // call (a counted fault is used up by it), with its value.
 bool fault_fires(std::string_view name, long *value = nullptr);

@@ -14,11 +14,9 @@
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -109,7 +107,7 @@ int em_start(std::string_view program)
 {
     if (em_running())
         return 0;
-    ::setenv(kRootEnv, root().c_str(), 1);
+    ::setenv(kRootEnv, configured_root().c_str(), 1);
     spawn_detached(program.empty() ? default_program() : std::string(program));
     return wait_for(em_running) ? 0 : -1;
 }

@@ -4,6 +4,7 @@
 // processes so that each counted failure is spent exactly once. A process
 // that keeps its stores in memory keeps its faults there too: most calls
 // meet no fault, and it answers those without a system call.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -53,6 +54,70 @@ std::string fault_path(std::string_view name)
 {
     return sim_path("faults/" + file_name(name));
 }
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The inverse of file_name; nullopt for a name file_name never makes.
+std::optional<std::string> fault_name_of(std::string_view file)
+{
+    std::string name;
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        if (file[i] != '%') {
+            name += file[i];
+            continue;
+        }
+        if (i + 2 >= file.size() || hex_digit(file[i + 1]) < 0 || hex_digit(file[i + 2]) < 0)
+            return std::nullopt;
+        name += static_cast<char>(hex_digit(file[i + 1]) * 16 + hex_digit(file[i + 2]));
+        i += 2;
+    }
+    return name;
+}
+
+// The operations of the simulated SP that can be made to fail. A family
+// ending in ':' takes what it applies to after the colon.
+constexpr const char *kFaultNames[] = {
+    "card.read",
+    "card.write",
+    "card.write_torn",
+    "i2c",
+    "luapi.open",
+    "luapi.session_create",
+    "luapi.session_destroy",
+    "luapi.close",
+    "luapi.test_get:",
+    "luapi.get:",
+    "luapi.test_set:",
+    "luapi.set:",
+    "luapi.get_garbled:",
+    "capi.get_keyswitch",
+    "capi.set_keyswitch",
+    "capi.verbosity_name:",
+    "capi.level_name:",
+    "nv.get:",
+    "um.add",
+    "um.delete",
+    "um.set_password",
+    "um.set_roles",
+    "um.get_password",
+    "um.root_disabled",
+    "um.no_free_uid",
+    "em.get_handle",
+    "em.subscribe:",
+    "em.post:",
+    "file.open:",
+    "file.write",
+    "file.fsync",
+    "file.close",
+    "file.rename",
+};
 
 class FaultsLock : public FileLock {
   public:
@@ -112,7 +177,50 @@ bool memory_fault_fires(std::string_view name, long *value)
     return true;
 }
 
+std::vector<ActiveFault> memory_faults_active()
+{
+    const std::lock_guard lock(memory().mutex);
+    std::vector<ActiveFault> active;
+    for (const auto &[name, fault] : memory().faults)
+        active.push_back({name, fault.value, fault.count});
+    return active;
+}
+
 } // namespace
+
+std::vector<std::string> fault_names()
+{
+    return {std::begin(kFaultNames), std::end(kFaultNames)};
+}
+
+bool fault_name_known(std::string_view name)
+{
+    for (std::string_view known : kFaultNames) {
+        if (name == known)
+            return !known.ends_with(':');
+        if (known.ends_with(':') && name.starts_with(known) && name.size() > known.size())
+            return true;
+    }
+    return false;
+}
+
+std::vector<ActiveFault> faults_active()
+{
+    if (stores_held_in_memory())
+        return memory_faults_active();
+    std::vector<ActiveFault> active;
+    FaultsLock lock;
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator(sim_path("faults"), ignored)) {
+        const auto name = fault_name_of(entry.path().filename().string());
+        const auto fault = read_fault(entry.path().string());
+        if (name && fault)
+            active.push_back({*name, fault->value, fault->count});
+    }
+    std::sort(active.begin(), active.end(),
+              [](const ActiveFault &a, const ActiveFault &b) { return a.name < b.name; });
+    return active;
+}
 
 void fault_set(std::string_view name, long value, int count)
 {

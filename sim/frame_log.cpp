@@ -13,8 +13,7 @@
 #include "platform/logging.h"
 #include "platform/util.h"
 
-namespace
-{
+namespace {
 
 std::mutex frame_log_mutex;
 std::string frame_log_name; // guarded by frame_log_mutex
@@ -23,9 +22,7 @@ std::string frame_log_path()
 {
     const std::string name =
         frame_log_name.empty() ? program_invocation_short_name : frame_log_name;
-    const std::string fixed = "/var/log/" + name + ".frame.log";
-    char resolved[4096];
-    return sp_resolve_path(fixed.c_str(), resolved, sizeof resolved);
+    return "/var/log/" + name + ".frame.log";
 }
 
 } // namespace
@@ -51,8 +48,7 @@ void dblog_print(int /*level*/, const char *format, ...)
     if (line.empty() || line.back() != '\n')
         line += '\n';
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    const int fd =
-        ::open(frame_log_path().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = sp_open(frame_log_path().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0)
         return;
     // One write per line: with O_APPEND the line stays whole even when

@@ -13,9 +13,7 @@ extern "C" {
 
 void ez_log_nostamp(const char *path, const char *format, ...)
 {
-    char resolved[4096];
-    const int fd = ::open(sp_resolve_path(path, resolved, sizeof resolved),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = sp_open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0)
         return;
     va_list args;

@@ -10,11 +10,9 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 constexpr const char *kKillAllKvtd = "kill -9 `pidof kvtd`";
 
@@ -37,22 +35,34 @@ bool is_zombie(const std::string &proc)
     return state == 'Z' || state == 'X';
 }
 
-// The root the process was started on, as root() would see it there.
-std::string root_of(const std::string &proc)
+// The value of `name` in a process's environment block, or empty.
+std::string env_value(std::string_view block, std::string_view name)
 {
-    const std::string prefix = std::string(kRootEnv) + "=";
-    const auto environ_text = files::read(proc + "/environ");
-    if (!environ_text)
-        return {};
     std::size_t at = 0;
-    while (at < environ_text->size()) {
-        const std::size_t end = std::min(environ_text->find('\0', at), environ_text->size());
-        const std::string_view entry(environ_text->data() + at, end - at);
-        if (entry.starts_with(prefix) && entry.size() > prefix.size())
-            return std::string(entry.substr(prefix.size()));
+    while (at < block.size()) {
+        const std::size_t end = std::min(block.find('\0', at), block.size());
+        const std::string_view entry = block.substr(at, end - at);
+        if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=')
+            return std::string(entry.substr(name.size() + 1));
         at = end + 1;
     }
-    return kDefaultRoot;
+    return {};
+}
+
+// The root the process was started on, as configured_root() would see it
+// there (a process without a home in its environment is not matched).
+std::string root_of(const std::string &proc)
+{
+    const auto block = files::read(proc + "/environ");
+    if (!block)
+        return {};
+    if (std::string dir = env_value(*block, kRootEnv); !dir.empty())
+        return dir;
+    if (std::string runtime = env_value(*block, "XDG_RUNTIME_DIR"); !runtime.empty())
+        return runtime + "/kvt-sp";
+    if (std::string home = env_value(*block, "HOME"); !home.empty())
+        return home + "/.kvt-sp";
+    return {};
 }
 
 } // namespace
@@ -60,7 +70,7 @@ std::string root_of(const std::string &proc)
 std::vector<int> kvtd_pids()
 {
     std::vector<int> pids;
-    const std::string here = root();
+    const std::string here = configured_root();
     std::error_code ignored;
     for (const auto &entry : std::filesystem::directory_iterator("/proc", ignored)) {
         const std::string name = entry.path().filename().string();

@@ -1,24 +1,117 @@
 // The SP root: the directory that holds one simulated SP, selected by
 // KVT_SP_ROOT for this process and every process it starts.
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sim/control.hpp"
 #include "sim/defaults.hpp"
 #include "sim/files.hpp"
 #include "sim/mac_text.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Nothing can be opened or created below a character device, whoever asks.
+constexpr const char *kRefusedRoot = "/dev/null/refused-sp-root";
+
+std::string env_or_empty(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string home_dir()
+{
+    if (std::string home = env_or_empty("HOME"); !home.empty())
+        return home;
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "";
+}
+
+// Trusted roots are remembered: a root owned by this user changes hands
+// only by this user's doing. Refusals are looked at again each time, so
+// that a root created meanwhile is taken.
+struct TrustCache {
+    std::mutex mutex;
+    std::set<std::string> trusted;
+    std::set<std::string> reported;
+};
+
+TrustCache &trust_cache()
+{
+    static auto *cache = new TrustCache; // used until the process ends
+    return *cache;
+}
+
+bool usable(const std::string &dir)
+{
+    TrustCache &cache = trust_cache();
+    {
+        const std::lock_guard lock(cache.mutex);
+        if (cache.trusted.contains(dir))
+            return true;
+    }
+    const std::optional<std::string> refusal = root_refusal(dir);
+    const std::lock_guard lock(cache.mutex);
+    if (!refusal) {
+        cache.trusted.insert(dir);
+        return true;
+    }
+    if (cache.reported.insert(dir).second)
+        std::cerr << "kvtsim: SP root " << dir << " refused: " << *refusal << '\n';
+    return false;
+}
+
+} // namespace
+
+std::string default_root()
+{
+    if (std::string runtime = env_or_empty("XDG_RUNTIME_DIR"); !runtime.empty())
+        return runtime + "/kvt-sp";
+    return home_dir() + "/.kvt-sp";
+}
+
+std::string configured_root()
+{
+    std::string dir = env_or_empty(kRootEnv);
+    return dir.empty() ? default_root() : dir;
+}
+
+std::optional<std::string> root_refusal(const std::string &dir)
+{
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0)
+        return std::string(std::strerror(errno));
+    if (S_ISLNK(st.st_mode))
+        return "it is a symbolic link";
+    if (!S_ISDIR(st.st_mode))
+        return "it is not a directory";
+    if (st.st_uid != ::geteuid())
+        return "owned by uid " + std::to_string(st.st_uid) + ", not by uid " +
+               std::to_string(::geteuid());
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "writable by group or others";
+    return std::nullopt;
+}
+
 std::string root()
 {
-    const char *dir = std::getenv(kRootEnv);
-    return dir && *dir ? dir : kDefaultRoot;
+    std::string dir = configured_root();
+    return usable(dir) ? dir : kRefusedRoot;
 }
 
 void use_root(const std::string &dir)
@@ -36,22 +129,31 @@ std::string sim_path(std::string_view name)
     return root() + "/sim/" + std::string(name);
 }
 
-namespace
-{
+namespace {
 
 constexpr const char *kRootDirs[] = {
     "/etc", "/var/tmp", "/var/log", "/var/lib", "/dev/shm", "/coredump", "/conf", "/sim/card",
     "/sim/faults",
 };
 
+constexpr auto kDirMode = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+
+// Modes are set explicitly: the caller's umask may be 0.
+bool make_dir(const std::string &dir)
+{
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (!error)
+        fs::permissions(dir, kDirMode, error);
+    return !error;
+}
+
 bool make_tree()
 {
-    for (const char *dir : kRootDirs) {
-        std::error_code error;
-        fs::create_directories(path_in_root(dir), error);
-        if (error)
+    for (const char *dir : kRootDirs)
+        if (!make_dir(path_in_root(dir)))
             return false;
-    }
     return true;
 }
 
@@ -77,8 +179,7 @@ bool reset_records(const RootOptions &options)
 
 // Selects a root for the lifetime of the object and puts the previous
 // selection back afterwards.
-class RootSwitch
-{
+class RootSwitch {
   public:
     explicit RootSwitch(const std::string &dir)
     {
@@ -105,6 +206,10 @@ class RootSwitch
 int create_root(const std::string &dir, const RootOptions &options)
 {
     if (dir.empty())
+        return -1;
+    if (!fs::exists(dir) && !make_dir(dir))
+        return -1;
+    if (root_refusal(dir))
         return -1;
     RootSwitch selected(dir);
     if (!make_tree() || !reset_records(options))

@@ -2,6 +2,7 @@
 // the per-path process lock and the path tests of the router.
 #include "platform/util.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,13 +16,14 @@
 extern "C" {
 
 // On the SP the path is returned as it is; here it moves under the root of
-// the simulated SP, so that tests never meet the host's /etc or /var.
+// the simulated SP, so that tests never meet the host's /etc or /var. The
+// daemon opens its files with sp_open, which also checks the root; this
+// form is for messages and path tests.
 const char *sp_resolve_path(const char *fixed_path, char *out, size_t out_len)
 {
     if (!out || out_len == 0)
         return out;
-    const char *dir = std::getenv(kvtsim::kRootEnv);
-    std::snprintf(out, out_len, "%s%s", dir && *dir ? dir : kvtsim::kDefaultRoot,
+    std::snprintf(out, out_len, "%s%s", kvtsim::configured_root().c_str(),
                   fixed_path ? fixed_path : "");
     return out;
 }
@@ -31,13 +33,13 @@ const char *sp_resolve_path(const char *fixed_path, char *out, size_t out_len)
 // keeps holding it after the fork into the background.
 int get_lock(long *handle, const char *path)
 {
-    char resolved[4096];
-    const int fd = ::open(sp_resolve_path(path, resolved, sizeof resolved),
-                          O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = sp_open(path, O_RDWR | O_CREAT, 0600);
     if (fd < 0)
         return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return -1;
     }
     if (handle)

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -32,8 +33,7 @@
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
 
-namespace
-{
+namespace {
 
 using kvtsim::em::Kind;
 using kvtsim::em::PcmOp;
@@ -50,9 +50,15 @@ void on_stop(int)
     stop_requested = 1;
 }
 
+// What may wait for one subscriber that does not read: a few of the
+// largest events. Past it new events for that subscriber are dropped, and
+// said so, instead of growing the event manager without bound.
+constexpr std::size_t kMaxQueuedBytes = 4 * kvtsim::em::kMaxPayload;
+
 struct Connection {
     int fd = -1;
     std::int32_t subscriber_id = 0; // 0: a one-request connection
+    std::int32_t pid = 0;           // the subscriber's process
     std::set<int> classes;
     std::string in;
     std::string out;
@@ -79,8 +85,7 @@ double time_scale()
     return scale > 0 ? scale : 1.0;
 }
 
-class Pcm
-{
+class Pcm {
   public:
     explicit Pcm(double scale)
         : period_(std::chrono::duration_cast<Clock::duration>(
@@ -133,8 +138,7 @@ class Pcm
     unsigned long count_ = 0;
 };
 
-class Server
-{
+class Server {
   public:
     Server(int listener, Pcm &pcm) : listener_(listener), pcm_(pcm) {}
 
@@ -171,8 +175,7 @@ class Server
 
     bool socket_still_there() const
     {
-        struct stat st {
-        };
+        struct stat st {};
         return ::stat(kvtsim::em::socket_path().c_str(), &st) == 0;
     }
 
@@ -245,6 +248,7 @@ class Server
         switch (static_cast<Kind>(header.kind)) {
         case Kind::hello:
             c.subscriber_id = next_id_++;
+            c.pid = header.a;
             c.out += frame_bytes(Kind::welcome, c.subscriber_id, 0, {});
             return;
         case Kind::subscribe:
@@ -281,7 +285,20 @@ class Server
             pcm_.receive(event_type, data);
         for (Connection &c : connections_)
             if (c.subscriber_id != 0 && !c.broken && c.classes.count(event_class) != 0)
-                c.out += frame_bytes(Kind::event, event_class, event_type, data);
+                queue_event(c, event_class, event_type, data);
+    }
+
+    static void queue_event(Connection &c, int event_class, int event_type, std::string_view data)
+    {
+        const std::size_t size = sizeof(kvtsim::em::Header) + data.size();
+        if (c.out.size() + size <= kMaxQueuedBytes) {
+            c.out += frame_bytes(Kind::event, event_class, event_type, data);
+            return;
+        }
+        std::fprintf(stderr,
+                     "kvtsim-em: subscriber %d (pid %d) is not reading: dropped event class %d "
+                     "type %d of %zu bytes, %zu bytes wait for it\n",
+                     c.subscriber_id, c.pid, event_class, event_type, data.size(), c.out.size());
     }
 
     void post_pcm(int type, std::string text)

@@ -1,10 +1,12 @@
 // kvtsim: drives the simulated SP of the root named by KVT_SP_ROOT.
 //   kvtsim <command> [args]      kvtsim help lists the commands.
 #include <array>
+#include <filesystem>
 #include <iostream>
 
 #include "sim/cli.hpp"
 #include "sim/cli_args.hpp"
+#include "sim/control.hpp"
 
 namespace {
 
@@ -33,11 +35,32 @@ void print_usage(std::ostream &out, const Command &command)
 
 void help(std::ostream &out)
 {
-    out << "usage: kvtsim <command> [args]   (on the SP root named by KVT_SP_ROOT)\n";
+    out << "usage: kvtsim <command> [args]   (on the SP root named by KVT_SP_ROOT, default "
+        << kvtsim::default_root() << ")\n";
     out << "kvtsim help  list the commands\n";
     for (const auto &table : tables())
         for (const Command &command : table)
             print_usage(out, command);
+    out << "fault names (those ending in ':' take what they apply to, e.g. "
+           "luapi.get:/X/network/state):\n";
+    for (const std::string &name : kvtsim::fault_names())
+        out << "  " << name << '\n';
+}
+
+// "init DIR" may create its directory; every other command works on an
+// existing root that this user owns and nobody else can write.
+bool root_refused(const std::string &command)
+{
+    if (command == "init")
+        return false;
+    const std::string dir = kvtsim::configured_root();
+    const auto refusal = kvtsim::root_refusal(dir);
+    if (!refusal)
+        return false;
+    std::cerr << "kvtsim: SP root " << dir << " refused: " << *refusal << '\n';
+    if (!std::filesystem::exists(dir))
+        std::cerr << "kvtsim: kvtsim init creates it\n";
+    return true;
 }
 
 } // namespace
@@ -59,8 +82,12 @@ int main(int argc, char **argv)
         help(std::cerr);
         return kUsage;
     }
+    if (root_refused(name))
+        return kUsage;
     const kvtsim::cli::Args args(argv + 2, argv + argc);
     const int rc = command->run(args);
+    if (rc == kvtsim::cli::kRefused)
+        return kUsage;
     if (rc == kUsage) {
         std::cerr << "usage: ";
         print_usage(std::cerr, *command);

@@ -136,7 +136,8 @@ const FatalPath kPaths[] = {
     {"CaptureWrite", kCapture, "card.write", nullptr, {}, "write of KVT chip failed!\n"},
     // ---- restore, section by section, and its write ----
     {"RestoreUserIds", kRestore, "um.no_free_uid", nullptr, {}, "kvtd: restore ran out of user id's!?!\n"},
-    {"RestoreCliModeFile", kRestore, "", [] { no_cli_mode_file(); fs::create_directory(kvtsim::path_in_root(kCliModes)); }, {}, "restore_climode: failed to open cli_mode file /etc/cli_mode.conf\n"},
+    {"RestoreCliModeFile", kRestore, "file.open:/etc/cli_mode.conf.new", nullptr, {}, "restore_climode: failed to open cli_mode file /etc/cli_mode.conf\n"},
+    {"RestoreCliModeFileClose", kRestore, "file.close", nullptr, {}, "kvtd: failed to write climode ret=-1\n"},
     {"RestoreIpv6", kRestore, "", card_ipv6, {}, "IPv6 not supported yet!\n"},
     {"RestorePendingDiscovery", kRestore, "luapi.set:/X/network/pendingipdiscovery", nullptr, {}, "error setting pendingipdiscovery\n"},
     {"RestorePendingAddress", kRestore, "luapi.set:/X/network/pendingipaddress", nullptr, {}, "error setting pendingipaddress\n"},

@@ -196,6 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
     Frame, CoreDumpCopy,
     testing::Values(CopyCase{"ExecutableCopyRuns", false, kExecutable, true},
                     CopyCase{"UnexecutableCopyIsIgnored", false, kReadable, false},
+                    CopyCase{"CopyWritableByOthersIsIgnored", false,
+                             kExecutable | fs::perms::others_write, false},
                     CopyCase{"ArgvZeroInCoredumpNeverReexecutes", true, kExecutable, false}),
     kvttest::by_name);
 

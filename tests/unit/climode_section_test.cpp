@@ -1,7 +1,10 @@
 // Section 8 against the simulated SP's CLI-mode file.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -12,8 +15,7 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using kvttest::log_count;
 using kvttest::log_has;
@@ -38,8 +40,7 @@ Entries numbered_entries(int count)
     return entries;
 }
 
-class CliModeTable : public ::testing::Test
-{
+class CliModeTable : public ::testing::Test {
   protected:
     void SetUp() override
     {
@@ -57,9 +58,7 @@ struct CaptureCase {
 
 using kvttest::PrintTo;
 
-class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase>
-{
-};
+class CliModeCapture : public CliModeTable, public ::testing::WithParamInterface<CaptureCase> {};
 
 TEST_P(CliModeCapture, FillsEntriesFromTheFileAndZeroesTheRest)
 {
@@ -98,9 +97,8 @@ struct ParseErrorCase {
     int parts;
 };
 
-class CliModeParseError : public CliModeTable, public ::testing::WithParamInterface<ParseErrorCase>
-{
-};
+class CliModeParseError : public CliModeTable,
+                          public ::testing::WithParamInterface<ParseErrorCase> {};
 
 TEST_P(CliModeParseError, StopsTheDaemonWithTheCountOfPartsFound)
 {
@@ -156,6 +154,83 @@ TEST_F(CliModeTable, RestoreSkipsFreeEntriesAndRecomputesTheChecksum)
     calculate_xor_checksum(kvt_image.climode_table, sizeof kvt_image.climode_table, &expected);
     EXPECT_EQ(kvt_image.cksum8, expected);
 }
+
+struct SkippedEntry {
+    const char *name;
+    std::function<void(kvt::CliModeEntry &)> poke; // entry 0; entry 1 is "ok:default"
+    const char *line;
+};
+
+class CliModeSkip : public CliModeTable, public ::testing::WithParamInterface<SkippedEntry> {};
+
+TEST_P(CliModeSkip, LeavesOutEntriesTheCaptureCouldNotReadBack)
+{
+    kvt_image.climode_table[0].name.store("bob");
+    kvt_image.climode_table[0].mode.store("default");
+    kvt_image.climode_table[1].name.store("ok");
+    kvt_image.climode_table[1].mode.store("default");
+    GetParam().poke(kvt_image.climode_table[0]);
+
+    restore_climode();
+
+    EXPECT_EQ(kvtsim::cli_mode_file(), "ok:default\n");
+    EXPECT_EQ(log_count(GetParam().line), 1) << GetParam().line;
+    kvt::Image image{};
+    capture_climode_table(&image, kFullCaptureOpenFail);
+    EXPECT_EQ(image.climode_table[0].name.view(), "ok");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Entries, CliModeSkip, ::testing::Values(
+    SkippedEntry{"EmptyMode", [](kvt::CliModeEntry &e) { e.mode.store(""); }, "restore_climode: skipping entry 0 (bob:): empty mode\n"},
+    SkippedEntry{"ColonInName", [](kvt::CliModeEntry &e) { e.name.store("b:ob"); }, "restore_climode: skipping entry 0 (b:ob:default): colon in name\n"},
+    SkippedEntry{"NewlineInName", [](kvt::CliModeEntry &e) { e.name.store("x\nadmin"); }, "restore_climode: skipping entry 0 (x\\nadmin:default): control character in name\n"},
+    SkippedEntry{"NameWithoutNul", [](kvt::CliModeEntry &e) { std::memset(e.name.chars, 'n', 17); }, "restore_climode: skipping entry 0 (nnnnnnnnnnnnnnnnn:default): name over 16 characters\n"},
+    SkippedEntry{"BlankInMode", [](kvt::CliModeEntry &e) { e.mode.store("de fault"); }, "restore_climode: skipping entry 0 (bob:de fault): blank in mode\n"},
+    SkippedEntry{"TabInMode", [](kvt::CliModeEntry &e) { e.mode.store("de\tfault"); }, "restore_climode: skipping entry 0 (bob:de\\tfault): control character in mode\n"},
+    SkippedEntry{"ModeWithoutNul", [](kvt::CliModeEntry &e) { std::memset(e.mode.chars, 'm', 17); }, "restore_climode: skipping entry 0 (bob:mmmmmmmmmmmmmmmmm): mode over 16 characters\n"}),
+    kvttest::by_name);
+// clang-format on
+
+struct FailedStep {
+    const char *name;
+    const char *fault;
+    const char *line;
+};
+
+class CliModeReplace : public CliModeTable, public ::testing::WithParamInterface<FailedStep> {};
+
+TEST_P(CliModeReplace, AFailedStepKeepsTheOldFileAndStops)
+{
+    const std::string old_file = "old:default\n";
+    ASSERT_EQ(kvtsim::write_cli_mode_file(old_file), 0);
+    kvt_image.climode_table[0].name.store("new");
+    kvt_image.climode_table[0].mode.store("default");
+    kvtsim::fault_set(GetParam().fault, EIO, 1);
+
+    EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), "");
+
+    EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
+    EXPECT_FALSE(root_.exists("/etc/cli_mode.conf.new"));
+    EXPECT_EQ(log_count(GetParam().line), 1) << GetParam().line;
+    const bool opened = std::string_view(GetParam().name) != "Open";
+    EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), opened ? 1 : 0);
+    EXPECT_EQ(log_count("cli_mode restore done\n"), 0);
+}
+
+#define STEP_FAILED(step)                                                                          \
+    "restore_climode: " step " of the new /etc/cli_mode.conf failed: Input/output error; the old " \
+    "file stays\n"
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Steps, CliModeReplace, ::testing::Values(
+    FailedStep{"Open", "file.open:/etc/cli_mode.conf.new", "restore_climode: failed to open cli_mode file /etc/cli_mode.conf\n"},
+    FailedStep{"Write", "file.write", STEP_FAILED("write")},
+    FailedStep{"Fsync", "file.fsync", STEP_FAILED("fsync")},
+    FailedStep{"Close", "file.close", STEP_FAILED("close")},
+    FailedStep{"Rename", "file.rename", STEP_FAILED("rename")}),
+    kvttest::by_name);
+// clang-format on
 
 TEST_F(CliModeTable, NoBackupOfUserDataLeavesCardAndFileAlone)
 {

@@ -2,7 +2,9 @@
 // leaves on the SP once the process is gone.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <string>
 #include <thread>
 
 #include <unistd.h>
@@ -11,19 +13,34 @@
 #include "service/fatal_stop.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
-void stop_from(bool other_thread)
+enum class From { main_thread, other_thread, behind_a_stuck_event };
+
+// An event's handler that took the image and never returns.
+void hold_the_image_forever()
 {
-    if (!other_thread)
+    std::atomic<bool> held{false};
+    std::thread([&held] {
+        card_image_lock().lock();
+        held = true;
+        for (;;)
+            ::pause();
+    }).detach();
+    while (!held)
+        std::this_thread::yield();
+}
+
+void stop_from(From from)
+{
+    if (from == From::behind_a_stuck_event)
+        hold_the_image_forever();
+    if (from != From::other_thread)
         kvtd_fatal_stop();
     std::thread([] { kvtd_fatal_stop(); }).join();
 }
 
-class FatalStop : public testing::TestWithParam<bool>
-{
-};
+class FatalStop : public testing::TestWithParam<From> {};
 
 TEST_P(FatalStop, LeavesCriticalLineInvalidatedCardAndShutdownState)
 {
@@ -50,10 +67,27 @@ TEST_P(FatalStop, LeavesCriticalLineInvalidatedCardAndShutdownState)
     EXPECT_TRUE(std::ranges::equal(*card, kvt::image_bytes(expected))) << "whole image written";
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
     EXPECT_EQ(kvttest::log_count("===== kvtd shutting down =====\n"), 1);
+    EXPECT_EQ(kvttest::log_count("kvtd_fatal_stop: an event still holds the card image after 5 "
+                                 "seconds, going on without it\n"),
+              GetParam() == From::behind_a_stuck_event ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, FatalStop, testing::Bool(), [](const auto &param_info) {
-    return param_info.param ? "OtherThread" : "MainThread";
-});
+std::string name_of(const testing::TestParamInfo<From> &info)
+{
+    switch (info.param) {
+    case From::main_thread:
+        return "MainThread";
+    case From::other_thread:
+        return "OtherThread";
+    case From::behind_a_stuck_event:
+        return "BehindAStuckEvent";
+    }
+    return "?";
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, FatalStop,
+                         testing::Values(From::main_thread, From::other_thread,
+                                         From::behind_a_stuck_event),
+                         name_of);
 
 } // namespace

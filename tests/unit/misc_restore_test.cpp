@@ -28,7 +28,7 @@ kvtsim::ImageBytes image_copy()
 // kvt_image (and the card) hold a capture of settings 0; the SP has since
 // moved on to settings 1, which differ in every object.
 class MiscRestore : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(kvttest::shape_misc_settings(0));
@@ -140,7 +140,9 @@ const Decoding kDecodings[] = {
     {"AlertLevelSeven", [](kvt_image_t &i) { i.alert_rules[0].level = 7; }, "/X/alertmgmt/rules/1/level", "bad value"},
     {"BothAutorestartBits", [](kvt_image_t &i) { i.miscbits.set(0x0600); }, "/HOST/autorestart", "reset"},
     {"PromptWithoutNul", [](kvt_image_t &i) { std::memset(&i.cliprompt, 'p', 41); }, "/X/darvcli/prompt", std::string(40, 'p')},
-    {"DestinationWithoutNul", [](kvt_image_t &i) { std::memset(&i.alert_rules[2].destination, 'd', 51); }, "/X/alertmgmt/rules/3/destination", std::string(51, 'd')},
+    {"DestinationWithoutNul", [](kvt_image_t &i) { std::memset(&i.alert_rules[2].destination, 'd', 51); }, "/X/alertmgmt/rules/3/destination", std::string(50, 'd')},
+    {"CustomerInfoWithEscapeKeepsTheSpsText", [](kvt_image_t &i) { i.customerinfo.store("rack\x1b[2J"); }, "/X/system_identifier", "other"},
+    {"PromptWithNewlineKeepsTheSpsText", [](kvt_image_t &i) { i.cliprompt.store("a\nb"); }, "/X/darvcli/prompt", "sp>"},
     {"EscapeOneChar", [](kvt_image_t &i) { i.escapechars.store("x"); }, "/HOST/console/escapechars", "x"},
     {"PortZero", [](kvt_image_t &i) { i.mailhost_port.set(0); }, "/X/clients/smtp/port", "0"},
 };

@@ -5,9 +5,12 @@
 // monitor and misc tests.
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +20,7 @@
 
 #include "platform/util.h"
 #include "sim/control.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -58,8 +62,8 @@ TEST_F(Platform, AProcessHoldingItsStoresInMemoryKeepsObjectsAndFaultsToItself)
         kvtsim::fault_set("luapi.get:/X/network/state", 7, 2);
         long value = 0;
         const bool held = !kvtsim::fault_fires("i2c") &&
-                          kvtsim::fault_fires("luapi.get:/X/network/state", &value) &&
-                          value == 7 && kvtsim::fault_fires("luapi.get:/X/network/state") &&
+                          kvtsim::fault_fires("luapi.get:/X/network/state", &value) && value == 7 &&
+                          kvtsim::fault_fires("luapi.get:/X/network/state") &&
                           !kvtsim::fault_fires("luapi.get:/X/network/state") &&
                           kvtsim::object_set("/X/network/state", "disabled") == 0 &&
                           kvtsim::object_get("/X/network/state") == "disabled";
@@ -136,6 +140,46 @@ TEST_F(Platform, ResolvedPathsStayInTheirBuffer)
     EXPECT_EQ(std::string(sp_resolve_path("/etc/cli_mode.conf", full, sizeof full)),
               sp.dir() + "/etc/cli_mode.conf");
 }
+
+struct DefaultRootCase {
+    const char *name;
+    const char *sp_root;
+    const char *runtime_dir;
+    const char *home;
+    const char *root;
+};
+
+using kvttest::PrintTo;
+
+class DefaultRoot : public testing::TestWithParam<DefaultRootCase> {};
+
+TEST_P(DefaultRoot, IsPerUserAndNeverTheSharedTemporaryDirectory)
+{
+    const DefaultRootCase &c = GetParam();
+    const std::pair<const char *, const char *> vars[] = {
+        {kvtsim::kRootEnv, c.sp_root}, {"XDG_RUNTIME_DIR", c.runtime_dir}, {"HOME", c.home}};
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto &[name, value] : vars) {
+        const char *old = std::getenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value, 1);
+    }
+    EXPECT_EQ(kvtsim::configured_root(), c.root);
+    for (const auto &[name, value] : saved) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environment, DefaultRoot,
+    testing::Values(DefaultRootCase{"SpRootWins", "/srv/sp", "/run/user/7", "/home/u", "/srv/sp"},
+                    DefaultRootCase{"RuntimeDirectory", "", "/run/user/7", "/home/u",
+                                    "/run/user/7/kvt-sp"},
+                    DefaultRootCase{"HomeDirectory", "", "", "/home/u", "/home/u/.kvt-sp"}),
+    kvttest::by_name);
 
 struct PathCase {
     const char *path;

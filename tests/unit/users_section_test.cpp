@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -169,7 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
         RootCase{"Created", false, "saved", "um.root_disabled", "saved", "changing root", 1},
         RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
         RootCase{"Unreadable", true, "saved", "um.get_password", "current",
-                 "kvtd: get root password failed! - ", 1}),
+                 "kvtd: get root password failed! - ", 1},
+        RootCase{"SavedPasswordWithNewline", true, "sa\nved", nullptr, "current",
+                 "restore_passwd: keeping the SP's root password: control character in "
+                 "password\n",
+                 1}),
     kvttest::by_name);
 
 TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
@@ -184,6 +189,40 @@ TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
     EXPECT_TRUE(log_has("i: 2 name: marnint\n"));
     EXPECT_FALSE(sp_user("marnint").has_value());
 }
+
+struct SkippedUser {
+    const char *name;
+    std::function<void(kvt::UserEntry &)> poke; // entry 1, saved as "eve" / "pw" first
+    const char *line;
+};
+
+using kvttest::PrintTo;
+
+class SkippedUsers : public UserTables, public ::testing::WithParamInterface<SkippedUser> {};
+
+TEST_P(SkippedUsers, AreNotAddedAndSayWhy)
+{
+    replace_users({account("root", 0x21)});
+    save_user(1, "eve", "pw", 4, 0x21);
+    GetParam().poke(kvt_image.user_table[1]);
+    const std::string name(kvt_image.user_table[1].name.view());
+
+    restore_passwd();
+
+    EXPECT_FALSE(sp_user(name).has_value());
+    EXPECT_EQ(log_count(GetParam().line), 1) << GetParam().line;
+    EXPECT_EQ(restore_passwd_failures(), 1);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Entries, SkippedUsers, ::testing::Values(
+    SkippedUser{"NewlineInName", [](kvt::UserEntry &e) { e.name.store("ev\nil"); }, "restore_passwd: skipping entry 1 (ev\\nil): control character in name\n"},
+    SkippedUser{"ColonInName", [](kvt::UserEntry &e) { e.name.store("ev:il"); }, "restore_passwd: skipping entry 1 (ev:il): colon in name\n"},
+    SkippedUser{"NameWithoutNul", [](kvt::UserEntry &e) { std::memset(e.name.chars, 'n', 17); }, "restore_passwd: skipping entry 1 (nnnnnnnnnnnnnnnnn): name over 16 characters\n"},
+    SkippedUser{"EscapeInPassword", [](kvt::UserEntry &e) { e.password.store("p\x1bw"); }, "restore_passwd: skipping entry 1 (eve): control character in password\n"},
+    SkippedUser{"PasswordWithoutNul", [](kvt::UserEntry &e) { std::memset(e.password.chars, 'p', 17); }, "restore_passwd: skipping entry 1 (eve): password over 16 characters\n"}),
+    kvttest::by_name);
+// clang-format on
 
 struct RoleCase {
     unsigned char version;

@@ -1,0 +1,298 @@
+// Cards and roots that someone else shaped, against the real kvtd: nothing
+// they hold may trap the SP in a loop of fatal stops, forge log lines,
+// reach files outside the root, or leave files others can write.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/e2e/card_watch.hpp"
+#include "tests/support/rows.hpp"
+
+namespace kvttest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *kCliModes = "/etc/cli_mode.conf";
+
+// Another SP's card with `edit` applied and every checksum made good.
+void insert_foreign_card(const std::function<void(kvt::Image &)> &edit)
+{
+    const kvtsim::ImageBytes bytes = kvtsim::foreign_image(kOtherSpMac);
+    kvt::Image image;
+    std::memcpy(&image, bytes.data(), sizeof image);
+    edit(image);
+    kvt::update_all_checksums(image);
+    ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(image)), 0);
+}
+
+void put_climode(kvt::Image &image, std::size_t k, std::string_view name, std::string_view mode)
+{
+    image.climode_table[k].name.store(name);
+    image.climode_table[k].mode.store(mode);
+}
+
+// Starts "kvtd -b" and gives its exit code once start-up is over.
+int start_in_background()
+{
+    Daemon daemon({.args = {"-b"}});
+    const int code = exit_code(daemon.wait_exit());
+    // The background child runs on; the next start takes the lock after it.
+    for (int pid : kvtsim::kvtd_pids())
+        ::kill(pid, SIGTERM);
+    EXPECT_TRUE(wait_no_daemon());
+    return code;
+}
+
+TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
+{
+    SimRoot root;
+    ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
+        std::memset(image.climode_table, 0, sizeof image.climode_table);
+        put_climode(image, 0, "good", "default");
+        put_climode(image, 1, "bob", "");
+        put_climode(image, 2, "x\nadmin", "default");
+        put_climode(image, 3, "a:b", "m");
+        image.customerinfo.store("rack\x1b[2J");
+        image.user_table[5].name.store("ev\nil");
+        image.user_table[5].password.store("pw");
+        image.role_table[5].set(0x01);
+    }));
+
+    EXPECT_EQ(start_in_background(), 0);
+    EXPECT_EQ(kvtsim::cli_mode_file(), "good:default\n");
+    for (const char *line : {
+             "restore_climode: skipping entry 1 (bob:): empty mode\n",
+             "restore_climode: skipping entry 2 (x\\nadmin:default): control character in name\n",
+             "restore_climode: skipping entry 3 (a:b:m): colon in name\n",
+             "restore_passwd: skipping entry 5 (ev\\nil): control character in name\n",
+             "restore_misc: not setting /X/system_identifier: control character in value\n",
+         })
+        EXPECT_EQ(log_count(line), 1) << line;
+    EXPECT_EQ(log_count("\nadmin"), 0) << "a card text began a log line of its own";
+    EXPECT_EQ(log_count("\x1b"), 0);
+
+    // The next start captures the file the restore wrote: no parse error.
+    kvtsim::set_daemon_state("shutdown");
+    EXPECT_EQ(start_in_background(), 0);
+    EXPECT_EQ(log_count("parse error!"), 0);
+    EXPECT_EQ(log_count("===== kvtd shutting down =====\n"), 0);
+}
+
+// Mounts a small tmpfs over the root's /etc holding its files, and fills it.
+class FullEtc {
+  public:
+    explicit FullEtc(const std::string &etc) : etc_(etc)
+    {
+        for (const auto &entry : fs::directory_iterator(etc))
+            saved_.emplace_back(entry.path().filename(), read_file(entry.path().string()));
+        if (::mount("tmpfs", etc.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+        for (const auto &[name, text] : saved_)
+            std::ofstream(etc + "/" + name.string()) << text;
+        std::ofstream filler(etc + "/filler");
+        for (int i = 0; i < 64 && filler; ++i)
+            filler << std::string(1024, 'f') << std::flush;
+    }
+    ~FullEtc()
+    {
+        if (mounted_)
+            ::umount2(etc_.c_str(), MNT_DETACH);
+    }
+    FullEtc(const FullEtc &) = delete;
+    FullEtc &operator=(const FullEtc &) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string &error() const { return error_; }
+
+  private:
+    std::string etc_;
+    std::vector<std::pair<fs::path, std::string>> saved_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+TEST(HostileCard, RestoreOntoAFullFileSystemKeepsTheOldCliModesAndStops)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root); the injected write, "
+                        "fsync, close and rename errors of climode_section_test cover the "
+                        "same path";
+    SimRoot root;
+    ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    const std::string old_file = kvtsim::cli_mode_file();
+    ASSERT_FALSE(old_file.empty());
+    ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
+        for (std::size_t k = 0; k < kvt::kMaxUsers; ++k)
+            put_climode(image, k, "user" + std::to_string(k), "default");
+    }));
+    FullEtc full(kvtsim::path_in_root("/etc"));
+    if (!full.mounted())
+        GTEST_SKIP() << "no tmpfs could be mounted here: " << full.error();
+
+    Daemon daemon({.args = {"-b"}});
+    ASSERT_TRUE(daemon.wait_exit().has_value());
+    ASSERT_TRUE(wait_no_daemon());
+    EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
+    EXPECT_FALSE(root.exists("/etc/cli_mode.conf.new"));
+    EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), 1) << root.service_log();
+    EXPECT_EQ(log_count("cli_mode restore done\n"), 0);
+    EXPECT_EQ(log_count("restore summary: CLI modes applied\n"), 0);
+    EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
+}
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// The daemon in the background runs with a umask of 0: the card is pulled
+// until the daemon gives up, which leaves every kind of file it creates.
+TEST(DaemonFiles, NoneIsWritableByOthersWhateverTheUmask)
+{
+    SimRoot root;
+    const mode_t saved = ::umask(0);
+    {
+        Daemon daemon({.args = {"-b"}});
+        EXPECT_EQ(exit_code(daemon.wait_exit()), 0);
+        ASSERT_TRUE(wait_for_log(kRunning));
+        ASSERT_EQ(kvtsim::card_pull(), 0);
+        ASSERT_TRUE(wait_until([&] { return root.exists("/dev/shm/kvt_removed"); }));
+        ASSERT_TRUE(wait_until([&] { return root.exists("/var/log/daemon_critical.log"); }));
+        ASSERT_TRUE(wait_no_daemon());
+    }
+    ::umask(saved);
+    for (const char *file : {"/var/log/daemon_critical.log", "/dev/shm/kvt_removed",
+                             "/var/log/kvtd.log", "/var/log/kvtd.frame.log"})
+        EXPECT_EQ(mode_of(kvtsim::path_in_root(file)) & 0022, 0u) << file;
+    EXPECT_EQ(mode_of(kvtsim::path_in_root("/var/tmp/kvtd_lock")), 0600u);
+}
+
+TEST(SpRoot, LinksPlantedInTheRootAreNotFollowed)
+{
+    SimRoot root;
+    ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &) {}));
+    const fs::path victims = root.dir() + ".victims";
+    fs::create_directories(victims);
+    for (const char *fixed : {"/var/log/kvtd.log", kCliModes}) {
+        const fs::path victim = victims / fs::path(fixed).filename();
+        std::ofstream(victim) << "untouched\n";
+        fs::remove(kvtsim::path_in_root(fixed));
+        fs::create_symlink(victim, kvtsim::path_in_root(fixed));
+    }
+
+    EXPECT_EQ(start_in_background(), 0);
+    for (const auto &victim : fs::directory_iterator(victims))
+        EXPECT_EQ(read_file(victim.path().string()), "untouched\n") << victim.path();
+    EXPECT_EQ(kvtsim::cli_mode_file().find("untouched"), std::string::npos);
+    fs::remove_all(victims);
+}
+
+// What a program printed and its exit code, run with KVT_SP_ROOT = `dir`.
+struct Ran {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Ran run_on_root(const std::string &dir, const std::string &command)
+{
+    const fs::path scratch = fs::temp_directory_path() / ("kvt-run." + std::to_string(::getpid()));
+    const std::string out = scratch.string() + ".out";
+    const std::string err = scratch.string() + ".err";
+    const std::string line = "KVT_SP_ROOT='" + dir + "' " + command + " >" + out + " 2>" + err;
+    const int status = std::system(line.c_str());
+    Ran run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return run;
+}
+
+struct RefusedRoot {
+    const char *name;
+    bool needs_root;
+    std::function<std::string(const std::string &good)> make; // returns the root to use
+    const char *reason;
+};
+
+using kvttest::PrintTo;
+
+class RefusedRoots : public ::testing::TestWithParam<RefusedRoot> {};
+
+TEST_P(RefusedRoots, KvtdAndKvtsimSayWhyAndTouchNothing)
+{
+    if (GetParam().needs_root && ::geteuid() != 0)
+        GTEST_SKIP() << "giving the root to another user needs root";
+    SimRoot good;
+    const std::string dir = GetParam().make(good.dir());
+    fs::remove(good.dir() + "/var/log/kvtd.log");
+
+    const Ran kvtd = run_on_root(dir, std::string(KVTD_BINARY) + " -b");
+    EXPECT_EQ(kvtd.code, 255);
+    EXPECT_EQ(kvtd.out, "kvtd: cannot take the lock " + dir +
+                            "/var/tmp/kvtd_lock: " + std::strerror(EACCES) + "\n");
+    EXPECT_NE(kvtd.err.find(std::string("refused: ") + GetParam().reason), std::string::npos)
+        << kvtd.err;
+    EXPECT_FALSE(fs::exists(good.dir() + "/var/log/kvtd.log"));
+
+    const Ran kvtsim = run_on_root(dir, std::string(KVT_BINARY_DIR) + "/kvtsim card show");
+    EXPECT_EQ(kvtsim.code, 2);
+    EXPECT_NE(kvtsim.err.find("refused: "), std::string::npos) << kvtsim.err;
+    fs::permissions(good.dir(), fs::perms::owner_all);
+    ::chown(good.dir().c_str(), ::geteuid(), ::getegid());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Roots, RefusedRoots, ::testing::Values(
+    RefusedRoot{"WritableByOthers", false, [](const std::string &d) { fs::permissions(d, fs::perms::all); return d; }, "writable by group or others"},
+    RefusedRoot{"SymbolicLink", false, [](const std::string &d) { const std::string link = d + ".link"; fs::create_symlink(d, link); return link; }, "it is a symbolic link"},
+    RefusedRoot{"OwnedByAnotherUser", true, [](const std::string &d) { EXPECT_EQ(::chown(d.c_str(), 4242, 4242), 0); return d; }, "owned by uid 4242"}),
+    kvttest::by_name);
+// clang-format on
+
+struct LockFailure {
+    const char *name;
+    std::function<std::string(const std::string &root)> make; // returns the root to use
+    int error;
+};
+
+class LockFailures : public ::testing::TestWithParam<LockFailure> {};
+
+TEST_P(LockFailures, SayThePathAndTheReasonNotAnotherInstance)
+{
+    SimRoot good;
+    const std::string dir = GetParam().make(good.dir());
+    const Ran kvtd = run_on_root(dir, std::string(KVTD_BINARY) + " -b");
+    EXPECT_EQ(kvtd.code, 255);
+    EXPECT_EQ(kvtd.out, "kvtd: cannot take the lock " + dir +
+                            "/var/tmp/kvtd_lock: " + std::strerror(GetParam().error) + "\n");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Frame, LockFailures, ::testing::Values(
+    LockFailure{"MissingRoot", [](const std::string &d) { return d + ".missing"; }, ENOENT},
+    LockFailure{"LockIsADirectory", [](const std::string &d) { fs::create_directory(d + "/var/tmp/kvtd_lock"); return d; }, EISDIR}),
+    kvttest::by_name);
+// clang-format on
+
+} // namespace
+} // namespace kvttest
