@@ -118,9 +118,12 @@ constexpr mode_t kCliModeFileMode = 0644;
 // capture could not read back (or that would split into other lines) is
 // left out: written, it would stop the daemon at the next capture, and at
 // every start after it, until someone mended the file by hand.
+int skipped_entries = 0;
+
 std::string restored_lines()
 {
     std::string lines;
+    skipped_entries = 0;
     const std::span table(kvt_image.climode_table);
     for (std::size_t k = 0; k < table.size(); ++k) {
         log_progress("i: %d\n", static_cast<int>(k));
@@ -134,6 +137,7 @@ std::string restored_lines()
         if (const kvt::TextProblem problem = kvt::climode_entry_problem(entry)) {
             log_error("restore_climode: skipping entry %d (%s:%s): %s\n", static_cast<int>(k), name,
                       mode, problem);
+            ++skipped_entries;
             continue;
         }
         lines.append(name).append(":").append(mode).append("\n");
@@ -171,4 +175,9 @@ void restore_climode()
         replace_failed(result);
     kvt::update_checksum(kvt_image, kvt::Section::climodes);
     log_progress("cli_mode restore done\n");
+}
+
+int restore_climode_skipped()
+{
+    return skipped_entries;
 }

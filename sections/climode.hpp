@@ -12,3 +12,5 @@ void capture_climode_table(kvt_image_t *image, const char *open_fail_format);
 
 void kvtd_snapshot_cli_mode();
 void restore_climode();
+// Entries of the last restore_climode that it left out (each logged).
+int restore_climode_skipped();

@@ -14,6 +14,8 @@
 
 namespace {
 
+int skipped_values = 0;
+
 // Sets each value as the settings walk hands it over.
 class Setter final : public kvt::MiscSettingSink {
   public:
@@ -34,6 +36,7 @@ class Setter final : public kvt::MiscSettingSink {
     void skip(const char *path, const char *reason) override
     {
         log_error("restore_misc: not setting %s: %s\n", path, reason);
+        ++skipped_values;
     }
 
     void set_named(const char *path, unsigned char /*code*/, const char *name) override
@@ -58,6 +61,7 @@ void restore_misc()
 {
     const kvt_image_t &image = kvt_image;
     Setter s;
+    skipped_values = 0;
 
     log_progress("restore_misc:top\n");
     init_luapi_session(&s.session);
@@ -74,4 +78,9 @@ void restore_misc()
          {kvt::Section::misc, kvt::Section::alerts, kvt::Section::customer, kvt::Section::console})
         kvt::update_checksum(kvt_image, section);
     log_progress("restore_misc Done.\n");
+}
+
+int restore_misc_skipped()
+{
+    return skipped_values;
 }

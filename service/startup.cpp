@@ -60,6 +60,8 @@ struct StartupReport {
     bool restored = false;
     bool user_data_off = false;
     int user_failures = 0;
+    int climodes_skipped = 0;
+    int misc_skipped = 0;
 };
 
 // The validator gets a copy so that nothing it does can touch the image;
@@ -130,22 +132,26 @@ void take_sp_identity()
 
 // What the restore did, section by section, for whoever reads the log
 // after a board or card swap. Network and misc failures never get here
-// (they stop the daemon); user changes that failed are only logged.
-void log_restore_summary(bool user_data_off, int user_failures)
+// (they stop the daemon); user changes that failed and card texts the SP
+// could not take back are only logged.
+void log_summary_line(const char *what, bool skipped_by_policy, int left_out, const char *unit)
 {
-    if (user_data_off)
-        log_progress("restore summary: users skipped (user data backup off)\n");
-    else if (user_failures > 0)
-        log_progress("restore summary: users applied with %d failures (see lines above)\n",
-                     user_failures);
+    if (skipped_by_policy)
+        log_progress("restore summary: %s skipped (user data backup off)\n", what);
+    else if (left_out > 0)
+        log_progress("restore summary: %s applied with %d %s (see lines above)\n", what, left_out,
+                     unit);
     else
-        log_progress("restore summary: users applied\n");
-    if (user_data_off)
-        log_progress("restore summary: CLI modes skipped (user data backup off)\n");
-    else
-        log_progress("restore summary: CLI modes applied\n");
+        log_progress("restore summary: %s applied\n", what);
+}
+
+void log_restore_summary(const StartupReport &report)
+{
+    log_summary_line("users", report.user_data_off, report.user_failures, "failures");
+    log_summary_line("CLI modes", report.user_data_off, report.climodes_skipped,
+                     "left out");
     log_progress("restore summary: network applied\n");
-    log_progress("restore summary: misc settings applied\n");
+    log_summary_line("misc settings", false, report.misc_skipped, "left out");
 }
 
 void restore_from_card(StartupReport &report, int moved)
@@ -175,6 +181,8 @@ void restore_from_card(StartupReport &report, int moved)
     log_progress("restore complete\n");
     report.restored = true;
     report.user_failures = restore_passwd_failures();
+    report.climodes_skipped = restore_climode_skipped();
+    report.misc_skipped = restore_misc_skipped();
 }
 
 // The status takes the decision before it is carried out, so that a start
@@ -199,7 +207,7 @@ void log_report(const StartupReport &report)
         log_progress("startup: could not keep the card's previous image in %s: %s\n",
                      report.kept.path.c_str(), report.kept.error.c_str());
     if (report.restored)
-        log_restore_summary(report.user_data_off, report.user_failures);
+        log_restore_summary(report);
 }
 
 void mark_running()

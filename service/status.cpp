@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/util.h"
+#include "service/files.hpp"
 #include "service/kvtd.hpp"
 
 namespace kvt::status {
@@ -23,7 +24,6 @@ namespace {
 
 constexpr const char *kRunDirectory = "/run";
 constexpr const char *kStatusDirectory = "/run/kvtd";
-constexpr const char *kTemporaryName = "/.status.XXXXXX";
 
 struct Fault {
     int event;
@@ -138,6 +138,12 @@ std::string resolved(const char *fixed_path)
     return sp_resolve_path(fixed_path, path, sizeof path);
 }
 
+bool replace_file_once(const std::string &text)
+{
+    FileReplacement file(kPath, 0644);
+    return file.opened() && file.commit(text).failed == ReplaceStep::none;
+}
+
 // /run exists on the SP; the status directory is made on first use.
 void make_directories()
 {
@@ -145,45 +151,15 @@ void make_directories()
     mkdir(resolved(kStatusDirectory).c_str(), 0755);
 }
 
-int make_temporary(std::string &path)
-{
-    path = resolved(kStatusDirectory) + kTemporaryName;
-    int fd = mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        make_directories();
-        path = resolved(kStatusDirectory) + kTemporaryName;
-        fd = mkostemp(path.data(), O_CLOEXEC);
-    }
-    return fd;
-}
-
-bool write_all(int fd, const std::string &text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // A reader sees the old file or the new one, never a part of either. The
 // status is an aid: a file that cannot be written is skipped silently, so
 // that it never adds a line to the service log's fixed sequences.
 bool replace_file(const std::string &text)
 {
-    std::string temporary;
-    const int fd = make_temporary(temporary);
-    if (fd < 0)
-        return false;
-    const bool written = write_all(fd, text) && fchmod(fd, 0644) == 0;
-    if (close(fd) == 0 && written && std::rename(temporary.c_str(), resolved(kPath).c_str()) == 0)
+    if (replace_file_once(text))
         return true;
-    unlink(temporary.c_str());
-    return false;
+    make_directories(); // the first time
+    return replace_file_once(text);
 }
 
 void publish(const Status &s)

@@ -132,7 +132,8 @@ std::string sim_path(std::string_view name)
 namespace {
 
 constexpr const char *kRootDirs[] = {
-    "/etc", "/var/tmp", "/var/log", "/var/lib", "/dev/shm", "/coredump", "/conf", "/sim/card",
+    "/etc", "/var/tmp", "/var/log", "/var/lib/kvtd", "/run/kvtd", "/dev/shm", "/coredump", "/conf",
+    "/sim/card",
     "/sim/faults",
 };
 

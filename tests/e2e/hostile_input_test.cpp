@@ -80,6 +80,9 @@ TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
              "restore_climode: skipping entry 3 (a:b:m): colon in name\n",
              "restore_passwd: skipping entry 5 (ev\\nil): control character in name\n",
              "restore_misc: not setting /X/system_identifier: control character in value\n",
+             "restore summary: users applied with 1 failures (see lines above)\n",
+             "restore summary: CLI modes applied with 3 left out (see lines above)\n",
+             "restore summary: misc settings applied with 1 left out (see lines above)\n",
          })
         EXPECT_EQ(log_count(line), 1) << line;
     EXPECT_EQ(log_count("\nadmin"), 0) << "a card text began a log line of its own";
