@@ -35,9 +35,9 @@ struct RecordSlot {
     kvt::Be16 sequence; // one more than the previous record's, modulo 2^16
     std::uint8_t format;
     std::uint8_t reserved;
-    kvt::Be16 first;   // image offset of the stretch written
-    kvt::Be16 length;  // its length in bytes
-    kvt::Be16 old_crc; // CRC-16 of the stretch before the write
+    kvt::Be16 first;                              // image offset of the stretch written
+    kvt::Be16 length;                             // its length in bytes
+    kvt::Be16 old_crc;                            // CRC-16 of the stretch before the write
     std::array<kvt::Be16, kSections> section_crc; // each section with its checksum byte, after
     kvt::Be16 unused;
 };

@@ -110,8 +110,8 @@ CardVerdict classify_card(ImageView image, const std::optional<Record> &newest)
         verdict.differing = differing_from(image, *newest);
         verdict.record = record_state(image, *newest, verdict.differing);
         if (verdict.record == RecordState::torn)
-            verdict.interrupted_section = static_cast<std::uint8_t>(
-                first_section(verdict.differing & touched_by(*newest)));
+            verdict.interrupted_section =
+                static_cast<std::uint8_t>(first_section(verdict.differing & touched_by(*newest)));
     }
     verdict.kind = kind_of(image, verdict.bad_checksums, verdict.record);
     return verdict;
