@@ -100,8 +100,9 @@ bool fault_fires(std::string_view name, long *value = nullptr);
 bool card_present();
 int card_pull();   // the card leaves the slot (kept aside)
 int card_insert(); // the card that was pulled goes back
-// Puts a blank card (all 0xFF) in the slot, replacing any card there.
-int card_insert_blank();
+// Puts a blank card (all 0xFF) in the slot, replacing any card there; a
+// part of another size is another 24C part (16, 32 or 64 KiB).
+int card_insert_blank(std::size_t part_size = kEepromSize);
 // Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
 int card_insert_image(std::span<const unsigned char, kImageSize> image);
 // The card of another SP: the image of the card in the slot when it is

@@ -1,17 +1,13 @@
 #include "sim/eeprom.hpp"
 
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <vector>
 #include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "sim/card_io.hpp"
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
@@ -32,11 +28,6 @@ namespace {
 bool in_part(std::size_t address, std::size_t len)
 {
     return address <= kEepromSize && len <= kEepromSize - address;
-}
-
-bool in_one_page(std::size_t address, std::size_t len)
-{
-    return len == 0 || address / kPageSize == (address + len - 1) / kPageSize;
 }
 
 // An absent part does not acknowledge its address on the bus.
@@ -71,12 +62,6 @@ std::string generation_path()
     return sim_path("card/generation");
 }
 
-std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> &page_programs()
-{
-    static std::array<std::atomic<std::uint64_t>, kEepromSize / kPageSize> counts{};
-    return counts;
-}
-
 } // namespace
 
 int peek(std::size_t address, unsigned char *data, std::size_t len)
@@ -103,28 +88,6 @@ int poke(std::size_t address, const unsigned char *data, std::size_t len)
     return finish(fd, transferred(::pwrite(fd, data, len, static_cast<off_t>(address)), len));
 }
 
-int read(std::size_t address, unsigned char *data, std::size_t len)
-{
-    const int result = peek(address, data, len);
-    if (result == 0)
-        card_io_add(CardIo{.reads = 1, .bytes_read = len});
-    return result;
-}
-
-int program(std::size_t address, const unsigned char *data, std::size_t len)
-{
-    if (!in_one_page(address, len)) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int result = poke(address, data, len);
-    if (result != 0)
-        return result;
-    card_io_add(CardIo{.pages_programmed = 1, .bytes_written = len});
-    ++page_programs().at(address / kPageSize);
-    return 0;
-}
-
 std::uint64_t generation()
 {
     const auto text = files::read(generation_path());
@@ -138,25 +101,8 @@ void new_generation()
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const auto value = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-    files::replace(generation_path(), std::to_string(value > generation() ? value : generation() + 1));
+    files::replace(generation_path(),
+                   std::to_string(value > generation() ? value : generation() + 1));
 }
 
 } // namespace kvtsim::eeprom
-
-namespace kvtsim {
-
-std::vector<std::uint64_t> card_page_programs()
-{
-    std::vector<std::uint64_t> counts;
-    for (const auto &count : eeprom::page_programs())
-        counts.push_back(count.load());
-    return counts;
-}
-
-void card_page_programs_reset()
-{
-    for (auto &count : eeprom::page_programs())
-        count.store(0);
-}
-
-} // namespace kvtsim
