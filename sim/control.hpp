@@ -78,6 +78,10 @@ void set_stores_in_memory(StoreContents contents);
 //   "card.write_torn"      value N: power is lost once N more bytes have
 //                          been programmed into the card; the page write
 //                          that crosses the N-th byte fails with EIO
+//   "card.pull"            value N: the card leaves the slot once N more
+//                          bytes have crossed the bus (sim/card_chip.hpp)
+//   "card.busy"            value N: each write cycle of the card's part
+//                          lasts N microseconds
 //   "luapi.open", "luapi.session_create",
 //   "luapi.session_destroy", "luapi.close"                 value: luapi_errno
 //   "luapi.test_get:<path>", "luapi.get:<path>",
@@ -141,7 +145,7 @@ struct CardIo {
 CardIo card_io();
 void card_io_reset();
 // Page writes made by this process since the last reset, one count per
-// page of the part (index: card address / 32).
+// page of a 24C64 in the slot (index: card address / 32).
 std::vector<std::uint64_t> card_page_programs();
 void card_page_programs_reset();
 // Modelled time of the counted transfers on a bus clocked at `bus_khz`,
