@@ -94,6 +94,12 @@ class CardFaults : public cardlib::I2cBus {
     long budget_ = -1;
 };
 
+CardFaults &card_faults()
+{
+    static auto *bus = new CardFaults;
+    return *bus;
+}
+
 class HeaderFaults : public cardlib::I2cBus {
   public:
     int transfer(std::span<const I2cMessage> messages) override
@@ -110,7 +116,7 @@ class HeaderFaults : public cardlib::I2cBus {
 // swapped between two transfers, which the bus alone cannot.
 class SlotDevice : public cardlib::I2cEepromDevice {
   public:
-    SlotDevice() : I2cEepromDevice(faults_, cardlib::kCardI2cAddress, cardlib::kPart24c64) {}
+    SlotDevice() : I2cEepromDevice(card_faults(), cardlib::kCardI2cAddress, cardlib::kPart24c64) {}
 
     bool card_changed() override
     {
@@ -124,7 +130,6 @@ class SlotDevice : public cardlib::I2cEepromDevice {
     }
 
   private:
-    CardFaults faults_;
     std::string root_;
     std::uint64_t generation_ = 0;
 };
