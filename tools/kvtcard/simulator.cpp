@@ -82,14 +82,15 @@ int run_kvtsim(const std::vector<std::string> &args, std::string &error)
     pid_t child = 0;
     const int spawned =
         ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
-    int status = 0;
-    if (spawned != 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) == 127) {
-        error = "cannot run " + program + ": " + std::strerror(spawned != 0 ? spawned : ENOENT) +
+    if (spawned != 0) {
+        error = "cannot run " + program + ": " + std::strerror(spawned) +
                 " (preview needs the simulated SP's tool kvtsim)";
         return -1;
     }
-    return WEXITSTATUS(status);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
+        ;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace kvtcard
