@@ -149,11 +149,11 @@ const std::vector<Change> &changes()
          [](int) { deliver_set("/X/users/bench1/password", "changed"); }},
         {"cli_mode_snapshot",
          [](int i) {
-             must(kvtsim::write_cli_mode_file(i % 2 ? "root:default\nadmin:alom\n"
-                                                    : "root:alom\nadmin:default\n"),
+             must(kvtsim::write_cli_mode_file(i % 2 ? "root:default\nadmin:compact\n"
+                                                    : "root:compact\nadmin:default\n"),
                   "cli mode file");
          },
-         [](int) { deliver_set("/X/users/admin/cli_mode", "alom"); }},
+         [](int) { deliver_set("/X/users/admin/cli_mode", "compact"); }},
         {"network_commit",
          [](int i) {
              must(kvtsim::object_set("/X/network/ipdiscovery", i % 2 ? "static" : "dhcp"),

@@ -25,7 +25,7 @@ namespace {
 
 constexpr std::size_t kPage = 32;
 constexpr std::size_t kSlotBytes = 32;
-constexpr double kEndurance = 1e6;             // write cycles a page is rated for
+constexpr double kEndurance = 1e6;                // write cycles a page is rated for
 constexpr double kChangesPerYear = 60 * 24 * 365; // one change a minute
 
 struct Scenario {

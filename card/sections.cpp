@@ -1,5 +1,7 @@
 #include "card/sections.hpp"
 
+#include "service/status.hpp"
+
 namespace kvt {
 
 void update_checksum(Image &image, Section section)
@@ -18,7 +20,10 @@ void update_all_checksums(Image &image)
 int write_section(Section section)
 {
     const SectionSpan &s = span_of(section);
-    return write_out_KVT(&image_bytes(kvt_image)[s.first], static_cast<int>(s.length + 1));
+    const int result =
+        write_out_KVT(&image_bytes(kvt_image)[s.first], static_cast<int>(s.length + 1));
+    status::record_section_write(section, result);
+    return result;
 }
 
 int commit_section(Section section)

@@ -43,6 +43,16 @@ constexpr const SectionSpan &span_of(Section section)
     return kSectionMap[static_cast<unsigned>(section) - 1];
 }
 
+inline constexpr std::array<const char *, 9> kSectionNames{
+    "header",        "users",   "network",   "misc",  "alert rules",
+    "customer info", "console", "CLI modes", "roles",
+};
+
+constexpr const char *section_name(Section section)
+{
+    return kSectionNames[static_cast<unsigned>(section) - 1];
+}
+
 constexpr bool sections_are_contiguous_with_checksums()
 {
     for (const SectionSpan &s : kSectionMap)
@@ -69,8 +79,8 @@ void update_checksum(Image &image, Section section);
 // Recomputes all nine checksums in section order.
 void update_all_checksums(Image &image);
 
-// Writes the section with its checksum byte from kvt_image to the card.
-// Returns write_out_KVT's result.
+// Writes the section with its checksum byte from kvt_image to the card and
+// records the write in the daemon's status. Returns write_out_KVT's result.
 int write_section(Section section);
 
 // Recomputes the section's checksum in kvt_image and writes the section.

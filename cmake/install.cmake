@@ -11,6 +11,9 @@ include(GNUInstallDirs)
 install(TARGETS kvtd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT kvtd)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kvtd.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT kvtd)
+# kvtd(8) sends the operator here for every symptom.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/operator-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        COMPONENT kvtd)
 # The unit names /usr/sbin/kvtd: it is meant for the package, whose
 # prefix is /usr.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kvtd.service

@@ -3,7 +3,8 @@
 #   1. first start on a blank card: capture
 #   2. a live change reaching the card
 #   3. a card of another SP: restore
-#   4. a card pulled and put back: fault and all-clear
+#   4. a card pulled and put back: fault and all-clear, as kvtcard status sees it
+#   5. troubleshooting: a change made while kvtd was stopped, found and put on the card
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,13 +20,18 @@ log=$KVT_SP_ROOT/var/log/kvtd.log
 sim() { "$bin/kvtsim" "$@"; }
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
-wait_for() { # wait_for FILE TEXT: until the text shows up (at most 30 s)
-  for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+wait_for() { # wait_for FILE TEXT [LINE]: until the text shows up from LINE on (at most 30 s)
+  for _ in $(seq 300); do
+    tail -n +"${3:-1}" "$1" 2>/dev/null | grep -qF -- "$2" && return 0
+    sleep 0.1
+  done
   echo "timed out waiting for: $2" >&2; return 1
 }
 mark=0
-new_lines() { mark=$(wc -l <"$log" 2>/dev/null || echo 0); }   # show only what follows
-show_log() { tail -n +"$((mark + 1))" "$log" | grep -E "$1" | sed 's/^/    /'; }
+new_lines() { # show only what follows
+  if [ -f "$log" ]; then mark=$(wc -l <"$log"); else mark=0; fi
+}
+show_log() { tail -n +"$((mark + 1))" "$log" | { grep -E "$1" || true; } | sed 's/^/    /'; }
 daemon_pid() { # the running daemon of this root, from the frame log
   local pid
   pid=$(grep -o 'daemon - running on PID [0-9]*' "$KVT_SP_ROOT/var/log/kvtd.frame.log" 2>/dev/null |
@@ -53,7 +59,7 @@ show_log 'startup decision|KVT sp configuration|wrote KVT|initialization complet
 step "Live change: an administrator sets the SMTP port to 2525"
 new_lines
 sim set /X/clients/smtp/port 2525
-wait_for "$log" "kvtd_process_obj_update: name /X/clients/smtp/port val: 2525"
+wait_for "$log" "kvtd_process_obj_update: name /X/clients/smtp/port val: 2525" "$((mark + 1))"
 show_log 'Luapi cmd|path <|kvtd_process_obj_update'
 echo "    on the card now:"
 "$bin/kvtcard" show --sim | grep -iE 'mail|cksum7|section 7' | sed 's/^/    /'
@@ -73,12 +79,31 @@ step "The card is pulled, then put back before the wait runs out"
 : >"$KVT_SP_ROOT/sim/faultlog"
 sim card pull
 wait_for "$KVT_SP_ROOT/sim/faultlog" "event 65"
+echo "    what kvtd has found meanwhile (kvtcard status):"
+"$bin/kvtcard" status | sed -n '/^card_check:/,/^faults:/p;/^  - event/p' | sed 's/^/      /'
 sim card insert
 wait_for "$KVT_SP_ROOT/sim/faultlog" "clear 64"
 sim faultlog | sed 's/^/    /'
+echo "    and once the card is back:"
+"$bin/kvtcard" status | sed -n -e 's/^ *//' -e '/^consecutive_failures/p' -e '/^faults/p' |
+  sed 's/^/      /'
+
+step "Troubleshooting: a change made while kvtd was stopped is not on the card"
+stop_daemon
+sim set /X/system_identifier "hall C, rack 4"
+new_lines
+"$bin/kvtd" -b
+show_log 'startup decision'
+echo "    kvtcard preview shows the drift (what the card still holds):"
+"$bin/kvtcard" preview | grep -A1 'system_identifier' | sed 's/^/      /'
+echo "    setting the value again while kvtd runs puts it on the card:"
+sim set /X/system_identifier "hall C, rack 4"
+wait_for "$KVT_SP_ROOT/run/kvtd/status" "last write: section 6"
+"$bin/kvtcard" preview | grep -A1 'system_identifier' | sed 's/^/      /'
 
 step "SIGTERM ends the daemon in order"
 stop_daemon
 grep -F "daemon execution complete" "$KVT_SP_ROOT/var/log/kvtd.frame.log" | tail -n 1 | sed 's/^/    /'
 echo
 echo "Logs: $log, $KVT_SP_ROOT/var/log/kvtd.frame.log; fault log: $KVT_SP_ROOT/sim/faultlog"
+echo "Status: $KVT_SP_ROOT/run/kvtd/status (kvtcard status); troubleshooting: docs/operator-guide.md"

@@ -17,6 +17,7 @@ DESTDIR=$dest "$cmake_command" --install "$build" --prefix /usr >/dev/null
 
 expected="usr/sbin/kvtd 755
 usr/share/man/man8/kvtd.8 644
+usr/share/doc/kvtd/operator-guide.md 644
 usr/lib/systemd/system/kvtd.service 644"
 for file in "$@"; do
     case $file in

@@ -43,7 +43,8 @@ bool write_whole(int fd, const unsigned char *bytes, std::size_t len)
 // The image in a file of its own, synced, under `temp`. False with errno.
 bool write_temp(const std::string &temp, const Image &image)
 {
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
     const auto bytes = image_bytes(image);

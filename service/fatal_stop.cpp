@@ -9,6 +9,7 @@
 #include "platform/util.h"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
+#include "service/status.hpp"
 
 void initiate_server_shutdown(const char *reason)
 {
@@ -37,7 +38,7 @@ void kvtd_fatal_stop()
     // Version 0xFF keeps the card's copy from being taken for a valid one;
     // the recorded shutdown state makes the next start capture afresh.
     kvt_image.hdr_version = kvt::kInvalidatedVersion;
-    write_out_KVT(&kvt_image, KVT_IMAGE_SIZE);
+    kvt::status::record_fatal_stop(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE));
     set_kvtd_state_shutdown();
 
     // Gives the other threads the time to see the cleared run flags.

@@ -8,6 +8,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
+#include "service/status.hpp"
 
 namespace {
 
@@ -46,14 +47,17 @@ void trelmproc_state_transition(int old_state, int new_state)
 void trelmproc_em_connected(event_mgr_handle_t handle)
 {
     log_progress("kvtd: trelmproc_em_connected()\n");
-    if (int status = event_mgr_subscribe_event_class(handle, kAuditClass); status != 0)
+    const int status = event_mgr_subscribe_event_class(handle, kAuditClass);
+    if (status != 0)
         log_error("Registering for CLASS_MGMT_AUDIT  events failed. Status = %d\n", status);
+    kvt::status::record_link(true, status == 0);
     log_progress("registered for events\n");
 }
 
 void trelmproc_em_disconnected()
 {
     dblog_print(0, "kvtd - EM Disconnected.\n");
+    kvt::status::record_link(false, false);
 }
 
 void trelmproc_handle_event(int event_class, int event_type, void *data, std::uint32_t length)

@@ -19,9 +19,9 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 #include "service/luapi_session.hpp"
+#include "service/status.hpp"
 
-namespace
-{
+namespace {
 
 constexpr unsigned kCheckPeriodSeconds = 10;
 constexpr int kFailuresBeforeFault = 3;
@@ -57,11 +57,17 @@ void resolve(const Marker &marker, char (&path)[PATH_MAX])
     sp_resolve_path(marker.path, path, sizeof path);
 }
 
+void raise_fault(int event, const char *text)
+{
+    log_fault_event(event, text);
+    kvt::status::record_fault_raised(event, text);
+}
+
 // Raises the marker's fault and leaves its file for other processes to
 // test; a marker that cannot be created is no reason to stop monitoring.
 void raise_fault(const Marker &marker)
 {
-    log_fault_event(marker.event, marker.text);
+    raise_fault(marker.event, marker.text);
     char path[PATH_MAX];
     resolve(marker, path);
     if (std::FILE *file = std::fopen(path, "a+"))
@@ -75,6 +81,7 @@ void clear_marker(const Marker &marker)
     if (access(path, F_OK) != 0)
         return;
     log_allclear_event(marker.event, marker.text);
+    kvt::status::record_fault_cleared(marker.event);
     unlink(path);
 }
 
@@ -113,9 +120,9 @@ void disable_network()
     luapi_session session;
     init_luapi_session(&session);
     if (set_obj_val(&session, "/X/network/state", "disabled") == 0)
-        log_fault_event(kEventNetDisabled, "NET_DISABLED");
+        raise_fault(kEventNetDisabled, "NET_DISABLED");
     else
-        log_fault_event(kEventCantDisableNet, "CANT_DISABLE_NET");
+        raise_fault(kEventCantDisableNet, "CANT_DISABLE_NET");
     close_luapi_session(&session);
 }
 
@@ -124,7 +131,7 @@ void disable_network()
 // stops.
 [[noreturn]] void give_up_on_card()
 {
-    log_fault_event(kEventNotReplaced, "KVT_NOT_REPLACED");
+    raise_fault(kEventNotReplaced, "KVT_NOT_REPLACED");
     log_disable_powerons();
     disable_network();
     capi_power_op(0, "/SYS", 2);
@@ -144,9 +151,7 @@ void handle_fault(int check)
         give_up_on_card();
 }
 
-} // namespace
-
-int check_kvt_chip()
+int check_header()
 {
     unsigned char header[kHeaderLength] = {};
     if (i2c_writeread(kCardDevice, kHeaderAddress, header, sizeof kHeaderAddress, kHeaderLength) !=
@@ -174,6 +179,21 @@ int check_kvt_chip()
     return kPassed;
 }
 
+int monitor_stopped()
+{
+    kvt::status::record_stopped();
+    return 0;
+}
+
+} // namespace
+
+int check_kvt_chip()
+{
+    const int result = check_header();
+    kvt::status::record_card_check(result);
+    return result;
+}
+
 // The halt flag is looked at only after a passing check: a halt requested
 // while the card is failing does not cut the fault handling short.
 int trelmproc_run()
@@ -181,7 +201,8 @@ int trelmproc_run()
     clear_markers();
     log_progress("run, serverActive=%d\n", serverActive ? 1 : 0);
     if (!serverActive)
-        return 0;
+        return monitor_stopped();
+    kvt::status::record_running();
 
     for (;;) {
         wait_one_period();
@@ -197,6 +218,6 @@ int trelmproc_run()
             check = check_kvt_chip();
         }
         if (!serverActive)
-            return 0;
+            return monitor_stopped();
     }
 }

@@ -26,9 +26,9 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 #include "service/startup_decision.hpp"
+#include "service/status.hpp"
 
-namespace
-{
+namespace {
 
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;
@@ -84,7 +84,9 @@ bool card_is_blank(const kvt_image_t &image)
 // write leaves nothing to keep in step with.
 void write_whole_image_or_stop()
 {
-    if (write_out_KVT(&kvt_image, KVT_IMAGE_SIZE) >= 0)
+    const int written = write_out_KVT(&kvt_image, KVT_IMAGE_SIZE);
+    kvt::status::record_whole_image_write(written);
+    if (written >= 0)
         return;
     const int error = errno;
     log_error("write of KVT chip failed!\n");
@@ -175,14 +177,24 @@ void restore_from_card(StartupReport &report, int moved)
     report.user_failures = restore_passwd_failures();
 }
 
+// The status takes the decision before it is carried out, so that a start
+// that ends in the fatal stop still tells which path it was on.
+void record_decision(const kvt::StartupFacts &facts)
+{
+    kvt::status::record_decision(kvt::action_name(kvt::startup_action(facts)),
+                                 kvt::startup_reason(facts).c_str());
+}
+
 void log_report(const StartupReport &report)
 {
-    log_progress("startup decision: %s (%s)\n", kvt::action_name(kvt::startup_action(report.facts)),
+    log_progress("startup decision: %s (%s)\n",
+                 kvt::action_name(kvt::startup_action(report.facts)),
                  kvt::startup_reason(report.facts).c_str());
     if (report.verdict.warning[0] != '\0')
         log_progress("startup: card warning: %s\n", report.verdict.warning);
     if (report.kept.kept)
-        log_progress("startup: the card's previous image is kept in %s\n", report.kept.path.c_str());
+        log_progress("startup: the card's previous image is kept in %s\n",
+                     report.kept.path.c_str());
     else if (!report.kept.path.empty())
         log_progress("startup: could not keep the card's previous image in %s: %s\n",
                      report.kept.path.c_str(), report.kept.error.c_str());
@@ -228,13 +240,13 @@ int trelmproc_initialize()
     report.facts.shutdown = shutdown != 0;
     report.facts.moved = moved != 0;
     judge_card(report);
-    if (kvt::startup_action(report.facts) == kvt::StartupAction::capture) {
-        capture_to_card(report);
-    } else {
+    if (kvt::startup_action(report.facts) != kvt::StartupAction::capture)
         report.facts.same_mac = card_mac_is_sp_mac();
-        if (kvt::startup_action(report.facts) == kvt::StartupAction::restore)
-            restore_from_card(report, moved);
-    }
+    record_decision(report.facts);
+    if (kvt::startup_action(report.facts) == kvt::StartupAction::capture)
+        capture_to_card(report);
+    else if (kvt::startup_action(report.facts) == kvt::StartupAction::restore)
+        restore_from_card(report, moved);
 
     mark_running();
     log_report(report);

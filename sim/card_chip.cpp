@@ -68,9 +68,10 @@ class LockedChip : public FileLock {
     }
 };
 
-std::array<std::atomic<std::uint64_t>, kMaxPages> &page_programs()
+// 32-bit counters: lock-free on every target, 64-bit ones are not on 32-bit PowerPC.
+std::array<std::atomic<std::uint32_t>, kMaxPages> &page_programs()
 {
-    static std::array<std::atomic<std::uint64_t>, kMaxPages> counts{};
+    static std::array<std::atomic<std::uint32_t>, kMaxPages> counts{};
     return counts;
 }
 

@@ -111,6 +111,14 @@ int run_card(const Args &args)
     return kUsage;
 }
 
+int run_path(const Args &args)
+{
+    if (args.size() != 1 || args[0].empty() || args[0][0] != '/')
+        return kUsage;
+    std::cout << path_in_root(args[0]) << '\n';
+    return 0;
+}
+
 int run_state(const Args &args)
 {
     if (args.empty()) {
@@ -203,6 +211,8 @@ constexpr Command kPlatformCommands[] = {
      run_init},
     {"card", "pull|insert|blank|foreign MAC|show|path|save FILE|load FILE  handle the card in the slot",
      run_card},
+    {"path", "FIXED  where this SP keeps the daemon's fixed path FIXED (e.g. /run/kvtd/status)",
+     run_path},
     {"state", "[initializing|running|shutdown]  show or set the recorded daemon state", run_state},
     {"moved", "[yes|no]  show or set the moved state", run_moved},
     {"ipmi", "up|down  make the IPMI internal session available or not", run_ipmi},

@@ -41,13 +41,13 @@ Pairs default_objects()
         {"/HOST/diag/user_reset_level", "max"},
         {"/HOST/autorunonerror", "false"},
         {"/HOST/autorestart", "reset"},
-        {"/X/darvcli/prompt", "->"},
+        {"/X/darvcli/prompt", "sp-sim>"},
         {"/X/darvcli/event_level", "2"},
         {"/X/darvcli/service_mode", "false"},
         {"/X/darvcli/passwd_echo", "false"},
         {"/X/darvcli/ssqa_mode", "false"},
         {"/X/darvcli/timeout", "0"},
-        {"/HOST/console/escapechars", "#."},
+        {"/HOST/console/escapechars", "&."},
         {"/X/system_identifier", ""},
         {"/X/services/ssh/state", "enabled"},
         {"/X/policy/HOST_LAST_POWER_STATE", "disabled"},
@@ -105,7 +105,7 @@ void reset_config_defaults()
     object_store_reset(default_objects());
     userdb::store(default_users());
     nv_reset(all_variables());
-    write_cli_mode_file("root:default\nadmin:alom\n");
+    write_cli_mode_file("root:default\nadmin:compact\n");
 }
 
 } // namespace kvtsim

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>

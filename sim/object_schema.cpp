@@ -214,7 +214,7 @@ bool user_roles_accepted(std::string_view v)
 }
 bool user_cli_mode_accepted(std::string_view v)
 {
-    return one_of(v, {"default", "alom"});
+    return one_of(v, {"default", "compact"});
 }
 
 } // namespace kvtsim

@@ -14,10 +14,8 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/tool_run.hpp"
 
-namespace kvttest
-{
-namespace
-{
+namespace kvttest {
+namespace {
 
 void poke(std::size_t offset, unsigned char value)
 {
@@ -86,8 +84,7 @@ const VerdictCase kCards[] = {
          flip(0x1D0, 0x08);
      },
      "capture (card invalid: checksum wrong in section 4)"},
-    {"foreign",
-     [] { ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); },
+    {"foreign", [] { ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); },
      "restore (card valid, card MAC differs from SP MAC)"},
     {"invalidated",
      [] {
@@ -97,8 +94,7 @@ const VerdictCase kCards[] = {
      "capture (card invalidated by a fatal stop)"},
 };
 
-class OneVerdict : public ::testing::TestWithParam<VerdictCase>
-{
+class OneVerdict : public ::testing::TestWithParam<VerdictCase> {
   protected:
     SimRoot root;
 };
@@ -123,7 +119,8 @@ TEST_P(OneVerdict, KvtcardAndKvtdAgreeOnTheCard)
     ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     const std::string kvtd = line_after(root.service_log(), "startup decision: ");
     EXPECT_EQ(kvtd, GetParam().decision);
-    EXPECT_EQ(line_after(preview.out, "action: ") + " (" + line_after(preview.out, "reason: ") + ")",
+    EXPECT_EQ(line_after(preview.out, "action: ") + " (" + line_after(preview.out, "reason: ") +
+                  ")",
               kvtd)
         << preview.out;
     const bool kvtd_took_card = kvtd.rfind("capture", 0) != 0;

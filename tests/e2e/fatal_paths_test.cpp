@@ -144,7 +144,7 @@ const FatalPath kPaths[] = {
     {"RestorePendingNetmask", kRestore, "luapi.set:/X/network/pendingipnetmask", nullptr, {}, "error setting pendingnetmask\n"},
     {"RestoreDhcpDiscovery", kRestore, "luapi.test_get:/X/network/ipdiscovery", [] { patch_card(offsetof(kvt::Image, netflags), 0x00); }, {}, "get_obj_val FAILED, shutting down\n"},
     {"RestoreCommit", kRestore, "luapi.set:/X/network/commitpending", nullptr, {}, "error setting commitpending\n"},
-    {"RestoreMiscSet", kRestore, "luapi.set:/X/darvcli/prompt", nullptr, {}, "\tpath /X/darvcli/prompt val ->\n"},
+    {"RestoreMiscSet", kRestore, "luapi.set:/X/darvcli/prompt", nullptr, {}, "\tpath /X/darvcli/prompt val sp-sim>\n"},
     {"RestoreSshTestSet", kRestore, "luapi.test_set:/X/services/ssh/state", nullptr, {}, "test set of /X/services/ssh/state  to enabled failed 5\n"},
     {"RestoreVerbosityCode", kRestore, "", [] { patch_card(offsetof(kvt::Image, diag_verbosity_error), 0x7E); }, {}, kShutdown}, // no line of its own
     {"RestoreKeyswitch", kRestore, "capi.set_keyswitch", nullptr, {}, "set of keyswitch via CAPI failed\n"},
@@ -199,8 +199,8 @@ const FatalPath kPaths[] = {
     // A new address, so that the network section has bytes to program.
     {"LiveNetworkCard", kLive, "card.write", [] { kvtsim::object_set("/X/network/pendingipaddress", "192.168.1.77"); }, {kSet, "/X/network/commitpending", "true"}, "write to KVT after putting in net info failed\n"},
     {"SnapshotCard", kLive, "card.write", nullptr, {kSet, "/X/users/operator1/role", "admin"}, "Error writing out KVT user_table!\n"},
-    {"CliModeSnapshotFileMissing", kLive, "", no_cli_mode_file, {kPost, "/X/users/admin/cli_mode", "alom"}, "kvtd_snapshot_cli_mode: failed to open cli_mode file /etc/cli_mode.conf\n"},
-    {"CliModeSnapshotLine", kLive, "", cli_mode_line_without_colon, {kPost, "/X/users/admin/cli_mode", "alom"}, "parse error! ret = 1\n"},
+    {"CliModeSnapshotFileMissing", kLive, "", no_cli_mode_file, {kPost, "/X/users/admin/cli_mode", "compact"}, "kvtd_snapshot_cli_mode: failed to open cli_mode file /etc/cli_mode.conf\n"},
+    {"CliModeSnapshotLine", kLive, "", cli_mode_line_without_colon, {kPost, "/X/users/admin/cli_mode", "compact"}, "parse error! ret = 1\n"},
     {"CliModeSnapshotCard", kLive, "card.write", nullptr, {kSet, "/X/users/admin/cli_mode", "default"}, "Error writing out KVT data!\n"},
 };
 // clang-format on

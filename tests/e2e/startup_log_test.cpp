@@ -14,10 +14,8 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/tool_run.hpp"
 
-namespace kvttest
-{
-namespace
-{
+namespace kvttest {
+namespace {
 
 namespace fs = std::filesystem;
 
@@ -54,15 +52,27 @@ bool starts_with(const std::string &text, const std::string &prefix)
 bool startup_line(const std::string &line)
 {
     static const char *const kPrefixes[] = {
-        "initialize",        "initialization complete", "waiting for IPMI",
+        "initialize",
+        "initialization complete",
+        "waiting for IPMI",
         "error from initial read of KVT",
-        "KVT sp configuration contents invalid",     "data to be written:",
-        "write of KVT chip failed!",                 "wrote KVT",
-        "old config (chip):", "doing restore",       "kvt_image.sp_mac = ",
-        "kvt_new_image.sp_mac = ",                   "kvtd_was_moved = ",
-        "restoring users",   "restoring climode",    "restoring network config",
-        "restore complete",  "===== kvtd shutting down =====",
-        "startup decision: ", "startup: ",           "restore summary: ",
+        "KVT sp configuration contents invalid",
+        "data to be written:",
+        "write of KVT chip failed!",
+        "wrote KVT",
+        "old config (chip):",
+        "doing restore",
+        "kvt_image.sp_mac = ",
+        "kvt_new_image.sp_mac = ",
+        "kvtd_was_moved = ",
+        "restoring users",
+        "restoring climode",
+        "restoring network config",
+        "restore complete",
+        "===== kvtd shutting down =====",
+        "startup decision: ",
+        "startup: ",
+        "restore summary: ",
     };
     for (const char *prefix : kPrefixes)
         if (starts_with(line, prefix))
@@ -113,32 +123,41 @@ void unreadable_card()
 }
 
 const LogCase kPaths[] = {
-    {"NothingToDo", own_card, false,
+    {"NothingToDo",
+     own_card,
+     false,
      {"initialize", "initialization complete",
       "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
-    {"CaptureOntoABlankCard", nullptr, false,
+    {"CaptureOntoABlankCard",
+     nullptr,
+     false,
      {"initialize", "KVT sp configuration contents invalid, saving current configuration...",
       "data to be written:", "wrote KVT", "initialization complete",
       "startup decision: capture (card blank (erased))"}},
-    {"CaptureAfterAFatalStop", after_fatal_stop, false,
+    {"CaptureAfterAFatalStop",
+     after_fatal_stop,
+     false,
      {"initialize", "KVT sp configuration contents invalid, saving current configuration...",
       "data to be written:", "wrote KVT", "initialization complete",
       "startup decision: capture (card valid, shutdown recorded)", kKept}},
-    {"RestoreFromAnotherSpsCard", foreign_card, false,
-     {"initialize", "old config (chip):", "doing restore",
-      "kvt_image.sp_mac = 00:14:4f:aa:bb:cc", "kvt_new_image.sp_mac = 00:14:4f:00:00:01",
-      "kvtd_was_moved = 0", "restoring users", "restoring climode", "restoring network config",
-      "restore complete", "initialization complete",
+    {"RestoreFromAnotherSpsCard",
+     foreign_card,
+     false,
+     {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = 00:14:4f:aa:bb:cc",
+      "kvt_new_image.sp_mac = 00:14:4f:00:00:01", "kvtd_was_moved = 0", "restoring users",
+      "restoring climode", "restoring network config", "restore complete",
+      "initialization complete",
       "startup decision: restore (card valid, card MAC differs from SP MAC)",
       "restore summary: users applied", "restore summary: CLI modes applied",
       "restore summary: network applied", "restore summary: misc settings applied"}},
-    {"FatalStopAtTheCardRead", unreadable_card, true,
+    {"FatalStopAtTheCardRead",
+     unreadable_card,
+     true,
      {"initialize", "error from initial read of KVT - kvtd aborting!",
       "===== kvtd shutting down ====="}},
 };
 
-class StartupLog : public ::testing::TestWithParam<LogCase>
-{
+class StartupLog : public ::testing::TestWithParam<LogCase> {
   protected:
     SimRoot root;
 };
@@ -202,8 +221,8 @@ TEST(KeptCard, ACaptureKeepsTheCardItOverwritesTheNewestThree)
         const std::string kept = read_file(path);
         const kvtsim::ImageBytes &expected = overwritten.at(overwritten.size() - n);
         EXPECT_EQ(kept, std::string(expected.begin(), expected.end())) << path;
-        EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read |
-                                                                       fs::perms::owner_write);
+        EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_TRUE(has(kvtcard("verify " + path), "verdict: card invalid: unknown version"));
     }
     EXPECT_FALSE(fs::exists(kvtsim::path_in_root("/var/lib/kvtd/overwritten-card.4.bin")));

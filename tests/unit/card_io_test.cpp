@@ -41,7 +41,8 @@ class CardIo : public testing::Test {
 };
 
 // Pages of the image area holding a byte that differs.
-std::size_t pages_differing(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b)
+std::size_t pages_differing(const std::vector<unsigned char> &a,
+                            const std::vector<unsigned char> &b)
 {
     std::size_t pages = 0;
     for (std::size_t page = cardlib::kImageAddress; page < cardlib::kImageEnd; page += kPage)
@@ -70,8 +71,8 @@ const Change kChanges[] = {
     // rule 3's level 0x29A in page 20, cksum5 in page 40
     {"rule3_level", [] { kvt_image.alert_rules[2].level = 7; }, Section::alerts, 2},
     // the fatal stop: only the version changes, in page 0
-    {"invalidated_image", [] { kvt_image.hdr_version = kvt::kInvalidatedVersion; },
-     Section::header, 1},
+    {"invalidated_image", [] { kvt_image.hdr_version = kvt::kInvalidatedVersion; }, Section::header,
+     1},
 };
 
 using kvttest::PrintTo;

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueCase{"/HOST/console/escapechars", {"~~~"}, {}},
                     ValueCase{"/X/clients/smtp/port", {"NoNe"}, {"65536", "25x"}},
                     ValueCase{"/X/policy/BACKUP_USER_DATA", {}, {"enabled "}},
-                    ValueCase{"/X/users/admin/cli_mode", {"alom"}, {}},
+                    ValueCase{"/X/users/admin/cli_mode", {"compact"}, {}},
                     ValueCase{"/X/users/admin/password", {}, {"seventeen-chars!!"}},
                     ValueCase{"/X/alertmgmt/rules/16/type", {}, {"email"}},
                     ValueCase{"/X/users/nobody/role", {}, {"admin"}},

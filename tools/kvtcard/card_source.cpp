@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "cardlib/at24_device.hpp"
 #include "cardlib/device_setting.hpp"
 #include "tools/kvtcard/simulator.hpp"
@@ -18,6 +20,8 @@ bool open_slot(const CardSource &source, const Geometry &geometry, Slot &slot, s
             return false;
         slot.device = std::make_unique<cardlib::At24Device>(path, part);
         slot.name = "sim:" + path;
+        slot.simulated = true;
+        slot.file = path;
         return true;
     }
     if (source.kind != CardSource::Kind::device) {
@@ -73,7 +77,13 @@ bool load_source(const CardSource &source, const Geometry &geometry, Card &card,
         return load_card(source.where, geometry, card, error);
     Slot slot;
     std::vector<unsigned char> part;
-    if (!open_slot(source, geometry, slot, error) || !read_part(slot, part, error))
+    if (!open_slot(source, geometry, slot, error))
+        return false;
+    if (slot.simulated && ::access(slot.file.c_str(), F_OK) != 0) {
+        error = slot.name + ": no card in the slot";
+        return false;
+    }
+    if (!read_part(slot, part, error))
         return false;
     Geometry read = geometry;
     read.part = cardlib::part_of_size(part.size());

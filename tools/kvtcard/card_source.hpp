@@ -16,6 +16,8 @@ namespace kvtcard {
 struct Slot {
     std::unique_ptr<cardlib::EepromDevice> device;
     std::string name; // "/dev/i2c-1@0x53", the at24 file, "sim:<file>"
+    bool simulated = false;
+    std::string file; // the simulated SP's part
 };
 
 // Opens the slot `source` names, of the geometry's part (24C64 unless

@@ -11,7 +11,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "tools/kvtcard/commands.hpp"
 #include "tools/kvtcard/invocation.hpp"
 
 namespace {
@@ -37,6 +39,18 @@ struct Command {
 };
 
 constexpr unsigned kCards = kJson | kGeometry | kSlots;
+
+// status (tools/kvtcard/status.cpp) takes its file, or --sim, as a word.
+int run_status(const Invocation &run)
+{
+    std::vector<std::string> words;
+    for (const CardSource &source : run.sources) {
+        if (source.kind == CardSource::Kind::device)
+            return kvtcard::fail("status reads a status file or --sim, not a card");
+        words.push_back(source.where);
+    }
+    return kvtcard::status_command(run.json, words);
+}
 
 constexpr Command kCommands[] = {
     {"show", "[--all] [--show-passwords] CARD",
@@ -69,6 +83,11 @@ constexpr Command kCommands[] = {
      "through the card library: its record first, then only the pages that differ; then\n"
      "read the card back and compare. Without --force, only tell which pages would change.\n",
      kCards | kForce, kvtcard::run_write},
+    {"status", "[FILE | --sim]",
+     "What the running kvtd last found, from the status file it keeps (/run/kvtd/status,\n"
+     "under KVT_SP_ROOT on the simulated SP): exit 0 while that kvtd runs, 1 once it has\n"
+     "ended, 2 without a status file.\n",
+     kJson | kSlots, run_status},
 };
 
 constexpr const char *kCardHelp =

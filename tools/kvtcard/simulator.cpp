@@ -48,11 +48,10 @@ struct PipeCloser {
     void operator()(std::FILE *pipe) const { ::pclose(pipe); }
 };
 
-} // namespace
-
-bool simulated_card_path(std::string &path, std::string &error)
+// The first line kvtsim prints for `words`, which must be a path.
+bool kvtsim_path(const std::string &words, std::string &path, std::string &error)
 {
-    const std::string command = quoted(kvtsim_program()) + " card path 2>/dev/null";
+    const std::string command = quoted(kvtsim_program()) + " " + words + " 2>/dev/null";
     std::FILE *raw = ::popen(command.c_str(), "r");
     if (!raw) {
         error = std::string("cannot run kvtsim: ") + std::strerror(errno);
@@ -61,12 +60,24 @@ bool simulated_card_path(std::string &path, std::string &error)
     std::unique_ptr<std::FILE, PipeCloser> pipe(raw);
     char line[4096] = {};
     if (!std::fgets(line, sizeof line, pipe.get()) || line[0] != '/') {
-        error = "the simulated SP's tool kvtsim did not name its card (is kvtsim installed?)";
+        error = "the simulated SP's tool kvtsim gave no path (is kvtsim installed?)";
         return false;
     }
     path = line;
     path.erase(path.find_last_not_of('\n') + 1);
     return true;
+}
+
+} // namespace
+
+bool simulated_card_path(std::string &path, std::string &error)
+{
+    return kvtsim_path("card path", path, error);
+}
+
+bool simulated_path(const std::string &fixed, std::string &path, std::string &error)
+{
+    return kvtsim_path("path " + quoted(fixed), path, error);
 }
 
 int run_kvtsim(const std::vector<std::string> &args, std::string &error)

@@ -12,6 +12,10 @@ namespace kvtcard {
 // names it. False with a reason in `error`.
 bool simulated_card_path(std::string &path, std::string &error);
 
+// Where the simulated SP keeps the daemon's fixed path `fixed` (such as
+// "/run/kvtd/status"), as kvtsim names it.
+bool simulated_path(const std::string &fixed, std::string &path, std::string &error);
+
 // Runs `kvtsim <args...>` with this process's output and waits for it: its
 // exit status, or -1 with a reason in `error` when it could not run.
 int run_kvtsim(const std::vector<std::string> &args, std::string &error);

@@ -9,11 +9,6 @@ namespace kvtcard {
 
 namespace {
 
-constexpr std::array<const char *, 9> kSectionNames{
-    "header",        "users",   "network",   "misc",  "alert rules",
-    "customer info", "console", "CLI modes", "roles",
-};
-
 std::string hex_byte(unsigned value)
 {
     char text[8];
@@ -31,7 +26,7 @@ std::array<SectionCheck, 9> check_sections(const kvt::Image &image)
         const kvt::SectionSpan &s = kvt::kSectionMap.at(i);
         unsigned char computed = 0;
         calculate_xor_checksum(&bytes[s.first], static_cast<int>(s.length), &computed);
-        checks.at(i) = {static_cast<unsigned>(i + 1), kSectionNames.at(i), bytes[s.cksum],
+        checks.at(i) = {static_cast<unsigned>(i + 1), kvt::kSectionNames.at(i), bytes[s.cksum],
                         computed};
     }
     return checks;

@@ -52,8 +52,9 @@ int run_preview(const Args &args)
 }
 
 constexpr Command kCommands[] = {
-    {"preview", "[--json] [CARD]  what start-up and a restore of CARD (a file, or --sim, the "
-                "card in the slot) would do on this SP",
+    {"preview",
+     "[--json] [CARD]  what start-up and a restore of CARD (a file, or --sim, the "
+     "card in the slot) would do on this SP",
      run_preview},
 };
 

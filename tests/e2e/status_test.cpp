@@ -1,0 +1,218 @@
+// The status file end to end: kvtd keeps it as its results change, and
+// kvtcard status reads it, on a simulated SP.
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "service/status.hpp"
+#include "tests/e2e/card_watch.hpp"
+#include "tests/support/rows.hpp"
+#include "tests/support/tool_run.hpp"
+
+namespace kvttest {
+namespace {
+
+namespace key = kvt::status::key;
+
+// Every line of the file by its key; "fault" lines in order.
+struct StatusFile {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> faults;
+
+    std::string operator[](const char *name) const
+    {
+        const auto found = values.find(name);
+        return found == values.end() ? "(missing)" : found->second;
+    }
+};
+
+std::string status_path()
+{
+    return kvtsim::path_in_root(kvt::status::kPath);
+}
+
+StatusFile read_status()
+{
+    StatusFile status;
+    const std::string text = read_file(status_path());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        const std::size_t colon = line.find(": ");
+        if (colon == std::string::npos)
+            continue;
+        if (line.substr(0, colon) == key::fault)
+            status.faults.push_back(line.substr(colon + 2));
+        else
+            status.values[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return status;
+}
+
+bool wait_for_status(const char *name, const std::string &value)
+{
+    return wait_until([&] { return read_status()[name] == value; });
+}
+
+ToolRun kvtcard_status(const std::string &options = "")
+{
+    return kvtcard(options + " status");
+}
+
+// ---- start-up -------------------------------------------------------------------
+
+enum class Before { blank_card, own_card, foreign_card, fatal_stop, unreadable_card };
+
+struct StartCase {
+    const char *name;
+    Before before;
+    const char *state;
+    const char *decision;
+    const char *reason;
+    const char *last_write;
+};
+
+using kvttest::PrintTo;
+
+class StatusAfterStart : public ::testing::TestWithParam<StartCase> {
+  protected:
+    SimRoot root;
+};
+
+TEST_P(StatusAfterStart, GivesTheDecisionItsReasonAndTheState)
+{
+    const StartCase &c = GetParam();
+    if (c.before != Before::blank_card) {
+        ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    }
+    if (c.before == Before::foreign_card) {
+        ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
+    }
+    if (c.before == Before::fatal_stop)
+        kvtsim::set_daemon_state("shutdown");
+    if (c.before == Before::unreadable_card)
+        kvtsim::fault_set("card.read", EIO);
+
+    Daemon daemon;
+    ASSERT_TRUE(wait_for_status(key::state, c.state)) << read_file(status_path());
+    const StatusFile status = read_status();
+    EXPECT_EQ(status[key::decision], c.decision);
+    EXPECT_EQ(status[key::reason], c.reason);
+    EXPECT_EQ(status[key::write], c.last_write);
+    EXPECT_EQ(status[key::faults], "0");
+
+    const ToolRun run = kvtcard_status("--json");
+    EXPECT_NE(run.status, 2) << run.out; // a fatal stop may have ended kvtd by now
+    EXPECT_NE(run.out.find(std::string("\"decision\": \"") + c.decision + "\""), std::string::npos)
+        << run.out;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cards, StatusAfterStart, ::testing::Values(
+    StartCase{"BlankCard", Before::blank_card, "running", "capture", "card blank (erased)", "whole image"},
+    StartCase{"OwnCard", Before::own_card, "running", "nothing to do", "card valid, MAC matches, not moved", "none"},
+    StartCase{"OtherSpsCard", Before::foreign_card, "running", "restore", "card valid, card MAC differs from SP MAC", "whole image"},
+    StartCase{"AfterFatalStop", Before::fatal_stop, "running", "capture", "card valid, shutdown recorded", "whole image"},
+    StartCase{"UnreadableCard", Before::unreadable_card, "fatal stop", "none", "none", "whole image"}),
+    kvttest::by_name);
+// clang-format on
+
+// ---- the card monitor -------------------------------------------------------------
+
+TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCardIsBack)
+{
+    SimRoot root;
+    DaemonOptions slower; // the wait for the card must not run out meanwhile
+    slower.time_scale = 0.05;
+    Daemon daemon(slower);
+    ASSERT_TRUE(wait_for_status(key::check, "0"));
+    ASSERT_EQ(kvtsim::card_pull(), 0);
+    ASSERT_TRUE(wait_for_fault_line("event 65"));
+    ASSERT_TRUE(wait_until([] { return !read_status().faults.empty(); }));
+
+    StatusFile status = read_status();
+    EXPECT_EQ(status[key::check], "-1");
+    EXPECT_EQ(status[key::check_meaning], "I2C read failed");
+    EXPECT_GE(std::stoi(status[key::failures]), 3);
+    EXPECT_EQ(status[key::faults], "1");
+    ASSERT_EQ(status.faults.size(), 1U);
+    EXPECT_EQ(status.faults[0].rfind("64 KVT_REMOVED, raised ", 0), 0U) << status.faults[0];
+
+    ASSERT_EQ(kvtsim::card_insert(), 0);
+    ASSERT_TRUE(wait_for_status(key::faults, "0")) << read_file(status_path());
+    ASSERT_TRUE(wait_for_status(key::check, "0"));
+    status = read_status();
+    EXPECT_EQ(status[key::failures], "0");
+    EXPECT_TRUE(status.faults.empty());
+}
+
+// A card that keeps passing its checks changes no result: the file is not
+// replaced (a rewrite renames a new file over it) however long kvtd runs.
+TEST(StatusOfAQuietCard, IsNotRewrittenWhileNothingChangesAndSaysStoppedAtTheEnd)
+{
+    SimRoot root;
+    Daemon daemon;
+    ASSERT_TRUE(wait_for_status(key::check, "0"));
+    EXPECT_EQ(kvtcard_status().status, 0);
+    EXPECT_EQ(read_status()[key::link], "not connected"); // no event manager on this SP
+    struct stat before {};
+    ASSERT_EQ(stat(status_path().c_str(), &before), 0);
+
+    MacReads checks;
+    ASSERT_TRUE(checks.wait_for(5));
+    struct stat after {};
+    ASSERT_EQ(stat(status_path().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                                std::filesystem::path(status_path()).parent_path()),
+                            {}),
+              1)
+        << "a temporary file was left beside the status";
+
+    EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
+    EXPECT_EQ(read_status()[key::state], "stopped");
+    const ToolRun run = kvtcard_status();
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("running: no\n"), std::string::npos) << run.out;
+}
+
+// ---- card writes -------------------------------------------------------------------
+
+TEST(StatusOfALiveChange, NamesTheSectionWrittenAndItsResultAndTheEventManagerLink)
+{
+    SimRoot root;
+    ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
+    std::optional<Daemon> daemon{std::in_place};
+    ASSERT_TRUE(wait_for_status(key::link, "connected")) << root.service_log();
+    ASSERT_EQ(read_status()[key::write], "whole image"); // the capture onto the blank card
+
+    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "2525"), 0);
+    ASSERT_TRUE(wait_for_status(key::write, "section 7 (console)")) << read_file(status_path());
+    EXPECT_EQ(read_status()[key::write_result], "ok");
+
+    // Changes made while the link is down never reach the card.
+    ASSERT_EQ(kvtsim::em_stop(), 0);
+    ASSERT_TRUE(wait_for_status(key::link, "disconnected"));
+    ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
+    ASSERT_TRUE(wait_for_status(key::link, "connected"));
+
+    kvtsim::fault_set("card.write", EIO);
+    ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack 9"), 0);
+    ASSERT_TRUE(wait_for_status(key::state, "fatal stop")) << read_file(status_path());
+    EXPECT_EQ(read_status()[key::write], "whole image");
+    EXPECT_EQ(read_status()[key::write_result], "failed: Input/output error");
+    daemon.reset();
+    kvtsim::em_stop();
+}
+
+} // namespace
+} // namespace kvttest

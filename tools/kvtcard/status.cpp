@@ -1,0 +1,182 @@
+// kvtcard status: what the running kvtd last found, read from the status
+// file it keeps, and whether the process that wrote it still runs.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <signal.h>
+
+#include "service/status.hpp"
+#include "tools/kvtcard/commands.hpp"
+#include "tools/kvtcard/simulator.hpp"
+
+namespace kvtcard {
+
+namespace {
+
+namespace key = kvt::status::key;
+
+constexpr int kExitRunning = 0;
+constexpr int kExitEnded = 1;
+constexpr int kExitError = 2;
+
+struct StatusFile {
+    std::map<std::string, std::string, std::less<>> values;
+    std::vector<std::string> faults;
+};
+
+bool read_status(const std::string &path, StatusFile &status)
+{
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(": ");
+        if (colon == std::string::npos)
+            continue;
+        std::string name = line.substr(0, colon);
+        std::string value = line.substr(colon + 2);
+        if (name == key::fault)
+            status.faults.push_back(std::move(value));
+        else
+            status.values.emplace(std::move(name), std::move(value));
+    }
+    return true;
+}
+
+std::string value_of(const StatusFile &status, const char *name)
+{
+    const auto found = status.values.find(name);
+    return found == status.values.end() ? kvt::status::kNone : found->second;
+}
+
+// A number stays a number in JSON; "none" (or anything else) stays text.
+Node number_or_text(const std::string &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0)
+        return Node::text(value);
+    return Node::number(number);
+}
+
+// "64 KVT_REMOVED, raised 2026-01-05 10:00:53"
+Node fault_entry(const std::string &line)
+{
+    char *end = nullptr;
+    const long event = std::strtol(line.c_str(), &end, 10);
+    std::string rest = end && *end == ' ' ? end + 1 : "";
+    std::string raised = kvt::status::kNone;
+    if (const auto at = rest.find(kvt::status::kRaisedAt); at != std::string::npos) {
+        raised = rest.substr(at + std::char_traits<char>::length(kvt::status::kRaisedAt));
+        rest.resize(at);
+    }
+    return Node::object()
+        .set("event", Node::number(event))
+        .set("name", Node::text(rest))
+        .set("raised", Node::text(raised));
+}
+
+// An ended process that nobody has reaped yet still answers a signal.
+bool is_zombie(long long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto name_end = stat.rfind(") ");
+    return name_end != std::string::npos && name_end + 2 < stat.size() &&
+           (stat[name_end + 2] == 'Z' || stat[name_end + 2] == 'X');
+}
+
+// A process that exists but is not ours to signal still runs.
+bool process_runs(const std::string &pid_text)
+{
+    const Node pid = number_or_text(pid_text);
+    if (pid.kind() != Node::Kind::number || pid.raw_number() <= 0)
+        return false;
+    if (kill(static_cast<pid_t>(pid.raw_number()), 0) != 0 && errno != EPERM)
+        return false;
+    return !is_zombie(pid.raw_number());
+}
+
+Node document(const std::string &path, const StatusFile &s, bool running)
+{
+    const auto text = [&](const char *name) { return Node::text(value_of(s, name)); };
+    Node faults = Node::array();
+    for (const std::string &line : s.faults)
+        faults.push(fault_entry(line));
+    return Node::object()
+        .set("source", Node::text(path))
+        .set("running", Node::boolean(running))
+        .set("pid", number_or_text(value_of(s, key::pid)))
+        .set("state", text(key::state))
+        .set("state_since", text(key::state_since))
+        .set("startup", Node::object()
+                            .set("decision", text(key::decision))
+                            .set("reason", text(key::reason))
+                            .set("time", text(key::decided)))
+        .set("card_check",
+             Node::object()
+                 .set("result", number_or_text(value_of(s, key::check)))
+                 .set("meaning", text(key::check_meaning))
+                 .set("since", text(key::check_since))
+                 .set("consecutive_failures", number_or_text(value_of(s, key::failures))))
+        .set("event_manager",
+             Node::object().set("link", text(key::link)).set("since", text(key::link_since)))
+        .set("faults", std::move(faults))
+        .set("last_write", Node::object()
+                               .set("what", text(key::write))
+                               .set("time", text(key::write_time))
+                               .set("result", text(key::write_result)));
+}
+
+// The status file: one named on the command line; the simulated SP's, as
+// kvtsim names it (--sim); under $KVT_SP_ROOT, where a simulated SP keeps
+// the daemon's fixed paths; else the SP's own.
+bool status_path(const std::string &argument, std::string &path, std::string &error)
+{
+    if (argument == kSimCard)
+        return simulated_path(kvt::status::kPath, path, error);
+    if (!argument.empty()) {
+        path = argument;
+        return true;
+    }
+    const char *root = std::getenv("KVT_SP_ROOT");
+    path = std::string(root && *root ? root : "") + kvt::status::kPath;
+    return true;
+}
+
+} // namespace
+
+int status_command(bool json, const std::vector<std::string> &arguments)
+{
+    if (arguments.size() > 1) {
+        std::fprintf(stderr, "kvtcard: status takes at most one file\n");
+        return kExitError;
+    }
+    std::string path;
+    std::string error;
+    if (!status_path(arguments.empty() ? std::string() : arguments.front(), path, error)) {
+        std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
+        return kExitError;
+    }
+    StatusFile status;
+    if (!read_status(path, status)) {
+        std::fprintf(stderr, "kvtcard: no kvtd status at %s (kvtd has not run since boot)\n",
+                     path.c_str());
+        return kExitError;
+    }
+    const bool running = process_runs(value_of(status, key::pid));
+    const Node out = document(path, status, running);
+    std::fputs((json ? to_json(out) : to_text(out)).c_str(), stdout);
+    return running ? kExitRunning : kExitEnded;
+}
+
+} // namespace kvtcard
