@@ -131,7 +131,6 @@ int usage_error(const std::string &message)
 
 struct Parsed {
     Invocation run;
-    const Command *command = nullptr;
     std::string command_word;
     unsigned given = 0;
     bool help = false;
