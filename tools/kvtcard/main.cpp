@@ -68,7 +68,7 @@ constexpr Command kCommands[] = {
      "What kvtd would do with the card on the simulated SP of KVT_SP_ROOT (made by\n"
      "kvtsim preview): the start-up decision and what a restore would change.\n"
      "CARD defaults to --sim.\n",
-     kJson | kSlots, kvtcard::run_preview},
+     kCards, kvtcard::run_preview},
     {"hexdump", "CARD",
      "The image in hex and ASCII by card address, section by section with each\n"
      "section's name and span; a wrong checksum byte is marked with '!'.\n",
@@ -119,7 +119,7 @@ void usage(std::FILE *out)
 void command_help(const Command &command)
 {
     std::printf("usage: kvtcard [--json] %s %s\n%s%s", command.name, command.synopsis, command.help,
-                kCardHelp);
+                command.options & kGeometry ? kCardHelp : "");
 }
 
 int usage_error(const std::string &message)

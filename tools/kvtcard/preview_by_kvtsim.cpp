@@ -43,6 +43,9 @@ int run_preview(const Invocation &run)
 {
     if (run.sources.size() > 1)
         return fail("preview takes at most one card");
+    // kvtsim reads the image at its own place, and a file as it is.
+    if (run.geometry.image_address != cardlib::kImageAddress)
+        return fail("preview reads the image at 0x1800 only");
     const CardSource source = run.sources.empty()
                                   ? CardSource{CardSource::Kind::sim, std::string(kSimCard)}
                                   : run.sources.front();
