@@ -32,16 +32,21 @@ Span changed_span(std::span<const unsigned char> old, std::span<const unsigned c
 int CardCopy::read_card(EepromDevice &device)
 {
     forget();
-    layout_ = layout_for(device.part_size(), device.page_size());
-    const std::size_t end = layout_.slot_count > 0 ? layout_.span_end() : kImageEnd;
-    std::vector<unsigned char> bytes(end - kImageAddress);
+    layout_ = layout_for(device.part_size(), device.page_size(), image_address_);
+    const std::size_t image_end = image_address_ + kImageSize;
+    const std::size_t end = layout_.slot_count > 0 ? layout_.span_end() : image_end;
+    if (end > device.part_size()) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::vector<unsigned char> bytes(end - image_address_);
     (void)device.card_changed(); // what is read now is the card in the slot
-    if (device.read(kImageAddress, bytes) != 0)
+    if (device.read(image_address_, bytes) != 0)
         return -1;
     std::copy_n(bytes.begin(), kImageSize, image_.begin());
     newest_.reset();
     if (layout_.slot_count > 0) {
-        const std::size_t slots_at = layout_.first_slot - kImageAddress;
+        const std::size_t slots_at = layout_.first_slot - image_address_;
         newest_ = newest_record(std::span(bytes).subspan(slots_at), layout_.page_size,
                                 layout_.slot_count);
         if (newest_)
@@ -91,7 +96,7 @@ int CardCopy::program_changes(EepromDevice &device, std::size_t offset,
 {
     const std::size_t page = layout_.page_size;
     for (std::size_t done = 0; done < bytes.size();) {
-        const std::size_t address = kImageAddress + offset + done;
+        const std::size_t address = image_address_ + offset + done;
         const std::size_t piece = std::min(bytes.size() - done, page - address % page);
         const auto old = std::span(image_).subspan(offset + done, piece);
         const auto now = bytes.subspan(done, piece);

@@ -18,6 +18,10 @@ namespace cardlib {
 
 class CardCopy {
   public:
+    // The image at card address `image_address` (0x1800 on every KVT card;
+    // kvtcard reads others).
+    explicit CardCopy(std::size_t image_address = kImageAddress) : image_address_(image_address) {}
+
     // Reads the image and the record slots in one transfer.
     int read_card(EepromDevice &device);
 
@@ -40,6 +44,7 @@ class CardCopy {
                         std::span<const unsigned char> bytes);
     void forget() { known_ = false; }
 
+    std::size_t image_address_;
     std::array<unsigned char, kImageSize> image_{};
     bool known_ = false;
     bool fresh_ = false; // read whole since the last write: no record check needed

@@ -15,6 +15,7 @@ inline constexpr std::size_t kSlotSize = 32;
 inline constexpr std::size_t kMaxSlots = 8;
 
 struct CardLayout {
+    std::size_t image_address = kImageAddress;
     std::size_t page_size = 0;
     std::size_t first_slot = 0; // card address of slot 0
     std::size_t slot_count = 0;
@@ -25,9 +26,11 @@ struct CardLayout {
 };
 
 // The layout on a part of `part_size` bytes programmed in pages of
-// `page_size`: each slot starts a page of its own after the image, so that
-// programming one never touches an image byte. slot_count is 0 on a part
-// too small for the image or a page too small for a slot.
-CardLayout layout_for(std::size_t part_size, std::size_t page_size);
+// `page_size`, with the image at `image_address`: each slot starts a page
+// of its own after the image, so that programming one never touches an
+// image byte. slot_count is 0 on a part too small for the image or a page
+// too small for a slot.
+CardLayout layout_for(std::size_t part_size, std::size_t page_size,
+                      std::size_t image_address = kImageAddress);
 
 } // namespace cardlib

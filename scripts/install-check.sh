@@ -3,7 +3,9 @@
 # and checks that exactly the expected files land there with the modes they
 # need, that the unit starts a file that was installed, and that the man
 # pages format without warnings. Run by ctest as "install_layout".
-#   install-check.sh CMAKE_COMMAND BUILD_DIR [EXTRA_BIN_TOOL...]
+#   install-check.sh CMAKE_COMMAND BUILD_DIR [EXTRA_FILE...]
+# An extra file is a path below /usr (bin/kvtcard, lib/kvtd/lib...a):
+# programs under bin/ and sbin/ must be 755, everything else 644.
 set -eu
 cmake_command=$1
 build=$2
@@ -14,16 +16,16 @@ trap 'rm -rf "$dest"' EXIT
 DESTDIR=$dest "$cmake_command" --install "$build" --prefix /usr >/dev/null
 
 expected="usr/sbin/kvtd 755
-usr/bin/kvtsim 755
-usr/bin/kvtsim-em 755
 usr/share/man/man8/kvtd.8 644
-usr/share/man/man1/kvtsim.1 644
-usr/share/man/man1/kvtcard.1 644
 usr/share/doc/kvtd/operator-guide.md 644
 usr/lib/systemd/system/kvtd.service 644"
-for tool in "$@"; do
+for file in "$@"; do
+    case $file in
+        bin/* | sbin/*) mode=755 ;;
+        *) mode=644 ;;
+    esac
     expected="$expected
-usr/bin/$tool 755"
+usr/$file $mode"
 done
 
 actual=$(cd "$dest" && find . -type f -printf '%P %m\n' | sort)

@@ -1,6 +1,8 @@
-// The simulated SP's card slot as the card library's device: the
-// simulated part, with the faults that the tests inject into card I/O.
-//   "card.read"        a read fails with the fault's errno
+// The simulated SP's board: the card slot is the card library's i2c-dev
+// device over the card chip (sim/card_chip.hpp), the code a board runs on
+// /dev/i2c-N, with the faults that the tests inject into card I/O between
+// the two:
+//   "card.read"        a transfer that reads fails with the fault's errno
 //   "card.write"       a page write fails with the fault's errno
 //   "card.write_torn"  value N: power is lost once N more bytes have been
 //                      programmed; the page write that crosses the N-th
@@ -8,57 +10,71 @@
 //                      Armed by the next page write; a read of the card
 //                      (the next start, the next write's check) finds the
 //                      power back.
+//   "i2c"              the card monitor's header read (i2c_writeread)
+//                      fails with the fault's errno
 #include <algorithm>
 #include <cerrno>
 #include <string>
 
-#include "cardlib/eeprom_device.hpp"
+#include "cardlib/i2c_eeprom_device.hpp"
+#include "sim/card_chip.hpp"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
 #include "sim/fault_errno.hpp"
 
 namespace {
 
-class SimCardDevice : public cardlib::EepromDevice {
+using cardlib::I2cMessage;
+
+bool reads(std::span<const I2cMessage> messages)
+{
+    return std::any_of(messages.begin(), messages.end(),
+                       [](const I2cMessage &m) { return m.read && !m.bytes.empty(); });
+}
+
+// The page write among the messages: a write with data after the address.
+const I2cMessage *page_write(std::span<const I2cMessage> messages)
+{
+    const auto found = std::find_if(messages.begin(), messages.end(), [](const I2cMessage &m) {
+        return !m.read && m.bytes.size() > 2;
+    });
+    return found == messages.end() ? nullptr : &*found;
+}
+
+class CardFaults : public cardlib::I2cBus {
   public:
-    std::size_t part_size() const override { return kvtsim::kEepromSize; }
-    std::size_t page_size() const override { return kvtsim::eeprom::kPageSize; }
-
-    int read(std::size_t address, std::span<unsigned char> out) override
+    int transfer(std::span<const I2cMessage> messages) override
     {
-        budget_ = -1;
-        if (kvtsim::fault_sets_errno("card.read"))
-            return -1;
-        return kvtsim::eeprom::read(address, out.data(), out.size());
-    }
-
-    int program(std::size_t address, std::span<const unsigned char> bytes) override
-    {
+        if (reads(messages)) {
+            budget_ = -1;
+            if (kvtsim::fault_sets_errno("card.read"))
+                return -1;
+        }
+        const I2cMessage *write = page_write(messages);
+        if (!write)
+            return kvtsim::card_chip().transfer(messages);
         if (kvtsim::fault_sets_errno("card.write"))
             return -1;
-        const std::size_t reach = bytes_before_power_loss(bytes.size());
-        if (reach > 0 && kvtsim::eeprom::program(address, bytes.data(), reach) != 0)
-            return -1;
-        if (reach < bytes.size()) {
-            errno = EIO;
-            return -1;
-        }
-        return 0;
+        return torn(*write);
     }
 
-    bool present() override { return kvtsim::card_present(); }
-
-    bool card_changed() override
-    {
-        const std::string root = kvtsim::root();
-        const std::uint64_t generation = kvtsim::eeprom::generation();
-        const bool changed = root != root_ || generation != generation_;
-        root_ = root;
-        generation_ = generation;
-        return changed;
-    }
+    cardlib::BusyWait busy_wait() const override { return kvtsim::card_chip().busy_wait(); }
 
   private:
+    // The page write, cut where a torn write's power loss falls.
+    int torn(const I2cMessage &write)
+    {
+        const std::size_t data = write.bytes.size() - 2;
+        const std::size_t reach = bytes_before_power_loss(data);
+        if (reach == data)
+            return kvtsim::card_chip().transfer(std::span(&write, 1));
+        const I2cMessage cut{write.address, false, write.bytes.first(2 + reach)};
+        if (reach > 0 && kvtsim::card_chip().transfer(std::span(&cut, 1)) != 0)
+            return -1;
+        errno = EIO;
+        return -1;
+    }
+
     // How many of `len` bytes still reach the card before a torn write's
     // power loss; all of them while none is armed.
     std::size_t bytes_before_power_loss(std::size_t len)
@@ -76,6 +92,44 @@ class SimCardDevice : public cardlib::EepromDevice {
     }
 
     long budget_ = -1;
+};
+
+CardFaults &card_faults()
+{
+    static auto *bus = new CardFaults;
+    return *bus;
+}
+
+class HeaderFaults : public cardlib::I2cBus {
+  public:
+    int transfer(std::span<const I2cMessage> messages) override
+    {
+        if (kvtsim::fault_sets_errno("i2c"))
+            return -1;
+        return kvtsim::card_chip().transfer(messages);
+    }
+
+    cardlib::BusyWait busy_wait() const override { return kvtsim::card_chip().busy_wait(); }
+};
+
+// The slot's presence-detect line (the card generation) tells of a card
+// swapped between two transfers, which the bus alone cannot.
+class SlotDevice : public cardlib::I2cEepromDevice {
+  public:
+    SlotDevice() : I2cEepromDevice(card_faults(), cardlib::kCardI2cAddress, cardlib::kPart24c64) {}
+
+    bool card_changed() override
+    {
+        const bool missed = I2cEepromDevice::card_changed();
+        const std::string root = kvtsim::root();
+        const std::uint64_t generation = kvtsim::eeprom::generation();
+        const bool changed = root != root_ || generation != generation_;
+        root_ = root;
+        generation_ = generation;
+        return missed || changed;
+    }
+
+  private:
     std::string root_;
     std::uint64_t generation_ = 0;
 };
@@ -84,6 +138,12 @@ class SimCardDevice : public cardlib::EepromDevice {
 
 cardlib::EepromDevice &cardlib::board_card_device()
 {
-    static auto *device = new SimCardDevice;
+    static auto *device = new SlotDevice;
     return *device;
+}
+
+cardlib::I2cBus &cardlib::board_card_bus()
+{
+    static auto *bus = new HeaderFaults;
+    return *bus;
 }

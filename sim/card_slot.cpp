@@ -7,20 +7,21 @@
 #include "card/sections.hpp"
 #include "cardlib/verdict.hpp"
 #include "platform/card_lib.h"
+#include "sim/card_chip.hpp"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 int insert_part(const std::vector<unsigned char> &part)
 {
-    eeprom::new_generation();
-    return files::replace(eeprom::path(), std::span<const unsigned char>(part)) ? 0 : -1;
+    return change_slot([&] {
+        eeprom::new_generation();
+        return files::replace(eeprom::path(), std::span<const unsigned char>(part)) ? 0 : -1;
+    });
 }
 
 void recompute_checksums(ImageBytes &image)
@@ -38,21 +39,25 @@ bool card_present()
 
 int card_pull()
 {
-    eeprom::new_generation();
-    return std::rename(eeprom::path().c_str(), eeprom::pulled_path().c_str()) == 0 ? 0 : -1;
+    return change_slot([] {
+        eeprom::new_generation();
+        return std::rename(eeprom::path().c_str(), eeprom::pulled_path().c_str()) == 0 ? 0 : -1;
+    });
 }
 
 int card_insert()
 {
     if (!files::exists(eeprom::pulled_path()))
         return card_present() ? 0 : -1;
-    eeprom::new_generation();
-    return std::rename(eeprom::pulled_path().c_str(), eeprom::path().c_str()) == 0 ? 0 : -1;
+    return change_slot([] {
+        eeprom::new_generation();
+        return std::rename(eeprom::pulled_path().c_str(), eeprom::path().c_str()) == 0 ? 0 : -1;
+    });
 }
 
-int card_insert_blank()
+int card_insert_blank(std::size_t part_size)
 {
-    return insert_part(std::vector<unsigned char>(kEepromSize, 0xFF));
+    return insert_part(std::vector<unsigned char>(part_size, 0xFF));
 }
 
 int card_insert_image(std::span<const unsigned char, kImageSize> image)

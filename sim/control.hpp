@@ -91,6 +91,10 @@ void set_stores_in_memory(StoreContents contents);
 //   "card.write_torn"      value N: power is lost once N more bytes have
 //                          been programmed into the card; the page write
 //                          that crosses the N-th byte fails with EIO
+//   "card.pull"            value N: the card leaves the slot once N more
+//                          bytes have crossed the bus (sim/card_chip.hpp)
+//   "card.busy"            value N: each write cycle of the card's part
+//                          lasts N microseconds
 //   "luapi.open", "luapi.session_create",
 //   "luapi.session_destroy", "luapi.close"                 value: luapi_errno
 //   "luapi.test_get:<path>", "luapi.get:<path>",
@@ -126,8 +130,9 @@ bool fault_fires(std::string_view name, long *value = nullptr);
 bool card_present();
 int card_pull();   // the card leaves the slot (kept aside)
 int card_insert(); // the card that was pulled goes back
-// Puts a blank card (all 0xFF) in the slot, replacing any card there.
-int card_insert_blank();
+// Puts a blank card (all 0xFF) in the slot, replacing any card there; a
+// part of another size is another 24C part (16, 32 or 64 KiB).
+int card_insert_blank(std::size_t part_size = kEepromSize);
 // Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
 int card_insert_image(std::span<const unsigned char, kImageSize> image);
 // The card of another SP: the image of the card in the slot when it is
@@ -166,7 +171,7 @@ struct CardIo {
 CardIo card_io();
 void card_io_reset();
 // Page writes made by this process since the last reset, one count per
-// page of the part (index: card address / 32).
+// page of a 24C64 in the slot (index: card address / 32).
 std::vector<std::uint64_t> card_page_programs();
 void card_page_programs_reset();
 // Modelled time of the counted transfers on a bus clocked at `bus_khz`,

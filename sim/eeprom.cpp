@@ -1,7 +1,5 @@
 #include "sim/eeprom.hpp"
 
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -11,7 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "sim/card_io.hpp"
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
@@ -32,11 +29,6 @@ namespace {
 bool in_part(std::size_t address, std::size_t len)
 {
     return address <= kEepromSize && len <= kEepromSize - address;
-}
-
-bool in_one_page(std::size_t address, std::size_t len)
-{
-    return len == 0 || address / kPageSize == (address + len - 1) / kPageSize;
 }
 
 // An absent part does not acknowledge its address on the bus.
@@ -71,13 +63,6 @@ std::string generation_path()
     return sim_path("card/generation");
 }
 
-// 32-bit counters: lock-free on every target, 64-bit ones are not on 32-bit PowerPC.
-std::array<std::atomic<std::uint32_t>, kEepromSize / kPageSize> &page_programs()
-{
-    static std::array<std::atomic<std::uint32_t>, kEepromSize / kPageSize> counts{};
-    return counts;
-}
-
 } // namespace
 
 int peek(std::size_t address, unsigned char *data, std::size_t len)
@@ -104,28 +89,6 @@ int poke(std::size_t address, const unsigned char *data, std::size_t len)
     return finish(fd, transferred(::pwrite(fd, data, len, static_cast<off_t>(address)), len));
 }
 
-int read(std::size_t address, unsigned char *data, std::size_t len)
-{
-    const int result = peek(address, data, len);
-    if (result == 0)
-        card_io_add(CardIo{.reads = 1, .bytes_read = len});
-    return result;
-}
-
-int program(std::size_t address, const unsigned char *data, std::size_t len)
-{
-    if (!in_one_page(address, len)) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int result = poke(address, data, len);
-    if (result != 0)
-        return result;
-    card_io_add(CardIo{.pages_programmed = 1, .bytes_written = len});
-    ++page_programs().at(address / kPageSize);
-    return 0;
-}
-
 std::uint64_t generation()
 {
     const auto text = files::read(generation_path());
@@ -144,21 +107,3 @@ void new_generation()
 }
 
 } // namespace kvtsim::eeprom
-
-namespace kvtsim {
-
-std::vector<std::uint64_t> card_page_programs()
-{
-    std::vector<std::uint64_t> counts;
-    for (const auto &count : eeprom::page_programs())
-        counts.push_back(count.load());
-    return counts;
-}
-
-void card_page_programs_reset()
-{
-    for (auto &count : eeprom::page_programs())
-        count.store(0);
-}
-
-} // namespace kvtsim

@@ -2,11 +2,10 @@
 // <root>/sim/card/eeprom.bin (8192 bytes; an erased cell reads 0xFF); a
 // pulled card is kept aside as <root>/sim/card/pulled.bin.
 //
-// The part is a 24C64-class device: programmed in pages of 32 bytes, one
-// write cycle per page, and a page write never crosses a page boundary.
-// read() and program() are transfers on the bus and are counted in the card
-// I/O accounting (sim/card_io.cpp); peek() and poke() are someone holding
-// the card in a programmer on the bench, and are not.
+// On the bus the part is the card chip (sim/card_chip.hpp), a 24C64 with
+// 32-byte pages; its transfers are counted in the card I/O accounting
+// (sim/card_io.cpp). peek() and poke() are someone holding the card in a
+// programmer on the bench, and are not.
 #pragma once
 
 #include <cstddef>
@@ -22,13 +21,10 @@ inline constexpr std::size_t kPageSize = 32;
 std::string path();        // the part in the slot
 std::string pulled_path(); // the part that was pulled
 
-// 0, or -1 with errno: ENXIO when no part answers (no card in the slot),
-// EINVAL for a range outside the part (or, for program(), across a page),
-// EIO for a short transfer.
+// 0, or -1 with errno: ENXIO when no part is in the slot, EINVAL for a
+// range outside the part, EIO for a short transfer.
 int peek(std::size_t address, unsigned char *data, std::size_t len);
 int poke(std::size_t address, const unsigned char *data, std::size_t len);
-int read(std::size_t address, unsigned char *data, std::size_t len);
-int program(std::size_t address, const unsigned char *data, std::size_t len);
 
 // The slot's card generation: a new value whenever a card leaves or enters
 // the slot, as a presence-detect line would tell. 0 without a root.

@@ -7,11 +7,9 @@
 
 #include "platform/util.h"
 #include "sim/control.hpp"
+#include "sim/time_scale.hpp"
 
-namespace
-{
-
-double time_scale()
+double kvtsim::time_scale()
 {
     const char *text = std::getenv(kvtsim::kTimeScaleEnv);
     if (!text || !*text)
@@ -23,11 +21,9 @@ double time_scale()
     return scale;
 }
 
-} // namespace
-
 extern "C" int sp_sleep(unsigned int seconds)
 {
-    const double wanted = seconds * time_scale();
+    const double wanted = seconds * kvtsim::time_scale();
     timespec span{};
     span.tv_sec = static_cast<time_t>(wanted);
     span.tv_nsec = static_cast<long>((wanted - static_cast<double>(span.tv_sec)) * 1e9);

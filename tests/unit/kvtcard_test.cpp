@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "card/sections.hpp"
 #include "tests/support/rows.hpp"
@@ -69,16 +70,17 @@ std::string write_card(const kvttest::SimRoot &root, const std::string &name,
     return path;
 }
 
-// The same card as an image file and inside a whole EEPROM dump.
+// The same card as an image file, inside a whole EEPROM dump, and in a slot
+// read through the at24 backend.
 TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
 {
     kvttest::SimRoot root;
     const std::string image = write_card(root, "card.img", known_image());
-    for (const std::string &file :
-         {image, write_card(root, "dump.bin", known_image(), 0x1800, 8192)}) {
-        const ToolRun run = kvtcard("show " + file);
+    const std::string dump = write_card(root, "dump.bin", known_image(), 0x1800, 8192);
+    for (const std::string &card : {image, dump, "--device " + dump}) {
+        const ToolRun run = kvtcard("show " + card);
         ASSERT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(has(run, "format: eeprom\n"), file != image);
+        EXPECT_EQ(has(run, "format: eeprom\n"), card == dump);
         for (const char *line : {
                  "  mac: 00:14:4f:12:34:56\n",
                  "  - slot: 0, name: root, password: ********, privilege: 4,\n",
@@ -93,7 +95,7 @@ TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
                  "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, type: "
                  "1,\n",
                  "    type_name: email\n",
-                 "customer_info: \"lab \\\"7\\\"\\x01\"\n",
+                 "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n",
                  "  mail_port: 2525\n",
                  "  - slot: 0, name: alice, mode: admin\n",
                  "  - section: 4, name: misc, stored: 0x",
@@ -268,12 +270,134 @@ TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
 
     const ToolRun verify = kvtcard("verify --json " + card);
     EXPECT_EQ(verify.status, 1);
-    EXPECT_TRUE(has(verify, "\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""))
+    EXPECT_TRUE(
+        has(verify, "\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""))
         << verify.out;
 
     const ToolRun preview = kvtcard("--json preview " + card);
     EXPECT_TRUE(has(preview, "\"startup\": {\n    \"action\": \"capture\"")) << preview.out;
     EXPECT_TRUE(has(preview, "\"objects\": [")) << preview.out;
+}
+
+// The bench commands on a card in a slot: the at24 backend over a part
+// file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
+class KvtcardSlot : public testing::Test {
+  protected:
+    std::string part_bytes() const { return kvttest::read_file(part); }
+
+    kvttest::SimRoot root;
+    std::string part = write_card(root, "part.bin", known_image(), 0x1800, 8192);
+    std::string device = "--device " + part;
+};
+
+TEST_F(KvtcardSlot, DetectsSavesAndHexdumpsTheCard)
+{
+    const ToolRun found = kvtcard("detect " + device);
+    EXPECT_EQ(found.status, 0);
+    EXPECT_TRUE(has(found, part + ": a card answers\n")) << found.out;
+    const ToolRun absent = kvtcard("detect --device " + root.dir() + "/empty-slot");
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_TRUE(has(absent, "no card answers (No such device or address)")) << absent.out;
+
+    ASSERT_EQ(kvtcard("save " + device + " " + root.dir() + "/saved.bin").status, 0);
+    EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), part_bytes());
+
+    kvt::Image image = known_image();
+    image.mailhost_port.set(25); // section 7's checksum now wrong
+    const ToolRun dump = kvtcard("hexdump " + write_card(root, "bad.img", image));
+    EXPECT_EQ(dump.status, 0);
+    for (const char *line : {
+             "section 6, customer info: 0x1d19-0x1d42, checksum ok\n",
+             "section 7, console: 0x1d43-0x1d7e, checksum WRONG: 0x",
+             "reserved: 0x198a-0x198b\n",
+             "  1d40:          7e 2e 00 31 30 2e 30 2e 30 2e 32 35 00  |   ~..10.0.0.25.|\n",
+             " 00 19 00 00!f6     |............... |\n",
+         })
+        EXPECT_TRUE(has(dump, line)) << "missing: " << line << "\n" << dump.out;
+}
+
+// Pages of the part (32 bytes each) whose bytes differ.
+std::vector<std::size_t> pages_changed(const std::string &a, const std::string &b)
+{
+    std::vector<std::size_t> pages;
+    for (std::size_t at = 0; at < a.size(); at += 32)
+        if (a.compare(at, 32, b, at, 32) != 0)
+            pages.push_back(at);
+    return pages;
+}
+
+TEST_F(KvtcardSlot, WritesOnlyWithForceOnlyTheDifferingPagesAndReadsBack)
+{
+    kvt::Image image = known_image();
+    image.mailhost_port.set(25);
+    kvt::update_all_checksums(image);
+    const std::string file = write_card(root, "new.img", image);
+    const std::string before = part_bytes();
+
+    const ToolRun dry = kvtcard("write " + device + " " + file);
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_TRUE(has(dry, "1 page(s) differ 0x1d60\nnot written: give --force")) << dry.out;
+    EXPECT_EQ(part_bytes(), before);
+
+    const ToolRun wrote = kvtcard("write --force " + device + " " + file);
+    EXPECT_EQ(wrote.status, 0) << wrote.out;
+    EXPECT_TRUE(has(wrote, "read back the same")) << wrote.out;
+    // The port's page and the card library's first record slot.
+    EXPECT_EQ(pages_changed(before, part_bytes()), (std::vector<std::size_t>{0x1d60, 0x1f40}));
+    EXPECT_EQ(kvtcard("verify " + device).status, 0);
+    EXPECT_EQ(kvtcard("diff " + device + " " + file).status, 0);
+    EXPECT_TRUE(has(kvtcard("write --force " + device + " " + file), "the card already holds it"));
+}
+
+TEST(KvtcardShow, FoldsUnusedEntriesUnlessAskedForAll)
+{
+    kvttest::SimRoot root;
+    const std::string card = write_card(root, "card.img", known_image());
+    const ToolRun compact = kvtcard("show " + card);
+    EXPECT_TRUE(has(compact, "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"))
+        << compact.out;
+    EXPECT_FALSE(has(compact, "rule: 15"));
+    const ToolRun all = kvtcard("show --all " + card);
+    EXPECT_TRUE(has(all, "rule: 15")) << all.out;
+    EXPECT_TRUE(has(all, "- slot: 10, name: \"\", password: \"\"")) << all.out;
+    EXPECT_FALSE(has(all, "folded:"));
+}
+
+// A 24C256 dump that keeps its image at 0x100: any part, any offset.
+TEST(KvtcardShow, ReadsAnyPartSizeAndImageOffset)
+{
+    kvttest::SimRoot root;
+    const std::string dump = write_card(root, "big.bin", known_image(), 0x100, 32768);
+    EXPECT_EQ(kvtcard("verify " + dump).status, 1) << "the image is not at 0x1800";
+    const ToolRun run = kvtcard("verify --part 24c256 --offset 0x100 " + dump);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(kvtcard("verify --part 24c64 " + dump).status, 2);
+}
+
+TEST(KvtcardDiff, GivesNumbersAsNumbersInJson)
+{
+    kvttest::SimRoot root;
+    kvt::Image other = known_image();
+    other.mailhost_port.set(25);
+    kvt::update_all_checksums(other);
+    const ToolRun run = kvtcard("--json diff " + write_card(root, "a.img", known_image()) + " " +
+                                write_card(root, "b.img", other));
+    EXPECT_TRUE(
+        has(run, "\"field\": \"console.mail_port\",\n      \"a\": 2525,\n      \"b\": 25\n"))
+        << run.out;
+}
+
+TEST(KvtcardHelp, EachCommandHasItsOwnAndRefusesOptionsItDoesNotTake)
+{
+    for (const char *command :
+         {"show", "verify", "diff", "preview", "hexdump", "detect", "save", "write"}) {
+        const ToolRun help = kvtcard(std::string(command) + " --help");
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_TRUE(has(help, std::string("usage: kvtcard [--json] ") + command + " ")) << help.out;
+    }
+    const ToolRun stray = kvtcard("show --force card.img");
+    EXPECT_EQ(stray.status, 2);
+    EXPECT_TRUE(has(stray, "kvtcard: show takes no --force\n")) << stray.out;
 }
 
 } // namespace

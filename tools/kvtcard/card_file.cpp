@@ -7,34 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "cardlib/layout.hpp"
-
 namespace kvtcard {
 
 namespace {
 
+constexpr std::size_t kLargestPart = 65536;
+
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
-
-// Reads at most one byte more than the largest accepted size, enough to
-// tell every wrong size apart without reading a huge file whole.
-bool read_head(const std::string &path, std::vector<unsigned char> &bytes, std::string &error)
-{
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    bytes.resize(kEepromDumpSize + 1);
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) {
-        error = path + ": cannot read: " + std::strerror(errno);
-        return false;
-    }
-    bytes.resize(got);
-    return true;
-}
 
 void copy_image(std::span<const unsigned char> from, kvt::Image &image)
 {
@@ -42,9 +23,11 @@ void copy_image(std::span<const unsigned char> from, kvt::Image &image)
     std::copy_n(from.begin(), out.size(), out.begin());
 }
 
-std::optional<cardlib::Record> newest_in_dump(std::span<const unsigned char> part)
+std::optional<cardlib::Record> newest_in_dump(std::span<const unsigned char> part,
+                                              const cardlib::EepromPart &kind,
+                                              std::size_t image_address)
 {
-    const cardlib::CardLayout layout = cardlib::layout_for(part.size(), kDumpPageSize);
+    const cardlib::CardLayout layout = cardlib::layout_for(part.size(), kind.page, image_address);
     if (layout.slot_count == 0)
         return std::nullopt;
     const auto found = cardlib::newest_record(part.subspan(layout.first_slot), layout.page_size,
@@ -54,41 +37,83 @@ std::optional<cardlib::Record> newest_in_dump(std::span<const unsigned char> par
     return found->record;
 }
 
+std::string size_error(std::size_t size, const Geometry &geometry)
+{
+    const std::string got =
+        size > kLargestPart ? "more than " + std::to_string(kLargestPart) : std::to_string(size);
+    const std::string dump = geometry.part ? std::to_string(geometry.part->size) + " (" +
+                                                 std::string(geometry.part->name) + " dump)"
+                                           : std::to_string(kEepromDumpSize) + " (EEPROM dump)";
+    return got + " bytes, expected " + std::to_string(KVT_IMAGE_SIZE) + " (card image) or " + dump;
+}
+
 } // namespace
 
-bool card_from_bytes(std::span<const unsigned char> bytes, Card &card, std::string &error)
+bool card_from_bytes(std::span<const unsigned char> bytes, const Geometry &geometry, Card &card,
+                     std::string &error)
 {
+    card.image_address = geometry.image_address;
     if (bytes.size() == KVT_IMAGE_SIZE) {
         card.format = "image";
         copy_image(bytes, card.image);
         card.record.reset();
         return true;
     }
-    if (bytes.size() == kEepromDumpSize) {
-        card.format = "eeprom";
-        copy_image(bytes.subspan(cardlib::kImageAddress), card.image);
-        card.record = newest_in_dump(bytes);
-        return true;
+    const auto part = geometry.part ? geometry.part : cardlib::part_of_size(bytes.size());
+    if (!part || part->size != bytes.size()) {
+        error = size_error(bytes.size(), geometry);
+        return false;
     }
-    const std::string size = bytes.size() > kEepromDumpSize
-                                 ? "more than " + std::to_string(kEepromDumpSize) + " bytes"
-                                 : std::to_string(bytes.size()) + " bytes";
-    error = size + ", expected " + std::to_string(KVT_IMAGE_SIZE) + " (card image) or " +
-            std::to_string(kEepromDumpSize) + " (EEPROM dump)";
-    return false;
+    if (geometry.image_address > part->size - KVT_IMAGE_SIZE) {
+        error = "the image does not fit in the part at that offset";
+        return false;
+    }
+    card.format = "eeprom";
+    copy_image(bytes.subspan(geometry.image_address), card.image);
+    card.record = newest_in_dump(bytes, *part, geometry.image_address);
+    return true;
 }
 
-bool load_card(const std::string &path, Card &card, std::string &error)
+bool card_from_bytes(std::span<const unsigned char> bytes, Card &card, std::string &error)
+{
+    return card_from_bytes(bytes, Geometry{}, card, error);
+}
+
+// Reads at most one byte more than the largest accepted size, enough to
+// tell every wrong size apart without reading a huge file whole.
+bool read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &error)
+{
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    bytes.resize(kLargestPart + 1);
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    if (std::ferror(file.get())) {
+        error = path + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
+bool load_card(const std::string &path, const Geometry &geometry, Card &card, std::string &error)
 {
     std::vector<unsigned char> bytes;
-    if (!read_head(path, bytes, error))
+    if (!read_file(path, bytes, error))
         return false;
     card.source = path;
-    if (!card_from_bytes(bytes, card, error)) {
+    if (!card_from_bytes(bytes, geometry, card, error)) {
         error = path + ": " + error;
         return false;
     }
     return true;
+}
+
+bool load_card(const std::string &path, Card &card, std::string &error)
+{
+    return load_card(path, Geometry{}, card, error);
 }
 
 cardlib::CardVerdict card_verdict(const Card &card)

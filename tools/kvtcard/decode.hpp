@@ -15,6 +15,7 @@ namespace kvtcard {
 // library, so the card alone gives only their codes.
 struct DecodeOptions {
     bool show_passwords = false;
+    bool all = false; // also empty user and CLI-mode slots and unused alert rules
 };
 
 // The one-bit flags of miscbits in the order in which the restore sets
@@ -46,12 +47,13 @@ Node decode_network(const kvt::Image &image);
 Node decode_post(const kvt::Image &image);
 Node decode_flags(const kvt::Image &image);
 Node decode_cli(const kvt::Image &image);
-Node decode_alert_rules(const kvt::Image &image);
+Node decode_alert_rules(const kvt::Image &image, const DecodeOptions &options);
 Node decode_customer_info(const kvt::Image &image);
 Node decode_console(const kvt::Image &image);
-Node decode_cli_modes(const kvt::Image &image);
+Node decode_cli_modes(const kvt::Image &image, const DecodeOptions &options);
 
-// Every section, in section order, with the checksum status at the end.
+// Every section, in section order, with the checksum status at the end;
+// without options.all, a count of what was folded.
 Node decode_card(const Card &card, const DecodeOptions &options);
 
 } // namespace kvtcard

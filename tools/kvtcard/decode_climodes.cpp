@@ -3,13 +3,13 @@
 
 namespace kvtcard {
 
-Node decode_cli_modes(const kvt::Image &image)
+Node decode_cli_modes(const kvt::Image &image, const DecodeOptions &options)
 {
     Node modes = Node::array();
     long long k = 0;
     for (const kvt::CliModeEntry &entry : image.climode_table) {
         // A free entry is skipped wherever it stands, as the restore does.
-        if (entry.name.chars[0] != '\0')
+        if (options.all || entry.name.chars[0] != '\0')
             modes.push(Node::object()
                            .set("slot", Node::number(k))
                            .set("name", text_of(entry.name))

@@ -42,7 +42,7 @@ Node decode_users(const kvt::Image &image, const DecodeOptions &options)
     for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
         const kvt::UserEntry &entry = entries[k];
         const std::uint32_t role = roles[k].get();
-        if (!entry_used(entry, role))
+        if (!options.all && !entry_used(entry, role))
             continue;
         users.push(
             Node::object()

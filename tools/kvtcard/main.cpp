@@ -1,161 +1,257 @@
-// kvtcard: shows, checks and compares KVT cards, and previews what kvtd
-// would do with a card on the simulated SP.
+// kvtcard: shows, checks, compares, saves and writes KVT cards, as files or
+// in a slot, and previews what kvtd would do with a card on the simulated
+// SP. A command is one row of kCommands: its name, synopsis, help, the
+// options it takes and the function that runs it (tools/kvtcard/*.cpp).
+#include <getopt.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
 #include "tools/kvtcard/commands.hpp"
-#include "tools/kvtcard/simulator.hpp"
+#include "tools/kvtcard/invocation.hpp"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitNo = 1; // verify: refused; diff: the cards differ
-constexpr int kExitError = 2;
+using kvtcard::CardSource;
+using kvtcard::Invocation;
 
-constexpr const char *kUsage =
-    "usage: kvtcard [--json] [--show-passwords] show CARD\n"
-    "       kvtcard [--json] verify CARD\n"
-    "       kvtcard [--json] [--show-passwords] diff CARD_A CARD_B\n"
-    "       kvtcard [--json] preview [CARD]\n"
-    "       kvtcard [--json] status [FILE | --sim]\n"
-    "CARD is a card image file (1832 bytes), an EEPROM dump (8192 bytes, image at\n"
-    "0x1800) or --sim, the card of the simulated SP (root from KVT_SP_ROOT).\n"
-    "preview runs the simulated SP's tool kvtsim; its CARD defaults to --sim.\n";
-
-struct Args {
-    bool json = false;
-    bool show_passwords = false;
-    std::string command;
-    std::vector<std::string> cards;
+enum Option : unsigned {
+    kJson = 1U << 0,
+    kShowPasswords = 1U << 1,
+    kAll = 1U << 2,
+    kForce = 1U << 3,
+    kGeometry = 1U << 4, // --part, --offset
+    kSlots = 1U << 5,    // --device, --sim
 };
+
+struct Command {
+    const char *name;
+    const char *synopsis;
+    const char *help;
+    unsigned options;
+    int (*run)(const Invocation &);
+};
+
+constexpr unsigned kCards = kJson | kGeometry | kSlots;
+
+// status (tools/kvtcard/status.cpp) takes its file, or --sim, as a word.
+int run_status(const Invocation &run)
+{
+    std::vector<std::string> words;
+    for (const CardSource &source : run.sources) {
+        if (source.kind == CardSource::Kind::device)
+            return kvtcard::fail("status reads a status file or --sim, not a card");
+        words.push_back(source.where);
+    }
+    return kvtcard::status_command(run.json, words);
+}
+
+constexpr Command kCommands[] = {
+    {"show", "[--all] [--show-passwords] CARD",
+     "Decode every section with the value texts kvtd uses, each with its checksum status.\n"
+     "Empty user and CLI-mode slots and unused alert rules are folded; --all shows them.\n",
+     kCards | kShowPasswords | kAll, kvtcard::run_show},
+    {"verify", "CARD",
+     "The card library's verdict, the one kvtd takes at start-up: exit 0 when kvtd would\n"
+     "accept the card, 1 when not, with every reason.\n",
+     kCards, kvtcard::run_verify},
+    {"diff", "[--show-passwords] CARD_A CARD_B",
+     "The fields in which two cards differ; exit 0 when they are the same, 1 when not.\n",
+     kCards | kShowPasswords, kvtcard::run_diff},
+    {"preview", "[CARD]",
+     "What kvtd would do with the card on the simulated SP of KVT_SP_ROOT (made by\n"
+     "kvtsim preview): the start-up decision and what a restore would change.\n"
+     "CARD defaults to --sim.\n",
+     kCards, kvtcard::run_preview},
+    {"hexdump", "CARD",
+     "The image in hex and ASCII by card address, section by section with each\n"
+     "section's name and span; a wrong checksum byte is marked with '!'.\n",
+     kCards, kvtcard::run_hexdump},
+    {"detect", "--device PATH | --sim",
+     "Whether a card answers in the slot: exit 0 when one does, 1 when not.\n", kCards,
+     kvtcard::run_detect},
+    {"save", "(--device PATH | --sim) FILE",
+     "Read the whole part in the slot into FILE (an EEPROM dump).\n", kCards, kvtcard::run_save},
+    {"write", "[--force] (--device PATH | --sim) FILE",
+     "Write the card image of FILE (an image or an EEPROM dump) onto the card in the slot\n"
+     "through the card library: its record first, then only the pages that differ; then\n"
+     "read the card back and compare. Without --force, only tell which pages would change.\n",
+     kCards | kForce, kvtcard::run_write},
+    {"status", "[FILE | --sim]",
+     "What the running kvtd last found, from the status file it keeps (/run/kvtd/status,\n"
+     "under KVT_SP_ROOT on the simulated SP): exit 0 while that kvtd runs, 1 once it has\n"
+     "ended, 2 without a status file.\n",
+     kJson | kSlots, run_status},
+};
+
+constexpr const char *kCardHelp =
+    "CARD is a card image file (1832 bytes), an EEPROM dump (the whole part, image at\n"
+    "0x1800), --sim (the simulated SP's card; root from KVT_SP_ROOT) or --device PATH:\n"
+    "the card in a slot, PATH the at24 driver's file\n"
+    "(/sys/bus/i2c/devices/1-0053/eeprom) or an I2C bus with an optional address\n"
+    "(/dev/i2c-1, /dev/i2c-1@0x53).\n"
+    "Options: --json  --part 24c64|24c128|24c256|24c512  --offset ADDR (image address,\n"
+    "default 0x1800)  --help\n";
+
+const Command *command_named(std::string_view name)
+{
+    for (const Command &command : kCommands)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+void usage(std::FILE *out)
+{
+    std::fputs("usage:", out);
+    for (const Command &command : kCommands)
+        std::fprintf(out, "%s kvtcard [--json] %s %s\n", &command == kCommands ? "" : "      ",
+                     command.name, command.synopsis);
+    std::fputs(kCardHelp, out);
+}
+
+void command_help(const Command &command)
+{
+    std::printf("usage: kvtcard [--json] %s %s\n%s%s", command.name, command.synopsis, command.help,
+                command.options & kGeometry ? kCardHelp : "");
+}
 
 int usage_error(const std::string &message)
 {
-    std::fprintf(stderr, "kvtcard: %s\n%s", message.c_str(), kUsage);
-    return kExitError;
+    std::fprintf(stderr, "kvtcard: %s\n", message.c_str());
+    usage(stderr);
+    return kvtcard::kExitError;
 }
 
-// --sim counts as a card, wherever it stands.
-bool parse(int argc, char **argv, Args &args, std::string &error)
+struct Parsed {
+    Invocation run;
+    std::string command_word;
+    unsigned given = 0;
+    bool help = false;
+};
+
+bool parse_offset(const char *text, std::size_t &offset)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--json")
-            args.json = true;
-        else if (arg == "--show-passwords")
-            args.show_passwords = true;
-        else if (arg != kvtcard::kSimCard && arg.size() > 1 && arg.front() == '-') {
-            error = "unknown option " + std::string(arg);
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || value > 0xFFFF)
+        return false;
+    offset = value;
+    return true;
+}
+
+// A flag option: the member it sets and the option bit it counts as.
+bool take_flag(int code, Parsed &parsed)
+{
+    Invocation &run = parsed.run;
+    const std::pair<bool *, unsigned> flags[] = {
+        {&run.json, kJson}, {&run.show_passwords, kShowPasswords},
+        {&run.all, kAll},   {&run.force, kForce},
+        {&parsed.help, 0},
+    };
+    constexpr const char *kCodes = "jpafh";
+    const char *at = std::strchr(kCodes, code);
+    if (!at || code == 0)
+        return false;
+    const auto &[member, bit] = flags[at - kCodes];
+    *member = true;
+    parsed.given |= bit;
+    return true;
+}
+
+// One option with a value, or --sim; false with a reason in `error`.
+bool take_option(int code, const char *arg, Parsed &parsed, std::string &error)
+{
+    Invocation &run = parsed.run;
+    if (code == 's' || code == 'd') {
+        const bool sim = code == 's';
+        run.sources.push_back({sim ? CardSource::Kind::sim : CardSource::Kind::device,
+                               sim ? std::string(kvtcard::kSimCard) : std::string(arg)});
+        parsed.given |= kSlots;
+        return true;
+    }
+    parsed.given |= kGeometry;
+    if (code == 'P') {
+        run.geometry.part = cardlib::part_named(arg);
+        if (!run.geometry.part)
+            error = std::string("--part ") + arg + ": not one of 24c64, 24c128, 24c256, 24c512";
+    } else if (!parse_offset(arg, run.geometry.image_address)) {
+        error = std::string("--offset ") + arg + ": not a card address";
+    }
+    return error.empty();
+}
+
+// getopt_long in "return in order" mode: options anywhere on the line, and
+// --sim and --device keep their place among the cards.
+bool parse(int argc, char **argv, Parsed &parsed, std::string &error)
+{
+    static const option kLong[] = {
+        {"json", no_argument, nullptr, 'j'},         {"show-passwords", no_argument, nullptr, 'p'},
+        {"all", no_argument, nullptr, 'a'},          {"force", no_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},         {"sim", no_argument, nullptr, 's'},
+        {"device", required_argument, nullptr, 'd'}, {"part", required_argument, nullptr, 'P'},
+        {"offset", required_argument, nullptr, 'o'}, {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int code = 0;
+    while ((code = getopt_long(argc, argv, "-h", kLong, nullptr)) != -1) {
+        if (code == '?') {
+            error = std::string("unknown option or missing value: ") + argv[optind - 1];
             return false;
-        } else if (args.command.empty())
-            args.command = arg;
-        else
-            args.cards.emplace_back(arg);
+        }
+        if (code != 1) {
+            if (!take_flag(code, parsed) && !take_option(code, optarg, parsed, error))
+                return false;
+        } else if (parsed.command_word.empty()) {
+            parsed.command_word = optarg;
+        } else {
+            parsed.run.sources.push_back({CardSource::Kind::file, optarg});
+        }
     }
     return true;
 }
 
-std::size_t cards_needed(const std::string &command)
+std::string first_option_in(unsigned options)
 {
-    if (command == "show" || command == "verify" || command == "preview")
-        return 1;
-    if (command == "diff")
-        return 2;
-    return 0;
-}
-
-void print(const kvtcard::Node &document, bool json)
-{
-    const std::string out = json ? kvtcard::to_json(document) : kvtcard::to_text(document);
-    std::fputs(out.c_str(), stdout);
-}
-
-int run(const Args &args, const std::vector<kvtcard::Card> &cards)
-{
-    kvtcard::DecodeOptions options;
-    options.show_passwords = args.show_passwords;
-    if (args.command == "show") {
-        print(kvtcard::decode_card(cards.front(), options), args.json);
-        return kExitOk;
-    }
-    if (args.command == "verify") {
-        const kvtcard::Node result = kvtcard::verify_card(cards.front());
-        print(result, args.json);
-        return result.find("valid")->raw_number() != 0 ? kExitOk : kExitNo;
-    }
-    if (args.command == "diff") {
-        const kvtcard::Node result = kvtcard::diff_cards(cards[0], cards[1], options);
-        print(result, args.json);
-        return result.find("same")->raw_number() != 0 ? kExitOk : kExitNo;
-    }
-    return kExitError;
-}
-
-// The preview reads the simulated SP's state: kvtsim makes it.
-int preview(const Args &args)
-{
-    std::vector<std::string> words{"preview"};
-    if (args.json)
-        words.emplace_back("--json");
-    words.push_back(args.cards.front());
-    std::string error;
-    kvtcard::exec_kvtsim(words, error);
-    std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
-    return kExitError;
-}
-
-bool load(const std::string &where, kvtcard::Card &card, std::string &error)
-{
-    if (where != kvtcard::kSimCard)
-        return kvtcard::load_card(where, card, error);
-    std::string path;
-    if (!kvtcard::simulated_card_path(path, error))
-        return false;
-    if (::access(path.c_str(), F_OK) != 0) {
-        error = "sim:" + path + ": no card in the slot";
-        return false;
-    }
-    if (!kvtcard::load_card(path, card, error))
-        return false;
-    card.source = "sim:" + path;
-    card.format = "sim";
-    return true;
+    constexpr std::pair<unsigned, const char *> kNames[] = {
+        {kJson, "--json"},   {kShowPasswords, "--show-passwords"}, {kAll, "--all"},
+        {kForce, "--force"}, {kGeometry, "--part or --offset"},    {kSlots, "--device or --sim"},
+    };
+    for (const auto &[bit, name] : kNames)
+        if (options & bit)
+            return name;
+    return {};
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    Args args;
+    Parsed parsed;
     std::string error;
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    if (!parse(argc, argv, args, error))
+    if (!parse(argc, argv, parsed, error))
         return usage_error(error);
-    if (args.command == "status")
-        return kvtcard::status_command(args.json, args.cards);
-    const std::size_t needed = cards_needed(args.command);
-    if (needed == 0)
-        return usage_error(args.command.empty() ? "no command" : "unknown command " + args.command);
-    if (args.command == "preview" && args.cards.empty())
-        args.cards.emplace_back(kvtcard::kSimCard);
-    if (args.cards.size() != needed)
-        return usage_error(args.command + " takes " + std::to_string(needed) + " card(s)");
-
-    if (args.command == "preview")
-        return preview(args);
-    std::vector<kvtcard::Card> cards(needed);
-    for (std::size_t i = 0; i < needed; ++i) {
-        if (!load(args.cards[i], cards[i], error)) {
-            std::fprintf(stderr, "kvtcard: %s\n", error.c_str());
-            return kExitError;
-        }
+    if (parsed.command_word.empty()) {
+        if (!parsed.help)
+            return usage_error("no command");
+        usage(stdout);
+        return kvtcard::kExitOk;
     }
-    return run(args, cards);
+    const Command *command = command_named(parsed.command_word);
+    if (!command)
+        return usage_error("unknown command " + parsed.command_word);
+    if (parsed.help) {
+        command_help(*command);
+        return kvtcard::kExitOk;
+    }
+    if (const unsigned stray = parsed.given & ~command->options; stray != 0)
+        return usage_error(std::string(command->name) + " takes no " + first_option_in(stray));
+    return command->run(parsed.run);
 }

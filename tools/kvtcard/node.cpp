@@ -113,21 +113,26 @@ std::string packed_lines(const Node &object, std::size_t first_column)
     return out + "\n";
 }
 
-void write_text(std::string &out, const Node &node, int level);
+using Notes = std::map<std::string, std::string>;
 
-void write_text_member(std::string &out, const std::string &key, const Node &child, int level)
+void write_text(std::string &out, const Node &node, int level, const Notes &notes = {});
+
+void write_text_member(std::string &out, const std::string &key, const Node &child, int level,
+                       const Notes &notes)
 {
     indent(out, level);
     out += key + ":";
+    const auto note = notes.find(key);
+    const std::string beside = note == notes.end() ? "" : " [" + note->second + "]";
     if (child.is_scalar()) {
-        out += " " + child.plain() + "\n";
+        out += " " + child.plain() + beside + "\n";
         return;
     }
     if (child.children().empty()) {
-        out += " (none)\n";
+        out += " (none)" + beside + "\n";
         return;
     }
-    out += "\n";
+    out += beside + "\n";
     write_text(out, child, level + 1);
 }
 
@@ -146,21 +151,21 @@ void write_text_item(std::string &out, const Node &item, int level)
     write_text(out, item, level + 1);
 }
 
-void write_text(std::string &out, const Node &node, int level)
+void write_text(std::string &out, const Node &node, int level, const Notes &notes)
 {
     for (const auto &[key, child] : node.children()) {
         if (node.kind() == Node::Kind::object)
-            write_text_member(out, key, child, level);
+            write_text_member(out, key, child, level, notes);
         else
             write_text_item(out, child, level);
     }
 }
 
-void flatten_into(std::vector<std::pair<std::string, std::string>> &out, const std::string &path,
+void flatten_into(std::vector<std::pair<std::string, Node>> &out, const std::string &path,
                   const Node &node)
 {
     if (node.is_scalar()) {
-        out.emplace_back(path, node.plain());
+        out.emplace_back(path, node);
         return;
     }
     std::size_t index = 0;
@@ -306,18 +311,18 @@ std::string to_json(const Node &root)
     return out + "\n";
 }
 
-std::string to_text(const Node &root)
+std::string to_text(const Node &root, const Notes &notes)
 {
     std::string out;
     if (root.is_scalar())
         return root.plain() + "\n";
-    write_text(out, root, 0);
+    write_text(out, root, 0, notes);
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> flatten(const Node &root)
+std::vector<std::pair<std::string, Node>> flatten(const Node &root)
 {
-    std::vector<std::pair<std::string, std::string>> out;
+    std::vector<std::pair<std::string, Node>> out;
     flatten_into(out, std::string(), root);
     return out;
 }

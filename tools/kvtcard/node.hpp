@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,12 +59,13 @@ std::string json_quote(std::string_view bytes);
 // Pretty-printed JSON, two blanks per level, members in insertion order.
 std::string to_json(const Node &root);
 // Indented "key: value" lines for 80 columns; an array item whose members
-// are all scalars is packed into as few lines as fit.
-std::string to_text(const Node &root);
+// are all scalars is packed into as few lines as fit. A note for a
+// top-level key is shown in brackets beside it.
+std::string to_text(const Node &root, const std::map<std::string, std::string> &notes = {});
 
-// Leaf paths and their plain values: "users[3].name" -> "root". An array
-// item that is an object is named by its first member when that is a
-// number (slot, rule or section number), else by its index.
-std::vector<std::pair<std::string, std::string>> flatten(const Node &root);
+// Leaf paths and their values: "users[3].name" -> "root". An array item
+// that is an object is named by its first member when that is a number
+// (slot, rule or section number), else by its index.
+std::vector<std::pair<std::string, Node>> flatten(const Node &root);
 
 } // namespace kvtcard

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,17 +80,28 @@ bool simulated_path(const std::string &fixed, std::string &path, std::string &er
     return kvtsim_path("path " + quoted(fixed), path, error);
 }
 
-void exec_kvtsim(const std::vector<std::string> &args, std::string &error)
+int run_kvtsim(const std::vector<std::string> &args, std::string &error)
 {
     const std::string program = kvtsim_program();
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
+    for (std::string &word : words)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
-    ::execvp(program.c_str(), argv.data());
-    error = "cannot run " + program + ": " + std::strerror(errno) +
-            " (preview needs the simulated SP's tool kvtsim)";
+    std::fflush(stdout);
+    pid_t child = 0;
+    const int spawned =
+        ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (spawned != 0) {
+        error = "cannot run " + program + ": " + std::strerror(spawned) +
+                " (preview needs the simulated SP's tool kvtsim)";
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
+        ;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace kvtcard

@@ -16,8 +16,8 @@ bool simulated_card_path(std::string &path, std::string &error);
 // "/run/kvtd/status"), as kvtsim names it.
 bool simulated_path(const std::string &fixed, std::string &path, std::string &error);
 
-// Replaces this process with `kvtsim <args...>`; returns only on failure,
-// with a reason in `error`.
-void exec_kvtsim(const std::vector<std::string> &args, std::string &error);
+// Runs `kvtsim <args...>` with this process's output and waits for it: its
+// exit status, or -1 with a reason in `error` when it could not run.
+int run_kvtsim(const std::vector<std::string> &args, std::string &error);
 
 } // namespace kvtcard

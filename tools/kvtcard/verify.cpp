@@ -62,6 +62,34 @@ Node decode_checksums(const kvt::Image &image)
     return checks;
 }
 
+std::map<std::string, std::string> checksum_notes(const kvt::Image &image)
+{
+    constexpr std::pair<const char *, std::array<unsigned, 2>> kSectionsOf[] = {
+        {"header", {1, 0}},      {"users", {2, 9}},         {"network", {3, 0}},
+        {"post", {4, 0}},        {"flags", {4, 0}},         {"cli", {4, 0}},
+        {"alert_rules", {5, 0}}, {"customer_info", {6, 0}}, {"console", {7, 0}},
+        {"cli_modes", {8, 0}},
+    };
+    const auto checks = check_sections(image);
+    std::map<std::string, std::string> notes;
+    for (const auto &[key, sections] : kSectionsOf) {
+        const bool two = sections[1] != 0;
+        std::string note =
+            two ? "sections " + std::to_string(sections[0]) + ", " + std::to_string(sections[1])
+                : "section " + std::to_string(sections[0]);
+        std::string wrong;
+        for (const unsigned s : sections)
+            if (s != 0 && !checks.at(s - 1).ok())
+                wrong += (wrong.empty() ? "" : ", ") + std::to_string(s);
+        if (wrong.empty())
+            note += ": checksum ok";
+        else
+            note += two ? ": checksum wrong in " + wrong : ": checksum WRONG";
+        notes.emplace(key, note);
+    }
+    return notes;
+}
+
 Node verify_card(const Card &card)
 {
     const cardlib::CardVerdict verdict = card_verdict(card);

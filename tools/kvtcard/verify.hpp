@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,10 @@ std::array<SectionCheck, 9> check_sections(const kvt::Image &image);
 std::vector<std::string> refusal_reasons(const Card &card);
 
 Node decode_checksums(const kvt::Image &image);
+
+// For each top-level key of the show document, the checksum status of the
+// sections it decodes: "section 4: checksum ok", "sections 2, 9: checksum
+// wrong in 9".
+std::map<std::string, std::string> checksum_notes(const kvt::Image &image);
 
 } // namespace kvtcard

@@ -1,0 +1,80 @@
+// /dev/i2c-N: the one place that talks to the kernel's I2C adapter. The
+// at24 driver may hold the card's address; I2C_RDWR still reaches it,
+// since unlike I2C_SLAVE it does not claim the address.
+#include <array>
+#include <cerrno>
+#include <mutex>
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "cardlib/i2c_bus.hpp"
+
+namespace cardlib {
+
+namespace {
+
+constexpr std::size_t kMaxMessages = 2;
+
+class I2cDevBus : public I2cBus {
+  public:
+    explicit I2cDevBus(std::string path) : path_(std::move(path)) {}
+    ~I2cDevBus() override
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    I2cDevBus(const I2cDevBus &) = delete;
+    I2cDevBus &operator=(const I2cDevBus &) = delete;
+
+    int transfer(std::span<const I2cMessage> messages) override
+    {
+        if (messages.empty() || messages.size() > kMaxMessages) {
+            errno = EINVAL;
+            return -1;
+        }
+        const int fd = adapter();
+        if (fd < 0)
+            return -1;
+        std::array<i2c_msg, kMaxMessages> msgs{};
+        for (std::size_t i = 0; i < messages.size(); ++i)
+            msgs[i] = {messages[i].address, static_cast<__u16>(messages[i].read ? I2C_M_RD : 0),
+                       static_cast<__u16>(messages[i].bytes.size()), messages[i].bytes.data()};
+        i2c_rdwr_ioctl_data data{msgs.data(), static_cast<__u32>(messages.size())};
+        const int done = ::ioctl(fd, I2C_RDWR, &data);
+        if (done < 0)
+            return -1;
+        if (static_cast<std::size_t>(done) != messages.size()) {
+            errno = EIO;
+            return -1;
+        }
+        return 0;
+    }
+
+  private:
+    // Opened on first use, and again after a failed open: the adapter's
+    // module may be loaded after the daemon started.
+    int adapter()
+    {
+        const std::lock_guard guard(lock_);
+        if (fd_ < 0)
+            fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+        return fd_;
+    }
+
+    std::string path_;
+    std::mutex lock_;
+    int fd_ = -1;
+};
+
+} // namespace
+
+std::unique_ptr<I2cBus> i2c_dev_bus(const std::string &path)
+{
+    return std::make_unique<I2cDevBus>(path);
+}
+
+} // namespace cardlib

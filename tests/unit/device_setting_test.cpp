@@ -1,0 +1,60 @@
+// The card device setting that kvtd's Linux board (KVT_CARD_DEVICE) and
+// kvtcard --device share: which backend, which address, and which bus the
+// card monitor's header read takes.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cardlib/device_setting.hpp"
+#include "tests/support/rows.hpp"
+
+namespace {
+
+using Kind = cardlib::DeviceSetting::Kind;
+
+struct SettingCase {
+    const char *name;
+    const char *text;
+    bool read;
+    Kind kind;
+    unsigned address;
+    const char *bus; // for the header read
+};
+
+const SettingCase kSettings[] = {
+    {"i2c_with_address", "i2c:/dev/i2c-1@0x50", true, Kind::i2c_dev, 0x50, "/dev/i2c-1"},
+    {"bare_bus_takes_0x53", "/dev/i2c-2", true, Kind::i2c_dev, 0x53, "/dev/i2c-2"},
+    {"decimal_address", "/dev/i2c-2@83", true, Kind::i2c_dev, 0x53, "/dev/i2c-2"},
+    {"at24_sysfs_file", "at24:/sys/bus/i2c/devices/3-0053/eeprom", true, Kind::at24, 0x53,
+     "/dev/i2c-3"},
+    {"bare_at24_file", "/sys/bus/i2c/devices/12-0050/eeprom", true, Kind::at24, 0x53,
+     "/dev/i2c-12"},
+    {"file_naming_no_bus", "/tmp/part.bin", true, Kind::at24, 0x53, ""},
+    {"address_out_of_range", "i2c:/dev/i2c-1@0x80", false, Kind::i2c_dev, 0, ""},
+    {"address_not_a_number", "/dev/i2c-1@0x5g", false, Kind::i2c_dev, 0, ""},
+    {"no_path", "i2c:@0x53", false, Kind::i2c_dev, 0, ""},
+    {"empty", "", false, Kind::i2c_dev, 0, ""},
+};
+
+using kvttest::PrintTo;
+
+class DeviceSetting : public testing::TestWithParam<SettingCase> {};
+
+TEST_P(DeviceSetting, NamesTheBackendAddressAndHeaderBus)
+{
+    const SettingCase &c = GetParam();
+    std::string error;
+    const auto setting = cardlib::parse_device_setting(c.text, error);
+    ASSERT_EQ(setting.has_value(), c.read) << error;
+    if (!setting) {
+        EXPECT_FALSE(error.empty());
+        return;
+    }
+    EXPECT_EQ(setting->kind, c.kind);
+    EXPECT_EQ(setting->address, c.address);
+    EXPECT_EQ(cardlib::bus_of(*setting), c.bus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, DeviceSetting, testing::ValuesIn(kSettings), kvttest::by_name);
+
+} // namespace

@@ -1,0 +1,116 @@
+// write: a card image onto the card in a slot, through the card library as
+// kvtd writes it (its record first, then only the pages that differ), then
+// read back and compared. Without --force it only tells what it would do.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cardlib/card_copy.hpp"
+#include "tools/kvtcard/card_source.hpp"
+#include "tools/kvtcard/invocation.hpp"
+
+namespace kvtcard {
+
+namespace {
+
+using Image = std::array<unsigned char, KVT_IMAGE_SIZE>;
+
+// Card addresses of the pages holding a byte in which the images differ.
+std::vector<std::size_t> pages_differing(const Image &card, const Image &file,
+                                         std::size_t image_address, std::size_t page)
+{
+    std::vector<std::size_t> pages;
+    for (std::size_t i = 0; i < card.size(); ++i) {
+        const std::size_t at = (image_address + i) / page * page;
+        if (card[i] != file[i] && (pages.empty() || pages.back() != at))
+            pages.push_back(at);
+    }
+    return pages;
+}
+
+std::string hex(std::size_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04zx", value);
+    return text;
+}
+
+std::string error_text(const Slot &slot, const char *what)
+{
+    return slot.name + ": " + what + ": " + std::strerror(errno);
+}
+
+// Reads the card again and compares its image with the file's.
+std::string read_back(Slot &slot, std::size_t image_address, const Image &file)
+{
+    cardlib::CardCopy check(image_address);
+    if (check.read_card(*slot.device) != 0)
+        return error_text(slot, "cannot read the card back");
+    for (std::size_t i = 0; i < file.size(); ++i)
+        if (check.image()[i] != file[i])
+            return slot.name + ": read back differs first at " + hex(image_address + i);
+    return {};
+}
+
+void report(const Invocation &run, const Slot &slot, const std::string &file, const Card &card,
+            const std::vector<std::size_t> &pages, bool written)
+{
+    Node addresses = Node::array();
+    for (const std::size_t page : pages)
+        addresses.push(Node::hex(page, 4));
+    const std::string verdict = cardlib::verdict_reason(card_verdict(card));
+    if (run.json) {
+        print(Node::object()
+                  .set("device", Node::text(slot.name))
+                  .set("file", Node::text(file))
+                  .set("file_verdict", Node::text(verdict))
+                  .set("pages", std::move(addresses))
+                  .set("written", Node::boolean(written)),
+              true);
+        return;
+    }
+    std::printf("%s (%s) onto %s: %zu page(s) differ", file.c_str(), verdict.c_str(),
+                slot.name.c_str(), pages.size());
+    for (const std::size_t page : pages)
+        std::printf(" %s", hex(page).c_str());
+    if (pages.empty())
+        std::printf("; the card already holds it\n");
+    else if (written)
+        std::printf("\nwritten with the card library's record, and read back the same\n");
+    else
+        std::printf("\nnot written: give --force to write\n");
+}
+
+} // namespace
+
+int run_write(const Invocation &run)
+{
+    Slot slot;
+    std::vector<std::string> files;
+    if (const std::string error = open_slot_and_files("write", 1, run, slot, files); !error.empty())
+        return fail(error);
+    Card card;
+    std::string error;
+    if (!load_card(files.front(), run.geometry, card, error))
+        return fail(error);
+    Image image{};
+    const auto bytes = kvt::image_bytes(card.image);
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+
+    cardlib::CardCopy copy(run.geometry.image_address);
+    if (copy.read_card(*slot.device) != 0)
+        return fail(error_text(slot, "cannot read the card"));
+    const auto pages =
+        pages_differing(copy.image(), image, run.geometry.image_address, slot.device->page_size());
+    const bool write = run.force && !pages.empty();
+    if (write && copy.write(*slot.device, 0, image) != 0)
+        return fail(error_text(slot, "write failed"));
+    if (write)
+        if (const std::string differs = read_back(slot, run.geometry.image_address, image);
+            !differs.empty())
+            return fail(differs);
+    report(run, slot, files.front(), card, pages, write);
+    return pages.empty() || write ? kExitOk : kExitNo;
+}
+
+} // namespace kvtcard
