@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <stdexcept>
 
 #include "card/image.hpp"
@@ -58,15 +59,17 @@ void deliver_set(const std::string &path, const std::string &value)
 
 void deliver_persist(const char *name, const std::string &value)
 {
+    const std::span table(nv_file_table);
     std::uint8_t row = 0;
-    while (nv_file_table[row].name == nullptr || std::strcmp(nv_file_table[row].name, name) != 0)
+    while (table[row].name == nullptr || std::strcmp(table[row].name, name) != 0)
         ++row;
     std::vector<unsigned char> record{row, 0, 0, 0, 0, 0};
     put_text(record, value);
     deliver(kPersist, record);
 }
 
-Change set_change(std::string name, std::string path, std::string a, std::string b)
+Change set_change(std::string name, const std::string &path, const std::string &a,
+                  const std::string &b)
 {
     return {std::move(name), nullptr, [path, a, b](int i) { deliver_set(path, i % 2 ? b : a); }};
 }

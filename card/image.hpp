@@ -128,7 +128,8 @@ static_assert(offsetof(Image, reserved_18a) == 0x18A);
 static_assert(offsetof(Image, netflags) == 0x18C && offsetof(Image, ipaddress) == 0x190);
 static_assert(offsetof(Image, ipnetmask) == 0x1A0 && offsetof(Image, ipgateway) == 0x1B0);
 static_assert(offsetof(Image, cksum3) == 0x1C0 && offsetof(Image, diag_trigger) == 0x1C1);
-static_assert(offsetof(Image, diag_level_error) == 0x1C3 && offsetof(Image, diag_verbosity) == 0x1C6);
+static_assert(offsetof(Image, diag_level_error) == 0x1C3 &&
+              offsetof(Image, diag_verbosity) == 0x1C6);
 static_assert(offsetof(Image, diag_mode) == 0x1CA && offsetof(Image, miscbits) == 0x1CC);
 static_assert(offsetof(Image, cliprompt) == 0x1CE && offsetof(Image, cli_eventlevel) == 0x1F7);
 static_assert(offsetof(Image, cli_timeout) == 0x1F8 && offsetof(Image, cksum4) == 0x1FC);

@@ -9,8 +9,7 @@ namespace kvt {
 
 // A char array holding NUL-terminated text of at most N - 1 characters.
 // Reading never looks past the field, even when a card carries no NUL.
-template <std::size_t N>
-struct TextField {
+template <std::size_t N> struct TextField {
     char chars[N];
 
     std::string_view view() const { return {chars, ::strnlen(chars, N)}; }

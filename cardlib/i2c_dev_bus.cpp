@@ -41,8 +41,8 @@ class I2cDevBus : public I2cBus {
             return -1;
         std::array<i2c_msg, kMaxMessages> msgs{};
         for (std::size_t i = 0; i < messages.size(); ++i)
-            msgs[i] = {messages[i].address, static_cast<__u16>(messages[i].read ? I2C_M_RD : 0),
-                       static_cast<__u16>(messages[i].bytes.size()), messages[i].bytes.data()};
+            msgs.at(i) = {messages[i].address, static_cast<__u16>(messages[i].read ? I2C_M_RD : 0),
+                          static_cast<__u16>(messages[i].bytes.size()), messages[i].bytes.data()};
         i2c_rdwr_ioctl_data data{msgs.data(), static_cast<__u32>(messages.size())};
         const int done = ::ioctl(fd, I2C_RDWR, &data);
         if (done < 0)

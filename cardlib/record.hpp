@@ -72,7 +72,7 @@ Record record_of_write(ImageView before, ImageView after, std::size_t first, std
 std::array<unsigned char, kSlotSize> encode(const Record &record);
 // nullopt for a slot that holds no record of this library: erased, zeroed,
 // cut while it was programmed, or another writer's bytes.
-std::optional<Record> decode(std::span<const unsigned char, kSlotSize> slot);
+std::optional<Record> decode(std::span<const unsigned char, kSlotSize> bytes);
 
 // The newest record among the slots of `slots` (the slot area as read, one
 // slot per `stride` bytes), with its slot index.

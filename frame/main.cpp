@@ -1,3 +1,6 @@
 #include "frame/frame.hpp"
 
-int main(int argc, char **argv) { return frame_main(argc, argv); }
+int main(int argc, char **argv)
+{
+    return frame_main(argc, argv);
+}

@@ -9,8 +9,8 @@ extern "C" {
 typedef unsigned long event_mgr_handle_t;
 
 /* Called on the event manager's delivery thread, one message at a time. */
-typedef void (*event_mgr_callback_t)(void *unused, int event_class, int event_type,
-                                     void *data, unsigned int length, void *extra);
+typedef void (*event_mgr_callback_t)(void *unused, int event_class, int event_type, void *data,
+                                     unsigned int length, void *extra);
 
 int event_mgr_get_handle(event_mgr_handle_t *handle, event_mgr_callback_t callback, void *arg);
 int event_mgr_subscribe_event_class(event_mgr_handle_t handle, int event_class);

@@ -4,6 +4,9 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev)
+if [ "${1:-}" = "--lint" ]; then
+  packages+=(clang-format clang-tidy)
+fi
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the debug build, the ASan+UBSan build, the
+# Builds and runs every test: the format and lint gates, the debug build,
+# the ASan+UBSan build, the
 # ThreadSanitizer build, the unit tests on big-endian PowerPC under qemu,
 # the Debian package's contents, the systemd unit's confinement (where
 # systemd-analyze exists), and a brief run of each fuzz target
@@ -13,6 +14,7 @@ for preset in debug asan; do
   echo "== $preset build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  [ "$preset" = debug ] && scripts/lint.sh build/debug
   echo "== $preset tests"
   ctest --preset "$preset"
 done

@@ -172,7 +172,6 @@ const char *alert_type_name(unsigned char code)
     return name_from_code(kAlertTypes, code);
 }
 
-
 bool parse_decimal(const char *value, int *number)
 {
     if (!has_number(value))

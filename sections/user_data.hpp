@@ -3,8 +3,7 @@
 
 #include "card/image.hpp"
 
-namespace kvt
-{
+namespace kvt {
 
 // True while the card is to carry no users, roles or CLI modes.
 inline bool user_data_backup_off(const Image &image)

@@ -10,8 +10,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr std::size_t kEnumBufferSize = 2048;
 constexpr std::uint32_t kRoleAdmin = 0x01;

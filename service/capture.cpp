@@ -12,8 +12,7 @@
 #include "service/log.hpp"
 #include "service/luapi_session.hpp"
 
-namespace
-{
+namespace {
 
 bool user_data_backed_up(const kvt_image_t &image)
 {

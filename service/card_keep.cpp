@@ -15,8 +15,7 @@ namespace {
 
 std::string kept_path(int n)
 {
-    return std::string(kKeptCardDirectory) + "/" + kKeptCardName + "." + std::to_string(n) +
-           ".bin";
+    return std::string(kKeptCardDirectory) + "/" + kKeptCardName + "." + std::to_string(n) + ".bin";
 }
 
 std::string resolved(const std::string &fixed)
@@ -39,8 +38,7 @@ ReplaceResult write_newest(const std::string &path, const Image &image)
     if (!file.opened())
         return file.open_result();
     const auto bytes = image_bytes(image);
-    return file.commit(
-        std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+    return file.commit(std::string(bytes.begin(), bytes.end()));
 }
 
 } // namespace

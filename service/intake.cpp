@@ -13,8 +13,7 @@
 #include "service/log.hpp"
 #include "service/record_reader.hpp"
 
-namespace
-{
+namespace {
 
 constexpr int kClassMgmtAudit = 106;
 

@@ -28,7 +28,7 @@ void get_current_config(kvt_image_t *image);
 
 // audit intake (service/intake.cpp) and routing (service/router.cpp)
 void kvtd_handle_event(int event_class, int event_type, const void *data, std::uint32_t length);
-void kvtd_process_ipmi_payload(const unsigned char *record, std::uint32_t length);
-void kvtd_process_luapi_payload(const unsigned char *record, std::uint32_t length);
-void kvtd_process_persist_payload(const unsigned char *record, std::uint32_t length);
+void kvtd_process_ipmi_payload(const unsigned char *data, std::uint32_t length);
+void kvtd_process_luapi_payload(const unsigned char *data, std::uint32_t length);
+void kvtd_process_persist_payload(const unsigned char *data, std::uint32_t length);
 void kvtd_process_obj_update(const char *path, const char *value);

@@ -7,8 +7,7 @@
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr std::size_t kPathSize = 256;
 constexpr const char *kAccount = "marnint";

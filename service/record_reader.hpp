@@ -8,11 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace kvt
-{
+namespace kvt {
 
-class RecordReader
-{
+class RecordReader {
   public:
     RecordReader(const unsigned char *record, std::uint32_t length)
         : record_(record), length_(length)

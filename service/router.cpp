@@ -17,8 +17,7 @@
 #include "service/kvtd.hpp"
 #include "service/log.hpp"
 
-namespace
-{
+namespace {
 
 constexpr int kAlertRuleCount = 15;
 

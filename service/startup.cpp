@@ -148,8 +148,7 @@ void log_summary_line(const char *what, bool skipped_by_policy, int left_out, co
 void log_restore_summary(const StartupReport &report)
 {
     log_summary_line("users", report.user_data_off, report.user_failures, "failures");
-    log_summary_line("CLI modes", report.user_data_off, report.climodes_skipped,
-                     "left out");
+    log_summary_line("CLI modes", report.user_data_off, report.climodes_skipped, "left out");
     log_progress("restore summary: network applied\n");
     log_summary_line("misc settings", false, report.misc_skipped, "left out");
 }
@@ -195,8 +194,7 @@ void record_decision(const kvt::StartupFacts &facts)
 
 void log_report(const StartupReport &report)
 {
-    log_progress("startup decision: %s (%s)\n",
-                 kvt::action_name(kvt::startup_action(report.facts)),
+    log_progress("startup decision: %s (%s)\n", kvt::action_name(kvt::startup_action(report.facts)),
                  kvt::startup_reason(report.facts).c_str());
     if (report.verdict.warning[0] != '\0')
         log_progress("startup: card warning: %s\n", report.verdict.warning);

@@ -7,11 +7,9 @@
 
 #include "platform/event_mgr.h"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 
 enum AuditType { kIpmi = 1, kLuapi = 2, kPersist = 4 };
 

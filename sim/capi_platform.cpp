@@ -5,8 +5,7 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace
-{
+namespace {
 // The simulated SP's platform; the daemon only stores and passes it on.
 constexpr int kSimPlatform = 0x42;
 } // namespace
@@ -27,8 +26,7 @@ int capi_power_op(int flags, const char *target, int op)
 
 } // extern "C"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 std::vector<std::string> power_ops()
 {

@@ -41,9 +41,9 @@ CardIo read_counters(int fd)
 void write_counters(int fd, const CardIo &io)
 {
     char text[160];
-    const int len = std::snprintf(text, sizeof text,
-                                  "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n",
-                                  io.pages_programmed, io.bytes_written, io.reads, io.bytes_read);
+    const int len =
+        std::snprintf(text, sizeof text, "%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n",
+                      io.pages_programmed, io.bytes_written, io.reads, io.bytes_read);
     if (len > 0 && ::pwrite(fd, text, static_cast<std::size_t>(len), 0) == len)
         (void)::ftruncate(fd, len);
 }

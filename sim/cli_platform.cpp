@@ -239,7 +239,8 @@ int run_kvtdata(const Args &args)
 constexpr Command kPlatformCommands[] = {
     {"init", "[DIR] [--sp-mac M] [--base-mac M]  create or reset an SP root (default: this root)",
      run_init},
-    {"card", "pull|insert|blank|foreign MAC|show|path|save FILE|load FILE  handle the card in the slot",
+    {"card",
+     "pull|insert|blank|foreign MAC|show|path|save FILE|load FILE  handle the card in the slot",
      run_card},
     {"path", "FIXED  where this SP keeps the daemon's fixed path FIXED (e.g. /run/kvtd/status)",
      run_path},

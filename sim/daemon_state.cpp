@@ -6,8 +6,7 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 std::string daemon_state()
 {

@@ -11,8 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace kvtsim::em
-{
+namespace kvtsim::em {
 
 enum class Kind : std::uint32_t {
     hello = 1,     // a = process id

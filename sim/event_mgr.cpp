@@ -18,8 +18,7 @@
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
 
-namespace
-{
+namespace {
 
 using kvtsim::em::Kind;
 

@@ -6,8 +6,7 @@
 
 #include "sim/control.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 // True when the named fault fires, with errno set to its value (EIO when
 // the fault was set without one).

@@ -6,8 +6,7 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace
-{
+namespace {
 
 void record(const std::string &line)
 {
@@ -49,8 +48,7 @@ int log_disable_powerons(void)
 
 } // extern "C"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 std::vector<std::string> fault_log()
 {

@@ -8,8 +8,7 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 void set_ipmi_up(bool up)
 {

@@ -6,11 +6,9 @@
 #include "sim/control.hpp"
 #include "sim/files.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
-namespace
-{
+namespace {
 constexpr const char *kKvtDataPath = "/var/tmp/KVT-data";
 }
 

@@ -24,7 +24,7 @@ std::string lock_path_for(const std::string &path)
     const std::filesystem::path file(path);
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    const std::string lock_path = sim_path(file.filename().string() + ".lock");
+    std::string lock_path = sim_path(file.filename().string() + ".lock");
     std::filesystem::create_directories(std::filesystem::path(lock_path).parent_path(), ignored);
     return lock_path;
 }

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 std::string mac_text(const Mac &mac)
 {

@@ -7,8 +7,7 @@
 
 #include "sim/control.hpp"
 
-namespace kvtsim
-{
+namespace kvtsim {
 
 // "00:14:4f:00:00:01"
 std::string mac_text(const Mac &mac);

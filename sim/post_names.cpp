@@ -8,8 +8,7 @@
 #include "platform/capi.h"
 #include "sim/control.hpp"
 
-namespace
-{
+namespace {
 
 struct PostName {
     const char *name;

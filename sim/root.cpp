@@ -132,9 +132,8 @@ std::string sim_path(std::string_view name)
 namespace {
 
 constexpr const char *kRootDirs[] = {
-    "/etc", "/var/tmp", "/var/log", "/var/lib/kvtd", "/run/kvtd", "/dev/shm", "/coredump", "/conf",
-    "/sim/card",
-    "/sim/faults",
+    "/etc",     "/var/tmp",  "/var/log", "/var/lib/kvtd", "/run/kvtd",
+    "/dev/shm", "/coredump", "/conf",    "/sim/card",     "/sim/faults",
 };
 
 constexpr auto kDirMode = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |

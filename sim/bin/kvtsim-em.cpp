@@ -53,7 +53,7 @@ void on_stop(int)
 // What may wait for one subscriber that does not read: a few of the
 // largest events. Past it new events for that subscriber are dropped, and
 // said so, instead of growing the event manager without bound.
-constexpr std::size_t kMaxQueuedBytes = 4 * kvtsim::em::kMaxPayload;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{4} * kvtsim::em::kMaxPayload;
 
 struct Connection {
     int fd = -1;

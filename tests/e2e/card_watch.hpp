@@ -17,8 +17,7 @@
 #include "tests/support/daemon.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace kvttest
-{
+namespace kvttest {
 
 inline constexpr kvtsim::Mac kOtherSpMac{0x00, 0x14, 0x4f, 0xaa, 0xbb, 0xcc};
 
@@ -74,8 +73,7 @@ inline void expect_card_is_this_sps()
 // Counts the daemon's reads of the KVT-data file: each check of a card with
 // a sound header reads the SP MAC once. Opens are watched too so that two
 // reads never merge into one queued close event.
-class MacReads
-{
+class MacReads {
   public:
     MacReads() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
     {

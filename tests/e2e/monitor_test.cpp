@@ -13,18 +13,15 @@
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 
-namespace kvttest
-{
-namespace
-{
+namespace kvttest {
+namespace {
 
 using Lines = std::vector<std::string>;
 
 constexpr const char *kDifferent = "/dev/shm/kvt_different";
 constexpr const char *kRemoved = "/dev/shm/kvt_removed";
 
-class Monitor : public ::testing::Test
-{
+class Monitor : public ::testing::Test {
   protected:
     // kvtd monitoring the card it captured. A test that must act within
     // the one-minute wait for the card asks for a slower clock.
@@ -51,9 +48,7 @@ struct BadCardCase {
 
 using kvttest::PrintTo;
 
-class CardGoneBad : public Monitor, public ::testing::WithParamInterface<BadCardCase>
-{
-};
+class CardGoneBad : public Monitor, public ::testing::WithParamInterface<BadCardCase> {};
 
 TEST_P(CardGoneBad, RaisesItsFaultUntilThisSpsCardIsBackAndMonitoringGoesOn)
 {
@@ -96,9 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Cards, CardGoneBad, ::testing::Values(
 
 // Two runs of failed checks with a pass between them: the pass resets the
 // count, so neither run reaches the three that declare a fault.
-class ShortFailureRuns : public Monitor, public ::testing::WithParamInterface<int>
-{
-};
+class ShortFailureRuns : public Monitor, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ShortFailureRuns, RaiseNothing)
 {
@@ -128,9 +121,7 @@ TEST_F(Monitor, MarkersLeftByAnEarlierRunAreClearedAtStart)
     EXPECT_EQ(kvtsim::fault_log(), (Lines{"clear 63 KVT_DIFFERENT", "clear 64 KVT_REMOVED"}));
 }
 
-class CardNotReplaced : public Monitor, public ::testing::WithParamInterface<bool>
-{
-};
+class CardNotReplaced : public Monitor, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
 {

@@ -12,10 +12,8 @@
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 
-namespace kvttest
-{
-namespace
-{
+namespace kvttest {
+namespace {
 
 enum class CardIn { blank, own, foreign, torn };
 
@@ -30,8 +28,7 @@ struct DecisionCase {
 
 using kvttest::PrintTo;
 
-class StartupDecision : public ::testing::TestWithParam<DecisionCase>
-{
+class StartupDecision : public ::testing::TestWithParam<DecisionCase> {
   protected:
     SimRoot root;
 };

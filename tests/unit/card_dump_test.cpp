@@ -6,8 +6,7 @@
 #include "card/dump.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 // Dumps `image` into a fresh root's log; returns the messages in order.
 // Each dump message starts with a tab, after the time text and a blank.
@@ -27,13 +26,24 @@ std::vector<std::string> dump_lines(const kvt::Image &image)
 
 TEST(ImageDump, AllZeroImageWritesFortyOneLines)
 {
-    std::vector<std::string> expected{
-        "\thdr_version: 0", "\tmac: 00:00:00:00:00:00", "\tcksum1:0", "\tcksum2:0",
-        "\taddrfamily: ipv4 discovery dhcp", "\tcksum3:0", "\tdiag_trigger: 0 diag_level: 0",
-        "\tdiag_level_error: 0", "\tdiag_level_power: 0", "\tdiag_level_user: 0",
-        "\tdiag_verbosity: 0 diag_mode: 0", "\tdiag_verbosity_error: 0",
-        "\tdiag_verbosity_power: 0", "\tdiag_verbosity_user: 0", "\tmiscbits: 0",
-        "\tcliprompt: <>", "\tcli_eventlevel: 0 cli_timeout: 0 ", "\tcksum4: 0"};
+    std::vector<std::string> expected{"\thdr_version: 0",
+                                      "\tmac: 00:00:00:00:00:00",
+                                      "\tcksum1:0",
+                                      "\tcksum2:0",
+                                      "\taddrfamily: ipv4 discovery dhcp",
+                                      "\tcksum3:0",
+                                      "\tdiag_trigger: 0 diag_level: 0",
+                                      "\tdiag_level_error: 0",
+                                      "\tdiag_level_power: 0",
+                                      "\tdiag_level_user: 0",
+                                      "\tdiag_verbosity: 0 diag_mode: 0",
+                                      "\tdiag_verbosity_error: 0",
+                                      "\tdiag_verbosity_power: 0",
+                                      "\tdiag_verbosity_user: 0",
+                                      "\tmiscbits: 0",
+                                      "\tcliprompt: <>",
+                                      "\tcli_eventlevel: 0 cli_timeout: 0 ",
+                                      "\tcksum4: 0"};
     for (int i = 0; i < 15; ++i)
         expected.push_back("\ti: " + std::to_string(i) + " destination  level: 0 type: 0");
     expected.insert(expected.end(),

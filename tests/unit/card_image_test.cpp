@@ -8,8 +8,7 @@
 #include "cardlib/layout.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using kvt::Section;
 

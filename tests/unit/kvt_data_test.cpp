@@ -7,8 +7,7 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using Mac = std::array<unsigned char, 6>;
 
@@ -45,9 +44,7 @@ const BadFile kBadFiles[] = {
 
 using kvttest::PrintTo;
 
-class BadKvtData : public testing::TestWithParam<BadFile>
-{
-};
+class BadKvtData : public testing::TestWithParam<BadFile> {};
 
 TEST_P(BadKvtData, LogsItsLineAndStops)
 {

@@ -15,7 +15,7 @@ namespace {
 using kvttest::log_has;
 
 class MiscCapture : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         kvtPlatform = 0x1242;

@@ -31,7 +31,7 @@ Bytes image_copy()
 // kvt_image: a valid all-zero image. The card: the same, but 0x5A in every
 // byte outside sections 4 to 7, so that a write beyond one section shows.
 class MiscWriters : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         std::memset(&kvt_image, 0, sizeof kvt_image);

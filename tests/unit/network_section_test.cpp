@@ -11,8 +11,7 @@
 #include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
 
-namespace
-{
+namespace {
 
 using kvttest::log_has;
 using ::testing::ExitedWithCode;
@@ -39,8 +38,7 @@ unsigned char checksum(const kvt::Image &image)
     return sum;
 }
 
-class NetworkSection : public ::testing::Test
-{
+class NetworkSection : public ::testing::Test {
   protected:
     void SetUp() override
     {
@@ -97,9 +95,7 @@ constexpr PendingSet kStaticRestore[] = {
     {"/X/network/commitpending", "true", "error setting commitpending\n"},
 };
 
-class StaticRestoreOrder : public NetworkSection, public ::testing::WithParamInterface<int>
-{
-};
+class StaticRestoreOrder : public NetworkSection, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StaticRestoreOrder, SetsPendingObjectsInOrderThenCommits)
 {
@@ -120,9 +116,7 @@ TEST_P(StaticRestoreOrder, SetsPendingObjectsInOrderThenCommits)
 
 INSTANTIATE_TEST_SUITE_P(EachSet, StaticRestoreOrder, ::testing::Range(0, 5));
 
-class CommitRefused : public NetworkSection, public ::testing::WithParamInterface<int>
-{
-};
+class CommitRefused : public NetworkSection, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CommitRefused, IsToleratedOnlyWithError113)
 {

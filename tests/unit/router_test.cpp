@@ -12,8 +12,7 @@
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"
 
-namespace
-{
+namespace {
 
 using kvt::Image;
 
@@ -74,8 +73,7 @@ const RouteCase kCases[] = {
 
 using kvttest::PrintTo;
 
-class Router : public testing::TestWithParam<RouteCase>
-{
+class Router : public testing::TestWithParam<RouteCase> {
   protected:
     kvttest::SimRoot root_;
     kvttest::SectionWrites card_{{kLevelError, kLevelPower, kLevelUser, kVerbosityError,

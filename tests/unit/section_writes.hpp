@@ -16,13 +16,11 @@
 #include "platform/card_lib.h"
 #include "sim/control.hpp"
 
-namespace kvttest
-{
+namespace kvttest {
 
 inline constexpr unsigned char kProbe = 0xEE;
 
-class SectionWrites
-{
+class SectionWrites {
   public:
     explicit SectionWrites(std::vector<std::size_t> probes = {}) : probes_(std::move(probes)) {}
 

@@ -79,7 +79,7 @@ void write_rows(std::string &out, std::span<const unsigned char> image, const St
             hexes += text;
             ascii += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
         }
-        out += hexes + "  |" + ascii + "|\n";
+        out.append(hexes).append("  |").append(ascii).append("|\n");
     }
 }
 

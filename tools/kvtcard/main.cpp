@@ -4,6 +4,7 @@
 // options it takes and the function that runs it (tools/kvtcard/*.cpp).
 #include <getopt.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -151,16 +152,18 @@ bool parse_offset(const char *text, std::size_t &offset)
 bool take_flag(int code, Parsed &parsed)
 {
     Invocation &run = parsed.run;
-    const std::pair<bool *, unsigned> flags[] = {
-        {&run.json, kJson}, {&run.show_passwords, kShowPasswords},
-        {&run.all, kAll},   {&run.force, kForce},
+    const std::array<std::pair<bool *, unsigned>, 5> flags{{
+        {&run.json, kJson},
+        {&run.show_passwords, kShowPasswords},
+        {&run.all, kAll},
+        {&run.force, kForce},
         {&parsed.help, 0},
-    };
+    }};
     constexpr const char *kCodes = "jpafh";
     const char *at = std::strchr(kCodes, code);
     if (!at || code == 0)
         return false;
-    const auto &[member, bit] = flags[at - kCodes];
+    const auto &[member, bit] = flags.at(static_cast<std::size_t>(at - kCodes));
     *member = true;
     parsed.given |= bit;
     return true;

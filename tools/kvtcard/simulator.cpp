@@ -29,7 +29,7 @@ std::string kvtsim_program()
 {
     if (const char *set = std::getenv("KVT_KVTSIM"); set && *set)
         return set;
-    const std::string beside = own_directory() + "/kvtsim";
+    std::string beside = own_directory() + "/kvtsim";
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;
     return "kvtsim";
@@ -86,6 +86,7 @@ int run_kvtsim(const std::vector<std::string> &args, std::string &error)
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);

@@ -47,7 +47,7 @@ std::string read_back(Slot &slot, std::size_t image_address, const Image &file)
     if (check.read_card(*slot.device) != 0)
         return error_text(slot, "cannot read the card back");
     for (std::size_t i = 0; i < file.size(); ++i)
-        if (check.image()[i] != file[i])
+        if (check.image().at(i) != file[i])
             return slot.name + ": read back differs first at " + hex(image_address + i);
     return {};
 }
