@@ -21,11 +21,11 @@ int status(int rc, const char *what)
     return 1;
 }
 
-std::optional<long> parse_long(const std::string &text)
+std::optional<long long> parse_long(const std::string &text)
 {
     errno = 0;
     char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
+    const long long value = std::strtoll(text.c_str(), &end, 0);
     if (text.empty() || *end != '\0' || errno != 0)
         return std::nullopt;
     return value;

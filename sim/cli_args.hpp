@@ -22,8 +22,8 @@ int refuse(const std::string &why);
 int status(int rc, const char *what = nullptr);
 
 // A whole number (decimal, 0x hex or 0 octal) that fills `text` and fits a
-// long, or nullopt.
-std::optional<long> parse_long(const std::string &text);
+// long long (64 bits on every target), or nullopt.
+std::optional<long long> parse_long(const std::string &text);
 
 // Prints `value` on a line and gives 0, or says "kvtsim: no <what> <name>"
 // and gives 1 when there is none.

@@ -166,11 +166,11 @@ int fault_set_args(const Args &args)
         return kUsage;
     if (!fault_name_known(args[1]))
         return refuse("unknown fault name " + args[1] + " (kvtsim fault list shows every name)");
-    const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long>(0);
+    const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long long>(0);
     if (!value || *value < INT_MIN || *value > INT_MAX)
         return refuse("fault value " + args[2] + " is not a number from " +
                       std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX));
-    const auto count = args.size() > 3 ? parse_long(args[3]) : std::optional<long>(-1);
+    const auto count = args.size() > 3 ? parse_long(args[3]) : std::optional<long long>(-1);
     if (!count || *count < -1 || *count > kMaxFaultCount)
         return refuse("fault count " + args[3] + " is not -1 (every call) or 0 to " +
                       std::to_string(kMaxFaultCount));
