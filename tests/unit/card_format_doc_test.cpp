@@ -20,82 +20,36 @@ struct Extent {
     std::size_t width;
 };
 
-#define IMAGE_FIELD(f)                                                                             \
-    {                                                                                              \
-#f,                                                                                        \
-        {                                                                                          \
-            offsetof(kvt::Image, f), sizeof(kvt::Image::f)                                         \
-        }                                                                                          \
-    }
-#define ENTRY_FIELD(table, type, f)                                                                \
-    {                                                                                              \
-#table "[k]." #f,                                                                          \
-        {                                                                                          \
-            offsetof(type, f), sizeof(type::f)                                                     \
-        }                                                                                          \
-    }
-#define RULE_FIELD(f)                                                                              \
-    {                                                                                              \
-        "alert_rules[i]." #f,                                                                      \
-        {                                                                                          \
-            offsetof(kvt::AlertRule, f), sizeof(kvt::AlertRule::f)                                 \
-        }                                                                                          \
-    }
+// clang-format off
+#define IMAGE_FIELD(f) {#f, {offsetof(kvt::Image, f), sizeof(kvt::Image::f)}}
+#define ENTRY_FIELD(table, type, f) {#table "[k]." #f, {offsetof(type, f), sizeof(type::f)}}
+#define RULE_FIELD(f) {"alert_rules[i]." #f, {offsetof(kvt::AlertRule, f), sizeof(kvt::AlertRule::f)}}
 
 const std::map<std::string, Extent> kRecordFields = {
-    IMAGE_FIELD(hdr_version),
-    IMAGE_FIELD(sp_mac),
-    IMAGE_FIELD(cksum1),
-    IMAGE_FIELD(user_table),
-    IMAGE_FIELD(cksum2),
-    IMAGE_FIELD(reserved_18a),
-    IMAGE_FIELD(netflags),
-    IMAGE_FIELD(ipaddress),
-    IMAGE_FIELD(ipnetmask),
-    IMAGE_FIELD(ipgateway),
-    IMAGE_FIELD(cksum3),
-    IMAGE_FIELD(diag_trigger),
-    IMAGE_FIELD(diag_level),
-    IMAGE_FIELD(diag_level_error),
-    IMAGE_FIELD(diag_level_power),
-    IMAGE_FIELD(diag_level_user),
-    IMAGE_FIELD(diag_verbosity),
-    IMAGE_FIELD(diag_verbosity_error),
-    IMAGE_FIELD(diag_verbosity_power),
-    IMAGE_FIELD(diag_verbosity_user),
-    IMAGE_FIELD(diag_mode),
-    IMAGE_FIELD(misc_reserved),
-    IMAGE_FIELD(miscbits),
-    IMAGE_FIELD(cliprompt),
-    IMAGE_FIELD(cli_eventlevel),
-    IMAGE_FIELD(cli_timeout),
-    IMAGE_FIELD(cksum4),
-    IMAGE_FIELD(alert_rules),
-    IMAGE_FIELD(cksum5),
-    IMAGE_FIELD(customerinfo),
-    IMAGE_FIELD(cksum6),
-    IMAGE_FIELD(escapechars),
-    IMAGE_FIELD(mailhost_address),
-    IMAGE_FIELD(mail_reserved),
-    IMAGE_FIELD(mailhost_port),
-    IMAGE_FIELD(keyswitch),
-    IMAGE_FIELD(host_type),
-    IMAGE_FIELD(cksum7),
-    IMAGE_FIELD(climode_table),
-    IMAGE_FIELD(cksum8),
-    IMAGE_FIELD(reserved_6f6),
-    IMAGE_FIELD(role_table),
-    IMAGE_FIELD(cksum9),
+    IMAGE_FIELD(hdr_version), IMAGE_FIELD(sp_mac), IMAGE_FIELD(cksum1),
+    IMAGE_FIELD(user_table), IMAGE_FIELD(cksum2), IMAGE_FIELD(reserved_18a),
+    IMAGE_FIELD(netflags), IMAGE_FIELD(ipaddress), IMAGE_FIELD(ipnetmask),
+    IMAGE_FIELD(ipgateway), IMAGE_FIELD(cksum3), IMAGE_FIELD(diag_trigger),
+    IMAGE_FIELD(diag_level), IMAGE_FIELD(diag_level_error), IMAGE_FIELD(diag_level_power),
+    IMAGE_FIELD(diag_level_user), IMAGE_FIELD(diag_verbosity),
+    IMAGE_FIELD(diag_verbosity_error), IMAGE_FIELD(diag_verbosity_power),
+    IMAGE_FIELD(diag_verbosity_user), IMAGE_FIELD(diag_mode), IMAGE_FIELD(misc_reserved),
+    IMAGE_FIELD(miscbits), IMAGE_FIELD(cliprompt), IMAGE_FIELD(cli_eventlevel),
+    IMAGE_FIELD(cli_timeout), IMAGE_FIELD(cksum4), IMAGE_FIELD(alert_rules),
+    IMAGE_FIELD(cksum5), IMAGE_FIELD(customerinfo), IMAGE_FIELD(cksum6),
+    IMAGE_FIELD(escapechars), IMAGE_FIELD(mailhost_address), IMAGE_FIELD(mail_reserved),
+    IMAGE_FIELD(mailhost_port), IMAGE_FIELD(keyswitch), IMAGE_FIELD(host_type),
+    IMAGE_FIELD(cksum7), IMAGE_FIELD(climode_table), IMAGE_FIELD(cksum8),
+    IMAGE_FIELD(reserved_6f6), IMAGE_FIELD(role_table), IMAGE_FIELD(cksum9),
     IMAGE_FIELD(reserved_725),
     ENTRY_FIELD(user_table, kvt::UserEntry, name),
     ENTRY_FIELD(user_table, kvt::UserEntry, password),
     ENTRY_FIELD(user_table, kvt::UserEntry, privilege),
     ENTRY_FIELD(climode_table, kvt::CliModeEntry, name),
     ENTRY_FIELD(climode_table, kvt::CliModeEntry, mode),
-    RULE_FIELD(destination),
-    RULE_FIELD(level),
-    RULE_FIELD(type),
+    RULE_FIELD(destination), RULE_FIELD(level), RULE_FIELD(type),
 };
+// clang-format on
 
 struct Row {
     int line;
