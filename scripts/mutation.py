@@ -9,7 +9,7 @@ survived. Results go to a JSON-lines file, one mutant a line, so that runs
 of single directories can be merged.
 
   scripts/mutation.py run [--dirs frame,service] [--count 150] [--seed 1]
-                          [--out FILE] [--build DIR] [--list]
+                          [--out FILE] [--build DIR] [--list] [--resume]
   scripts/mutation.py report FILE [FILE...]
 
 The source tree is copied (git archive of HEAD) into the build directory;
@@ -198,6 +198,10 @@ def test_mutant(site, src, obj):
         os.utime(path)
 
 
+def site_key(site):
+    return (site["file"], site["line"], site["at"], site["kind"])
+
+
 def report(files):
     results = []
     for name in files:
@@ -226,6 +230,8 @@ def main():
     r.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "results.jsonl"))
     r.add_argument("--build", default=os.path.join(TOP, "build", "mutation"))
     r.add_argument("--list", action="store_true", help="list the sample, run nothing")
+    r.add_argument("--resume", action="store_true",
+                   help="keep the results already in --out and run only the rest")
     p = sub.add_parser("report")
     p.add_argument("files", nargs="+")
     args = parser.parse_args()
@@ -241,10 +247,16 @@ def main():
         for s in chosen:
             print(f"{s['file']}:{s['line']}: {s['kind']}: {s['old'].strip()} -> {s['new'].strip()}")
         return
+    done = set()
+    if args.resume and os.path.exists(args.out):
+        with open(args.out, encoding="utf-8") as f:
+            done = {site_key(json.loads(l)) for l in f if l.strip()}
     src, obj = prepare(os.path.abspath(args.build))
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
-    with open(args.out, "w", encoding="utf-8") as out:
+    with open(args.out, "a" if args.resume else "w", encoding="utf-8") as out:
         for i, site in enumerate(chosen, 1):
+            if site_key(site) in done:
+                continue
             start = time.time()
             status = test_mutant(site, src, obj)
             out.write(json.dumps(dict(site, status=status)) + "\n")
