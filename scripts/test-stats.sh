@@ -16,6 +16,7 @@ def code_lines(path):
 
 files = subprocess.run(["git", "ls-files", "*.cpp", "*.hpp", "*.h"], capture_output=True,
                        text=True, check=True).stdout.split()
+files = [f for f in files if os.path.exists(f)]  # deleted, not yet committed
 tests = sum(code_lines(f) for f in files if f.startswith("tests/"))
 code = sum(code_lines(f) for f in files if not f.startswith("tests/"))
 print(f"test lines: {tests}, code lines: {code}, ratio: {tests / code:.2f}")

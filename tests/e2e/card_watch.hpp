@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "card/sections.hpp"
@@ -40,8 +39,7 @@ inline constexpr const char *kRunning = "run, serverActive=1\n";
 
 inline bool ends_cleanly_on_sigterm(Daemon &daemon)
 {
-    const auto status = daemon.stop(SIGTERM);
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    return exit_code(daemon.stop(SIGTERM)) == 0;
 }
 
 // A card captured by this SP in a clean earlier run whose log is dropped.

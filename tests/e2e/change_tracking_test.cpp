@@ -8,19 +8,18 @@
 // runs there as it runs on the delivery thread.
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include "card/sections.hpp"
 #include "sim/audit.hpp"
 #include "sim/control.hpp"
 #include "tests/e2e/card_watch.hpp"
+#include "tests/support/event_recorder.hpp"
 #include "tests/support/rows.hpp"
+#include "tests/support/tool_run.hpp"
 
 namespace {
 
@@ -48,33 +47,17 @@ bool kvtd_caught_up()
            wait_until([&] { return pcm_received("heartbeat kvtd " + text); });
 }
 
-// Runs the kvtsim tool on the current root; true when it succeeded.
-bool kvtsim_tool(const std::vector<std::string> &words)
-{
-    std::string command = KVT_BINARY_DIR "/kvtsim";
-    for (const std::string &word : words)
-        command += " '" + word + "'";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 class ChangeTracking : public testing::Test {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
-        daemon_.emplace();
+        ASSERT_TRUE(em_.started());
         ASSERT_TRUE(wait_for_log(kLinkUp)) << root_.service_log();
     }
 
-    void TearDown() override
-    {
-        daemon_.reset();
-        kvtsim::em_stop();
-    }
-
     kvttest::SimRoot root_;
-    std::optional<kvttest::Daemon> daemon_;
+    kvttest::EventManager em_;
+    kvttest::Daemon daemon_; // ends before the event manager
 };
 
 // ---- one change per writer family -------------------------------------------
@@ -130,7 +113,10 @@ void apply(const Step &step)
         ASSERT_EQ(kvtsim::nv_set(step.a, step.b), 0) << step.a;
         return;
     case How::ipmi:
-        ASSERT_TRUE(kvtsim_tool({"ipmi-cmd", step.a, step.b, step.c})) << step.a;
+        ASSERT_EQ(
+            kvttest::run_tool("kvtsim", "ipmi-cmd " + step.a + " " + step.b + " " + step.c).status,
+            0)
+            << step.a;
         return;
     case How::announce:
         kvtsim::audit_post_luapi(3, 0, step.a, step.b);
@@ -209,9 +195,7 @@ INSTANTIATE_TEST_SUITE_P(Writers, ChangeReachesTheCard, testing::ValuesIn(kRows)
 TEST_F(ChangeTracking, PcmShutdownRequestEndsTheDaemonCleanly)
 {
     ASSERT_EQ(kvtsim::pcm_shutdown(), 0);
-    const std::optional<int> status = daemon_->wait_exit();
-    ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_EQ(kvttest::exit_code(daemon_.wait_exit()), 0);
     EXPECT_NE(root_.read(kFrameLog).find("daemon execution complete, rc=0.\n"), std::string::npos);
 }
 

@@ -18,12 +18,9 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
+namespace kvttest {
 namespace {
 
-using kvttest::Daemon;
-using kvttest::exit_code;
-using kvttest::SimRoot;
-using kvttest::wait_until;
 namespace fs = std::filesystem;
 
 constexpr const char *kFrameLog = "/var/log/kvtd.frame.log";
@@ -32,7 +29,7 @@ constexpr const char *kCleanEnd = "daemon execution complete, rc=0.\n";
 
 int frame_log_count(const SimRoot &root, const std::string &what)
 {
-    return kvttest::count_in(root.read(kFrameLog), what);
+    return count_in(root.read(kFrameLog), what);
 }
 
 bool wait_running(const SimRoot &root, int instances = 1)
@@ -50,8 +47,8 @@ TEST_P(UsageOption, PrintsTheThreeLinesAndExitsZeroAfterConfigureLoggedTheArgume
     EXPECT_EQ(daemon.stdout_text(), "       -0   Disable Singleton.\n"
                                     "       -b   background mode(Forked Daemon).\n"
                                     "       -h   this options list.\n");
-    EXPECT_TRUE(kvttest::log_has("configure...\n"));
-    EXPECT_TRUE(kvttest::log_has("<-h> "));
+    EXPECT_TRUE(log_has("configure...\n"));
+    EXPECT_TRUE(log_has("<-h> "));
     EXPECT_FALSE(root.exists(kFrameLog));
 }
 
@@ -64,7 +61,7 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     SimRoot root;
     Daemon parent({.args = {"-b"}});
     EXPECT_EQ(exit_code(parent.wait_exit()), 0);
-    EXPECT_TRUE(kvttest::log_has("initialization complete\n"));
+    EXPECT_TRUE(log_has("initialization complete\n"));
 
     ASSERT_TRUE(wait_running(root));
     const std::vector<int> pids = kvtsim::kvtd_pids();
@@ -72,8 +69,7 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     EXPECT_NE(pids[0], parent.pid());
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
 
-    ASSERT_TRUE(
-        kvttest::signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
+    ASSERT_TRUE(signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);
 }
 
@@ -113,8 +109,8 @@ TEST_P(StopSignal, EndsTheDaemonWithStatusZeroAndOtherSignalsStayPending)
     SimRoot root;
     Daemon daemon;
     ASSERT_TRUE(wait_running(root));
-    daemon.signal(SIGHUP);
-    daemon.signal(SIGUSR1);
+    ::kill(daemon.pid(), SIGHUP);
+    ::kill(daemon.pid(), SIGUSR1);
     const std::uint64_t both = (1ull << (SIGHUP - 1)) | (1ull << (SIGUSR1 - 1));
     EXPECT_TRUE(wait_until([&] { return (pending_signals(daemon.pid()) & both) == both; }));
 
@@ -154,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(Frame, CriticalLog, testing::Bool(), [](const auto &par
 struct CopyCase {
     const char *name;
     bool argv0_in_coredump;
-    fs::perms mode;
+    unsigned mode;
     bool copy_runs;
 };
 
@@ -171,7 +167,7 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     fs::create_directories(kvtsim::path_in_root("/coredump"));
     std::ofstream(copy) << "#!/bin/sh\necho \"$0 $*\" > \"" << kvtsim::path_in_root("/coredump/ran")
                         << "\"\n";
-    fs::permissions(copy, c.mode);
+    fs::permissions(copy, fs::perms(c.mode));
     Daemon daemon(
         {.args = {"-0", "-x"}, .argv0 = c.argv0_in_coredump ? "/coredump/kvtd" : KVTD_BINARY});
 
@@ -187,18 +183,13 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     EXPECT_FALSE(root.exists(kFrameLog));
 }
 
-constexpr fs::perms kReadable =
-    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
-constexpr fs::perms kExecutable =
-    kReadable | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-
 INSTANTIATE_TEST_SUITE_P(
     Frame, CoreDumpCopy,
-    testing::Values(CopyCase{"ExecutableCopyRuns", false, kExecutable, true},
-                    CopyCase{"UnexecutableCopyIsIgnored", false, kReadable, false},
-                    CopyCase{"CopyWritableByOthersIsIgnored", false,
-                             kExecutable | fs::perms::others_write, false},
-                    CopyCase{"ArgvZeroInCoredumpNeverReexecutes", true, kExecutable, false}),
-    kvttest::by_name);
+    testing::Values(CopyCase{"ExecutableCopyRuns", false, 0755, true},
+                    CopyCase{"UnexecutableCopyIsIgnored", false, 0644, false},
+                    CopyCase{"CopyWritableByOthersIsIgnored", false, 0757, false},
+                    CopyCase{"ArgvZeroInCoredumpNeverReexecutes", true, 0755, false}),
+    by_name);
 
 } // namespace
+} // namespace kvttest

@@ -25,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char *kCliModes = "/etc/cli_mode.conf";
-
 // Another SP's card with `edit` applied and every checksum made good.
 void insert_foreign_card(const std::function<void(kvt::Image &)> &edit)
 {
@@ -36,12 +34,6 @@ void insert_foreign_card(const std::function<void(kvt::Image &)> &edit)
     edit(image);
     kvt::update_all_checksums(image);
     ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(image)), 0);
-}
-
-void put_climode(kvt::Image &image, std::size_t k, std::string_view name, std::string_view mode)
-{
-    image.climode_table[k].name.store(name);
-    image.climode_table[k].mode.store(mode);
 }
 
 // Starts "kvtd -b" and gives its exit code once start-up is over.
@@ -62,10 +54,12 @@ TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
     ASSERT_NO_FATAL_FAILURE(capture_a_card());
     ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
         std::memset(image.climode_table, 0, sizeof image.climode_table);
-        put_climode(image, 0, "good", "default");
-        put_climode(image, 1, "bob", "");
-        put_climode(image, 2, "x\nadmin", "default");
-        put_climode(image, 3, "a:b", "m");
+        const char *modes[][2] = {
+            {"good", "default"}, {"bob", ""}, {"x\nadmin", "default"}, {"a:b", "m"}};
+        for (std::size_t k = 0; k < 4; ++k) {
+            image.climode_table[k].name.store(modes[k][0]);
+            image.climode_table[k].mode.store(modes[k][1]);
+        }
         image.customerinfo.store("rack\x1b[2J");
         image.user_table[5].name.store("ev\nil");
         image.user_table[5].password.store("pw");
@@ -95,69 +89,50 @@ TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
     EXPECT_EQ(log_count("===== kvtd shutting down =====\n"), 0);
 }
 
-// Mounts a small tmpfs over the root's /etc holding its files, and fills it.
-class FullEtc {
-  public:
-    explicit FullEtc(const std::string &etc) : etc_(etc)
-    {
-        for (const auto &entry : fs::directory_iterator(etc))
-            saved_.emplace_back(entry.path().filename(), read_file(entry.path().string()));
-        if (::mount("tmpfs", etc.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        mounted_ = true;
-        for (const auto &[name, text] : saved_)
-            std::ofstream(etc + "/" + name.string()) << text;
-        std::ofstream filler(etc + "/filler");
-        for (int i = 0; i < 64 && filler; ++i)
-            filler << std::string(1024, 'f') << std::flush;
+// A small tmpfs over the root's /etc, holding its files and filled up.
+bool mount_full_etc(const std::string &etc, std::string &error)
+{
+    std::vector<std::pair<fs::path, std::string>> saved;
+    for (const auto &entry : fs::directory_iterator(etc))
+        saved.emplace_back(entry.path().filename(), read_file(entry.path().string()));
+    if (::mount("tmpfs", etc.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) {
+        error = std::strerror(errno);
+        return false;
     }
-    ~FullEtc()
-    {
-        if (mounted_)
-            ::umount2(etc_.c_str(), MNT_DETACH);
-    }
-    FullEtc(const FullEtc &) = delete;
-    FullEtc &operator=(const FullEtc &) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string &error() const { return error_; }
-
-  private:
-    std::string etc_;
-    std::vector<std::pair<fs::path, std::string>> saved_;
-    bool mounted_ = false;
-    std::string error_;
-};
+    for (const auto &[name, text] : saved)
+        std::ofstream(etc + "/" + name.string()) << text;
+    std::ofstream filler(etc + "/filler");
+    for (int i = 0; i < 64 && filler; ++i)
+        filler << std::string(1024, 'f') << std::flush;
+    return true;
+}
 
 TEST(HostileCard, RestoreOntoAFullFileSystemKeepsTheOldCliModesAndStops)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root); the injected write, "
-                        "fsync, close and rename errors of climode_section_test cover the "
-                        "same path";
+        GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root); climode_section_test "
+                        "injects the same errors";
     SimRoot root;
     ASSERT_NO_FATAL_FAILURE(capture_a_card());
     const std::string old_file = kvtsim::cli_mode_file();
-    ASSERT_FALSE(old_file.empty());
     ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
-        for (std::size_t k = 0; k < kvt::kMaxUsers; ++k)
-            put_climode(image, k, "user" + std::to_string(k), "default");
+        for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+            image.climode_table[k].name.store("user" + std::to_string(k));
+            image.climode_table[k].mode.store("default");
+        }
     }));
-    FullEtc full(kvtsim::path_in_root("/etc"));
-    if (!full.mounted())
-        GTEST_SKIP() << "no tmpfs could be mounted here: " << full.error();
+    const std::string etc = kvtsim::path_in_root("/etc");
+    std::string error;
+    if (!mount_full_etc(etc, error))
+        GTEST_SKIP() << "no tmpfs could be mounted here: " << error;
 
-    Daemon daemon({.args = {"-b"}});
-    ASSERT_TRUE(daemon.wait_exit().has_value());
-    ASSERT_TRUE(wait_no_daemon());
+    start_in_background(); // the fatal stop ends it
     EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
     EXPECT_FALSE(root.exists("/etc/cli_mode.conf.new"));
     EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), 1) << root.service_log();
-    EXPECT_EQ(log_count("cli_mode restore done\n"), 0);
     EXPECT_EQ(log_count("restore summary: CLI modes applied\n"), 0);
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
+    ::umount2(etc.c_str(), MNT_DETACH);
 }
 
 mode_t mode_of(const std::string &path)
@@ -196,7 +171,7 @@ TEST(SpRoot, LinksPlantedInTheRootAreNotFollowed)
     ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &) {}));
     const fs::path victims = root.dir() + ".victims";
     fs::create_directories(victims);
-    for (const char *fixed : {"/var/log/kvtd.log", kCliModes}) {
+    for (const char *fixed : {"/var/log/kvtd.log", "/etc/cli_mode.conf"}) {
         const fs::path victim = victims / fs::path(fixed).filename();
         std::ofstream(victim) << "untouched\n";
         fs::remove(kvtsim::path_in_root(fixed));
@@ -230,70 +205,49 @@ Ran run_on_root(const std::string &dir, const std::string &command)
     return run;
 }
 
-struct RefusedRoot {
+// A root kvtd refuses (`reason`, after "refused: ") or where it cannot take
+// its lock: either way it says the lock's path and why, and exits 255.
+struct BadRoot {
     const char *name;
     bool needs_root;
-    std::function<std::string(const std::string &good)> make; // returns the root to use
-    const char *reason;
+    std::string (*make)(const std::string &good); // returns the root to use
+    int error;
+    const char *reason = nullptr;
 };
 
 using kvttest::PrintTo;
 
-class RefusedRoots : public ::testing::TestWithParam<RefusedRoot> {};
+class BadRoots : public ::testing::TestWithParam<BadRoot> {};
 
-TEST_P(RefusedRoots, KvtdAndKvtsimSayWhyAndTouchNothing)
+TEST_P(BadRoots, StopKvtdWithThePathAndTheReasonAndTouchNothing)
 {
-    if (GetParam().needs_root && ::geteuid() != 0)
+    const BadRoot &c = GetParam();
+    if (c.needs_root && ::geteuid() != 0)
         GTEST_SKIP() << "giving the root to another user needs root";
     SimRoot good;
-    const std::string dir = GetParam().make(good.dir());
+    const std::string dir = c.make(good.dir());
     fs::remove(good.dir() + "/var/log/kvtd.log");
 
     const Ran kvtd = run_on_root(dir, std::string(KVTD_BINARY) + " -b");
     EXPECT_EQ(kvtd.code, 255);
     EXPECT_EQ(kvtd.out, "kvtd: cannot take the lock " + dir +
-                            "/var/tmp/kvtd_lock: " + std::strerror(EACCES) + "\n");
-    EXPECT_NE(kvtd.err.find(std::string("refused: ") + GetParam().reason), std::string::npos)
-        << kvtd.err;
-    EXPECT_FALSE(fs::exists(good.dir() + "/var/log/kvtd.log"));
-
-    const Ran kvtsim = run_on_root(dir, std::string(KVT_BINARY_DIR) + "/kvtsim card show");
-    EXPECT_EQ(kvtsim.code, 2);
-    EXPECT_NE(kvtsim.err.find("refused: "), std::string::npos) << kvtsim.err;
+                            "/var/tmp/kvtd_lock: " + std::strerror(c.error) + "\n");
+    if (c.reason != nullptr) {
+        EXPECT_NE(kvtd.err.find(std::string("refused: ") + c.reason), std::string::npos)
+            << kvtd.err;
+        EXPECT_FALSE(fs::exists(good.dir() + "/var/log/kvtd.log"));
+    }
     fs::permissions(good.dir(), fs::perms::owner_all);
     ::chown(good.dir().c_str(), ::geteuid(), ::getegid());
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Roots, RefusedRoots, ::testing::Values(
-    RefusedRoot{"WritableByOthers", false, [](const std::string &d) { fs::permissions(d, fs::perms::all); return d; }, "writable by group or others"},
-    RefusedRoot{"SymbolicLink", false, [](const std::string &d) { const std::string link = d + ".link"; fs::create_symlink(d, link); return link; }, "it is a symbolic link"},
-    RefusedRoot{"OwnedByAnotherUser", true, [](const std::string &d) { EXPECT_EQ(::chown(d.c_str(), 4242, 4242), 0); return d; }, "owned by uid 4242"}),
-    kvttest::by_name);
-// clang-format on
-
-struct LockFailure {
-    const char *name;
-    std::function<std::string(const std::string &root)> make; // returns the root to use
-    int error;
-};
-
-class LockFailures : public ::testing::TestWithParam<LockFailure> {};
-
-TEST_P(LockFailures, SayThePathAndTheReasonNotAnotherInstance)
-{
-    SimRoot good;
-    const std::string dir = GetParam().make(good.dir());
-    const Ran kvtd = run_on_root(dir, std::string(KVTD_BINARY) + " -b");
-    EXPECT_EQ(kvtd.code, 255);
-    EXPECT_EQ(kvtd.out, "kvtd: cannot take the lock " + dir +
-                            "/var/tmp/kvtd_lock: " + std::strerror(GetParam().error) + "\n");
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Frame, LockFailures, ::testing::Values(
-    LockFailure{"MissingRoot", [](const std::string &d) { return d + ".missing"; }, ENOENT},
-    LockFailure{"LockIsADirectory", [](const std::string &d) { fs::create_directory(d + "/var/tmp/kvtd_lock"); return d; }, EISDIR}),
+INSTANTIATE_TEST_SUITE_P(Roots, BadRoots, ::testing::Values(
+    BadRoot{"WritableByOthers", false, [](const std::string &d) { fs::permissions(d, fs::perms::all); return d; }, EACCES, "writable by group or others"},
+    BadRoot{"SymbolicLink", false, [](const std::string &d) { const std::string link = d + ".link"; fs::create_symlink(d, link); return link; }, EACCES, "it is a symbolic link"},
+    BadRoot{"OwnedByAnotherUser", true, [](const std::string &d) { EXPECT_EQ(::chown(d.c_str(), 4242, 4242), 0); return d; }, EACCES, "owned by uid 4242"},
+    BadRoot{"MissingRoot", false, [](const std::string &d) { return d + ".missing"; }, ENOENT},
+    BadRoot{"LockIsADirectory", false, [](const std::string &d) { fs::create_directory(d + "/var/tmp/kvtd_lock"); return d; }, EISDIR}),
     kvttest::by_name);
 // clang-format on
 

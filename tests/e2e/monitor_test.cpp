@@ -5,7 +5,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,9 +26,7 @@ class Monitor : public ::testing::Test {
     // the one-minute wait for the card asks for a slower clock.
     void start(double time_scale = 0.01)
     {
-        DaemonOptions options;
-        options.time_scale = time_scale;
-        daemon.emplace(std::move(options));
+        daemon.emplace(DaemonOptions{.time_scale = time_scale});
         ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     }
 
@@ -75,17 +72,12 @@ kvtsim::ImageBytes with_byte(kvtsim::ImageBytes image, std::size_t at, unsigned 
     return image;
 }
 
-void insert(const kvtsim::ImageBytes &image)
-{
-    kvtsim::card_insert_image(image);
-}
-
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cards, CardGoneBad, ::testing::Values(
     BadCardCase{"Pulled", [](const auto &) { kvtsim::card_pull(); }, "i2c_writeread failed", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
-    BadCardCase{"OtherSps", [](const auto &) { insert(kvtsim::foreign_image(kOtherSpMac)); }, "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT", "clear 63 KVT_DIFFERENT"},
-    BadCardCase{"LeftByAFatalStop", [](const auto &own) { insert(with_byte(own, 0, 0xFF)); }, "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
-    BadCardCase{"HeaderChecksumWrong", [](const auto &own) { insert(with_byte(own, 7, own[7] ^ 1)); }, "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"}),
+    BadCardCase{"OtherSps", [](const auto &) { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT", "clear 63 KVT_DIFFERENT"},
+    BadCardCase{"LeftByAFatalStop", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 0, 0xFF)); }, "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
+    BadCardCase{"HeaderChecksumWrong", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 7, own[7] ^ 1)); }, "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"}),
     kvttest::by_name);
 // clang-format on
 

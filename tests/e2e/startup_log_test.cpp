@@ -105,6 +105,12 @@ void own_card()
     capture_a_card();
 }
 
+void own_card_moved()
+{
+    capture_a_card();
+    kvtsim::set_moved(true);
+}
+
 void foreign_card()
 {
     capture_a_card();
@@ -150,6 +156,15 @@ const LogCase kPaths[] = {
       "startup decision: restore (card valid, card MAC differs from SP MAC)",
       "restore summary: users applied", "restore summary: CLI modes applied",
       "restore summary: network applied", "restore summary: misc settings applied"}},
+    {"RestoreFromAMovedCard",
+     own_card_moved,
+     false,
+     {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = 00:14:4f:00:00:01",
+      "kvt_new_image.sp_mac = 00:14:4f:00:00:01", "kvtd_was_moved = 1", "restoring users",
+      "restoring climode", "restoring network config", "restore complete",
+      "initialization complete", "startup decision: restore (card valid, card moved)",
+      "restore summary: users applied", "restore summary: CLI modes applied",
+      "restore summary: network applied", "restore summary: misc settings applied"}},
     {"FatalStopAtTheCardRead",
      unreadable_card,
      true,
@@ -174,6 +189,10 @@ TEST_P(StartupLog, FollowsTheFixedSequenceWithAddedLinesAfterIt)
         ASSERT_TRUE(wait_no_daemon());
     } else {
         ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
+        // Every path that completes leaves this SP's card and its states.
+        expect_card_is_this_sps();
+        EXPECT_EQ(kvtsim::daemon_state(), "running");
+        EXPECT_FALSE(kvtsim::moved());
         EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
     }
     std::vector<std::string> lines = startup_lines();

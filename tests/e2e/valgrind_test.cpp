@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 
 #include "sim/control.hpp"
 #include "tests/e2e/card_watch.hpp"
+#include "tests/support/event_recorder.hpp"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KVT_SANITIZED 1
@@ -25,44 +25,32 @@
 namespace {
 
 using namespace std::chrono_literals;
-using kvttest::wait_for_log;
 using kvttest::wait_until;
-
-constexpr int kValgrindError = 99;
-
-bool valgrind_installed()
-{
-    return std::system("command -v valgrind >/dev/null 2>&1") == 0;
-}
 
 TEST(Valgrind, CaptureChangeAndStopWithoutMemoryErrors)
 {
 #ifdef KVT_SANITIZED
     GTEST_SKIP() << "a sanitizer build does not run under valgrind";
 #endif
-    if (!valgrind_installed())
+    if (std::system("command -v valgrind >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "valgrind is not installed";
 
     kvttest::SimRoot root;
-    ASSERT_EQ(kvtsim::em_start(KVT_BINARY_DIR "/kvtsim-em"), 0);
-    const struct EventManager {
-        ~EventManager() { kvtsim::em_stop(); }
-    } event_manager;
+    const kvttest::EventManager em;
+    ASSERT_TRUE(em.started());
     const char *report = "/var/log/valgrind.log";
     {
         // memcheck runs the daemon tens of times slower: its waits get
         // longer in step, and so do ours.
-        kvttest::Daemon daemon({.args = {},
-                                .time_scale = 0.2,
-                                .wrapper = {"valgrind", "--tool=memcheck", "--vgdb=no",
-                                            "--error-exitcode=" + std::to_string(kValgrindError),
-                                            "--leak-check=full", "--errors-for-leak-kinds=definite",
-                                            "--log-file=" + kvtsim::path_in_root(report)}});
-        const auto service_log = [&] { return root.service_log(); };
+        kvttest::Daemon daemon(
+            {.time_scale = 0.2,
+             .wrapper = {"valgrind", "--tool=memcheck", "--vgdb=no", "--error-exitcode=99",
+                         "--leak-check=full", "--errors-for-leak-kinds=definite",
+                         "--log-file=" + kvtsim::path_in_root(report)}});
         ASSERT_TRUE(wait_until([] { return kvttest::log_has(kvttest::kRunning); }, 300s))
-            << service_log();
+            << root.service_log();
         ASSERT_TRUE(wait_until([] { return kvttest::log_has("registered for events\n"); }, 300s))
-            << service_log();
+            << root.service_log();
         kvttest::expect_card_is_this_sps();
 
         // mailhost_port, big-endian: 2525 is 0x09DD.
@@ -73,11 +61,10 @@ TEST(Valgrind, CaptureChangeAndStopWithoutMemoryErrors)
                 return card && (*card)[0x57A] == 0x09 && (*card)[0x57B] == 0xDD;
             },
             300s))
-            << service_log();
+            << root.service_log();
 
-        daemon.signal(SIGTERM);
-        const std::optional<int> status = daemon.wait_exit(300s);
-        EXPECT_EQ(kvttest::exit_code(status), 0) << root.read("/var/log/kvtd.frame.log");
+        EXPECT_EQ(kvttest::exit_code(daemon.stop(SIGTERM, 300s)), 0)
+            << root.read("/var/log/kvtd.frame.log");
     }
     const std::string text = root.read(report);
     EXPECT_NE(text.find("ERROR SUMMARY: 0 errors"), std::string::npos) << text;

@@ -3,14 +3,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "sim/control.hpp"
-#include "tests/support/sim_root.hpp"
 
 namespace kvttest {
 
@@ -50,77 +48,38 @@ Daemon::~Daemon()
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    wait_no_daemon(std::chrono::seconds(10));
+    wait_no_daemon(10s);
 }
-
-void Daemon::signal(int sig) const
-{
-    ::kill(pid_, sig);
-}
-
-namespace {
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
-} // namespace
 
 bool signal_until(pid_t pid, int sig, const std::function<bool()> &ended,
                   std::chrono::milliseconds limit)
 {
     ::kill(pid, sig);
-    if (!kThreadSanitizer)
-        return wait_until(ended, limit);
+#if defined(__SANITIZE_THREAD__)
     // The ThreadSanitizer runtime (GCC 12) defers a signal that arrives
     // outside a blocking call and at times never hands it on: the daemon
     // sleeps on with its run flag still set and nothing pending. Only there
     // is the signal sent again; every other build must stop on the first.
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (wait_until(ended, std::chrono::seconds(3)))
+        if (wait_until(ended, 3s))
             return true;
         ::kill(pid, sig);
     }
     return false;
+#else
+    return wait_until(ended, limit);
+#endif
 }
 
 std::optional<int> Daemon::stop(int sig, std::chrono::milliseconds limit)
 {
     int status = 0;
-    const bool ended = signal_until(
-        pid_, sig, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended)
+    if (!signal_until(
+            pid_, sig, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit))
         return std::nullopt;
     reaped_ = true;
     return status;
-}
-
-std::optional<int> Daemon::wait_exit(std::chrono::milliseconds limit)
-{
-    int status = 0;
-    const bool ended = wait_until(
-        [&] {
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            return r == pid_;
-        },
-        limit);
-    if (!ended)
-        return std::nullopt;
-    reaped_ = true;
-    return status;
-}
-
-std::string Daemon::stdout_text() const
-{
-    return read_file(out_path_);
-}
-
-std::string Daemon::stderr_text() const
-{
-    return read_file(err_path_);
 }
 
 bool wait_no_daemon(std::chrono::milliseconds limit)

@@ -9,11 +9,13 @@
 
 #include <sys/types.h>
 
+#include "tests/support/sim_root.hpp"
+
 namespace kvttest {
 
 struct DaemonOptions {
-    std::vector<std::string> args; // after argv[0]
-    double time_scale = 0.01;      // 10 s of daemon time take 100 ms
+    std::vector<std::string> args = {}; // after argv[0]
+    double time_scale = 0.01;           // 10 s of daemon time take 100 ms
     std::string argv0 = KVTD_BINARY;
     // A program that runs kvtd, and its arguments before kvtd's path (e.g.
     // valgrind and its options). With one, argv0 is not used.
@@ -31,14 +33,13 @@ class Daemon {
     Daemon &operator=(const Daemon &) = delete;
 
     pid_t pid() const { return pid_; }
-    void signal(int sig) const;
-    // Sends a stop signal and waits as wait_exit does.
-    std::optional<int> stop(int sig, std::chrono::milliseconds limit = std::chrono::seconds(30));
-    // Waits for the started process (the parent, with "-b") to end; its
-    // wait status, or nullopt after `limit`.
-    std::optional<int> wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(30));
-    std::string stdout_text() const;
-    std::string stderr_text() const;
+    // Sends a stop signal and waits for the started process (the parent,
+    // with "-b") to end; its wait status, or nullopt after `limit`.
+    std::optional<int> stop(int sig, std::chrono::milliseconds limit = 30s);
+    // Signal 0 sends nothing.
+    std::optional<int> wait_exit(std::chrono::milliseconds limit = 30s) { return stop(0, limit); }
+    std::string stdout_text() const { return read_file(out_path_); }
+    std::string stderr_text() const { return read_file(err_path_); }
 
   private:
     pid_t pid_ = -1;
@@ -50,13 +51,13 @@ class Daemon {
 // Sends a stop signal to `pid` and waits until `ended` holds, at most
 // `limit`. False if it never did.
 bool signal_until(pid_t pid, int sig, const std::function<bool()> &ended,
-                  std::chrono::milliseconds limit = std::chrono::seconds(30));
+                  std::chrono::milliseconds limit = 30s);
 
 // The exit code of a process that ended on its own, -1 for any other end
 // or none.
 int exit_code(std::optional<int> wait_status);
 
 // Waits until no kvtd process runs on the current root.
-bool wait_no_daemon(std::chrono::milliseconds limit = std::chrono::seconds(30));
+bool wait_no_daemon(std::chrono::milliseconds limit = 30s);
 
 } // namespace kvttest

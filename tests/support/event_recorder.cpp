@@ -12,8 +12,7 @@ EventManager::~EventManager()
     kvtsim::em_stop();
 }
 
-EventRecorder::EventRecorder(int event_class, std::function<std::string()> note)
-    : note_(std::move(note))
+EventRecorder::EventRecorder(int event_class)
 {
     subscribed_ = event_mgr_get_handle(&handle_, deliver, this) == 0 &&
                   event_mgr_subscribe_event_class(handle_, event_class) == 0;
@@ -31,33 +30,19 @@ void EventRecorder::deliver(void *self, int event_class, int event_type, void *d
     auto *recorder = static_cast<EventRecorder *>(self);
     if (event_class < 0)
         return;
-    Event event{event_class, event_type, std::string(static_cast<char *>(data), length), {}};
-    if (recorder->note_)
-        event.note = recorder->note_();
     const std::lock_guard guard(recorder->mutex_);
-    recorder->events_.push_back(std::move(event));
-}
-
-std::vector<Event> EventRecorder::events() const
-{
-    const std::lock_guard guard(mutex_);
-    return events_;
-}
-
-std::vector<Event>
-EventRecorder::wait(const std::function<bool(const std::vector<Event> &)> &done) const
-{
-    std::vector<Event> seen;
-    wait_until([&] {
-        seen = events();
-        return done(seen);
-    });
-    return seen;
+    recorder->events_.push_back({event_class, event_type, {static_cast<char *>(data), length}});
 }
 
 std::vector<Event> EventRecorder::wait_count(std::size_t count) const
 {
-    return wait([count](const std::vector<Event> &seen) { return seen.size() >= count; });
+    std::vector<Event> seen;
+    wait_until([&] {
+        const std::lock_guard guard(mutex_);
+        seen = events_;
+        return seen.size() >= count;
+    });
+    return seen;
 }
 
 } // namespace kvttest

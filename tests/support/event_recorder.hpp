@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,28 +28,24 @@ struct Event {
     int event_class = 0;
     int event_type = 0;
     std::string data; // all `length` bytes
-    std::string note; // what the recorder's `note` said on delivery
 };
 
-// Subscribes to one class; `note` runs on the delivery thread for each event.
+// Subscribes to one class and keeps every event delivered.
 class EventRecorder {
   public:
-    explicit EventRecorder(int event_class, std::function<std::string()> note = {});
+    explicit EventRecorder(int event_class);
     ~EventRecorder();
     EventRecorder(const EventRecorder &) = delete;
     EventRecorder &operator=(const EventRecorder &) = delete;
     bool subscribed() const { return subscribed_; }
 
-    std::vector<Event> events() const;
-    // What was recorded once `done` holds for it (or after a generous bound).
-    std::vector<Event> wait(const std::function<bool(const std::vector<Event> &)> &done) const;
+    // What was recorded once there are `count` events (or after a generous bound).
     std::vector<Event> wait_count(std::size_t count) const;
 
   private:
     static void deliver(void *self, int event_class, int event_type, void *data,
                         unsigned int length, void *);
 
-    std::function<std::string()> note_;
     event_mgr_handle_t handle_ = 0;
     bool subscribed_ = false;
     mutable std::mutex mutex_;

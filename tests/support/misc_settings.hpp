@@ -58,10 +58,8 @@ inline std::vector<Setting> misc_settings(int variant)
     return s;
 }
 
-inline const char *misc_keyswitch(int variant)
-{
-    return variant == 0 ? "2" : "1";
-}
+// The keyswitch position of each variant.
+inline constexpr const char *kMiscKeyswitch[] = {"2", "1"};
 
 // Sets every object of the variant and the keyswitch; false when the
 // simulated SP refused one.
@@ -70,7 +68,7 @@ inline bool shape_misc_settings(int variant)
     for (const auto &[path, value] : misc_settings(variant))
         if (kvtsim::object_set(path, value) != 0)
             return false;
-    return kvtsim::nv_set("keyswitch_state", misc_keyswitch(variant)) == 0;
+    return kvtsim::nv_set("keyswitch_state", kMiscKeyswitch[variant]) == 0;
 }
 
 } // namespace kvttest

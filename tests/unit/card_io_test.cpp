@@ -2,6 +2,7 @@
 // holding a changed byte, once each, plus one record slot; it reads only the
 // record's stamp; the slots take turns; a card put in meanwhile is read again.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -142,6 +143,19 @@ TEST_F(CardIo, ACardPutInMeanwhileIsReadAgain)
     const kvtsim::ImageBytes card = kvtsim::card_image().value();
     EXPECT_TRUE(std::equal(card.begin(), card.end(), kvt::image_bytes(kvt_image).begin()));
     EXPECT_GE(kvtsim::card_io().bytes_read, KVT_IMAGE_SIZE);
+}
+
+// Only bytes of kvt_image reach the card, and only at their own place.
+TEST_F(CardIo, WritesReachingOutsideTheImageAreRefused)
+{
+    const std::vector<unsigned char> before = kvtsim::card_eeprom();
+    const auto bytes = kvt::image_bytes(kvt_image);
+    unsigned char elsewhere[8] = {};
+    EXPECT_EQ(write_out_KVT(&bytes[1800], 33), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(write_out_KVT(elsewhere, 1), -1);
+    EXPECT_EQ(write_out_KVT(bytes.data(), -1), -1);
+    EXPECT_EQ(kvtsim::card_eeprom(), before);
 }
 
 } // namespace

@@ -7,15 +7,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/event_mgr.h"
-#include "sim/control.hpp"
-
 #include "sim/audit.hpp"
+#include "sim/control.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -75,13 +73,12 @@ TEST(EventManager, AuditRecordsHaveTheirFixedLayouts)
     }
 }
 
-} // namespace
-
-namespace {
-
-long resident_kib(const std::string &pid)
+// The event manager's resident size, in KiB.
+long em_resident_kib()
 {
-    const std::string status = kvttest::read_file("/proc/" + pid + "/status");
+    const std::string pid = kvttest::read_file(kvtsim::sim_path("em.pid"));
+    const std::string status =
+        kvttest::read_file("/proc/" + pid.substr(0, pid.find('\n')) + "/status");
     const auto at = status.find("VmRSS:");
     return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
 }
@@ -101,36 +98,28 @@ void never_returns(void *, int, int, void *, unsigned int, void *)
 TEST(EventManagerQueue, ASubscriberThatNeverReadsCostsABoundedAmountAndDropsAreSaid)
 {
     kvttest::SimRoot root;
-    const char *set = std::getenv("ASAN_OPTIONS");
-    const std::optional<std::string> asan = set ? std::optional<std::string>(set) : std::nullopt;
-    ::setenv("ASAN_OPTIONS", (asan.value_or("") + ":quarantine_size_mb=1").c_str(), 1);
-    ASSERT_EQ(kvtsim::em_start(std::string(KVT_BINARY_DIR) + "/kvtsim-em"), 0);
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":quarantine_size_mb=1").c_str(), 1);
+    const kvttest::EventManager em;
+    ASSERT_TRUE(em.started());
     event_mgr_handle_t handle = 0;
     ASSERT_EQ(event_mgr_get_handle(&handle, never_returns, nullptr), 0);
     ASSERT_EQ(event_mgr_subscribe_event_class(handle, 106), 0);
-    const std::string pid_text = kvttest::read_file(kvtsim::sim_path("em.pid"));
-    const std::string pid = pid_text.substr(0, pid_text.find('\n'));
 
     const std::string mib(1u << 20, 'x');
     const auto post = [&](int count) {
         for (int i = 0; i < count; ++i)
-            ASSERT_EQ(event_mgr_post_event(106, 1, mib.data(), static_cast<unsigned>(mib.size())),
-                      0);
+            ASSERT_EQ(event_mgr_post_event(106, 1, mib.data(), 1u << 20), 0);
     };
     post(10);
-    const long filled = resident_kib(pid);
+    const long filled = em_resident_kib();
     post(50);
-    EXPECT_LT(resident_kib(pid) - filled, 16 * 1024) << "50 more MiB were posted";
+    EXPECT_LT(em_resident_kib() - filled, 16 * 1024) << "50 more MiB were posted";
     EXPECT_NE(kvttest::read_file(kvtsim::sim_path("em.stderr"))
                   .find("is not reading: dropped event class 106 type 1 of 1048576 bytes"),
               std::string::npos);
     release_delivery = true;
     event_mgr_release_handle(handle);
-    EXPECT_EQ(kvtsim::em_stop(), 0);
-    if (asan)
-        ::setenv("ASAN_OPTIONS", asan->c_str(), 1);
-    else
-        ::unsetenv("ASAN_OPTIONS");
 }
 
 } // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/card_lib.h"
 #include "service/kvtd.hpp"
+#include "sim/persisted_vars.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"
@@ -42,12 +42,9 @@ Bytes resized(Bytes record, std::size_t size)
 // shortest record of its type.
 Bytes ipmi(std::uint8_t command, std::uint8_t comp_code = 0)
 {
-    Bytes r;
-    put<std::uint8_t>(r, 0x06);
-    put(r, command);
-    Bytes name(17, 0);
-    std::memcpy(name.data(), "root", 4);
-    r.insert(r.end(), name.begin(), name.end());
+    Bytes r{0x06, command};
+    put_text(r, "root");
+    r.resize(19, 0); // the name's 17 bytes
     put(r, comp_code);
     put<std::int32_t>(r, 1);
     r.push_back(0);
@@ -59,10 +56,8 @@ Bytes luapi_fixed(std::uint32_t command, std::int32_t status, std::uint32_t path
                   std::uint32_t value_at)
 {
     Bytes r;
-    put(r, command);
-    put(r, status);
-    put(r, path_at);
-    put(r, value_at);
+    for (std::uint32_t field : {command, static_cast<std::uint32_t>(status), path_at, value_at})
+        put(r, field);
     r.resize(24, 0);
     return r;
 }
@@ -93,14 +88,7 @@ Bytes persist(std::uint8_t index, const std::string &value)
 
 std::uint8_t nv_row(const char *name)
 {
-    std::uint8_t row = 0;
-    for (const nv_file_entry &entry : nv_file_table) {
-        if (entry.name != nullptr && std::strcmp(entry.name, name) == 0)
-            return row;
-        ++row;
-    }
-    ADD_FAILURE() << "no persisted variable " << name;
-    return 0;
+    return static_cast<std::uint8_t>(kvtsim::nv_row(name).value());
 }
 
 struct IntakeCase {

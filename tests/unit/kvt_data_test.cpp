@@ -11,19 +11,16 @@ namespace {
 
 using Mac = std::array<unsigned char, 6>;
 
+// The file of a fresh SP is read by every capture, the golden one among
+// them; this one takes one-digit and capital octets and trailing text.
 TEST(ReadSpMac, StoresTheSecondAddress)
 {
-    const std::pair<const char *, Mac> files[] = {
-        {"00:14:4f:00:00:00 00:14:4f:a0:0b:01\n", {0x00, 0x14, 0x4f, 0xa0, 0x0b, 0x01}},
-        {"0:14:4f:0:0:0\n\t0:A:4f:1:2:3 trailing text\n", {0x00, 0x0a, 0x4f, 0x01, 0x02, 0x03}}};
-    for (const auto &[text, expected] : files) {
-        kvttest::SimRoot root;
-        ASSERT_EQ(kvtsim::write_kvt_data(text), 0);
-        Mac mac{};
-        read_sp_mac(mac.data());
-        EXPECT_EQ(mac, expected) << text;
-        EXPECT_EQ(root.service_log(), "");
-    }
+    kvttest::SimRoot root;
+    ASSERT_EQ(kvtsim::write_kvt_data("0:14:4f:0:0:0\n\t0:A:4f:1:2:3 trailing text\n"), 0);
+    Mac mac{};
+    read_sp_mac(mac.data());
+    EXPECT_EQ(mac, (Mac{0x00, 0x0a, 0x4f, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(root.service_log(), "");
 }
 
 struct BadFile {
@@ -32,12 +29,10 @@ struct BadFile {
     const char *line;
 };
 
-// A signed octet reads as a value far above 0xFF. A missing file and one
-// without the second address are proven end to end.
+// A signed octet reads as a value far above 0xFF. A missing file and ones
+// without either address are proven end to end.
 // clang-format off
 const BadFile kBadFiles[] = {
-    {"Empty", "", "error reading base MAC address\n"},
-    {"NotHex", "00:14:zz:00:00:00 00:14:4f:00:00:01\n", "error reading base MAC address\n"},
     {"NegativeBaseOctet", "00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
     {"NegativeSpOctet", "00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
 // clang-format on

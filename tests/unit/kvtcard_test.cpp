@@ -2,11 +2,9 @@
 // files made by hand and on the simulated SP.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -58,6 +56,16 @@ kvt::Image known_image(const kvtsim::Mac &mac = kCardMac)
     return image;
 }
 
+// The known card with the mail port changed and, with `checksums`, made valid again.
+kvt::Image port_25_image(bool checksums = true)
+{
+    kvt::Image image = known_image();
+    image.mailhost_port.set(25);
+    if (checksums)
+        kvt::update_all_checksums(image);
+    return image;
+}
+
 std::string write_card(const kvttest::SimRoot &root, const std::string &name,
                        const kvt::Image &image, std::size_t offset = 0, std::size_t size = 1832)
 {
@@ -70,6 +78,14 @@ std::string write_card(const kvttest::SimRoot &root, const std::string &name,
     return path;
 }
 
+// The run exits with `status` and prints each of `texts`.
+void expect_run(const ToolRun &run, int status, std::initializer_list<std::string> texts)
+{
+    EXPECT_EQ(run.status, status) << run.out;
+    for (const std::string &text : texts)
+        EXPECT_TRUE(has(run, text)) << "missing: " << text << "\nin:\n" << run.out;
+}
+
 // The same card as an image file, inside a whole EEPROM dump, and in a slot
 // read through the at24 backend.
 TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
@@ -79,33 +95,37 @@ TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
     const std::string dump = write_card(root, "dump.bin", known_image(), 0x1800, 8192);
     for (const std::string &card : {image, dump, "--device " + dump}) {
         const ToolRun run = kvtcard("show " + card);
-        ASSERT_EQ(run.status, 0) << run.out;
+        expect_run(run, 0,
+                   {
+                       "  mac: 00:14:4f:12:34:56\n",
+                       "  - slot: 0, name: root, password: ********, privilege: 4,\n",
+                       "    privilege_name: administrator, role_mask: 0x80000021, restored: yes\n",
+                       "  discovery: static\n",
+                       "  ip_address: 192.168.0.10\n",
+                       "  trigger_text: \"user-reset error-reset \"\n",
+                       "  mode_name: ops5\n",
+                       "    - object: /X/network/state, bit: 0x0100, value: enabled\n",
+                       "    - object: /HOST/autorestart, bit: 0x0600, value: dumpcore\n",
+                       "  timeout: 4294967295\n",
+                       "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, "
+                       "type: 1,\n",
+                       "    type_name: email\n",
+                       "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n",
+                       "  mail_port: 2525\n",
+                       "  - slot: 0, name: alice, mode: admin\n",
+                       "  - section: 4, name: misc, stored: 0x",
+                       "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n",
+                   });
         EXPECT_EQ(has(run, "format: eeprom\n"), card == dump);
-        for (const char *line : {
-                 "  mac: 00:14:4f:12:34:56\n",
-                 "  - slot: 0, name: root, password: ********, privilege: 4,\n",
-                 "    privilege_name: administrator, role_mask: 0x80000021, restored: yes\n",
-                 "  discovery: static\n",
-                 "  ip_address: 192.168.0.10\n",
-                 "  trigger_text: \"user-reset error-reset \"\n",
-                 "  mode_name: ops5\n",
-                 "    - object: /X/network/state, bit: 0x0100, value: enabled\n",
-                 "    - object: /HOST/autorestart, bit: 0x0600, value: dumpcore\n",
-                 "  timeout: 4294967295\n",
-                 "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, type: "
-                 "1,\n",
-                 "    type_name: email\n",
-                 "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n",
-                 "  mail_port: 2525\n",
-                 "  - slot: 0, name: alice, mode: admin\n",
-                 "  - section: 4, name: misc, stored: 0x",
-             })
-            EXPECT_TRUE(has(run, line)) << "missing: " << line << "\nin:\n" << run.out;
         EXPECT_FALSE(has(run, "changeme"));
+        EXPECT_FALSE(has(run, "rule: 15"));
         // Codes only: the level names belong to the platform.
         EXPECT_FALSE(has(run, "level_error_name"));
     }
     EXPECT_TRUE(has(kvtcard("--show-passwords show " + image), "password: changeme,"));
+    const ToolRun all = kvtcard("show --all " + image);
+    expect_run(all, 0, {"rule: 15", "- slot: 10, name: \"\", password: \"\""});
+    EXPECT_FALSE(has(all, "folded:"));
 }
 
 struct VerifyCase {
@@ -123,6 +143,8 @@ using kvttest::PrintTo;
 const VerifyCase kVerifyCases[] = {
     {"intact", 0, 0x0B, 0, "valid: yes"},
     {"invalidated", 0x000, 0xFF, 1, "verdict: card invalidated by a fatal stop"},
+    {"old_version", 0x000, 0x0A, 1,
+     "  - header version 0x0a is not 0x0b\n  - section 1 (header) checksum 0x"},
     {"header_mac", 0x003, 0x77, 1, "section 1 (header) checksum 0x"},
     {"misc_byte", 0x1D0, 'X', 1, "section 4 (misc) checksum 0x"},
     {"mail_host", 0x550, 'X', 1, "section 7 (console) checksum 0x"},
@@ -138,31 +160,15 @@ TEST_P(KvtcardVerify, ExitsZeroOnlyForACardTheDaemonAccepts)
     kvttest::SimRoot root;
     kvt::Image image = known_image();
     kvt::image_bytes(image)[c.offset] = c.value;
-    const ToolRun run = kvtcard("verify " + write_card(root, "card.img", image));
-    EXPECT_EQ(run.status, c.status) << run.out;
-    EXPECT_TRUE(has(run, c.reason)) << run.out;
+    expect_run(kvtcard("verify " + write_card(root, "card.img", image)), c.status, {c.reason});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, KvtcardVerify, testing::ValuesIn(kVerifyCases), kvttest::by_name);
 
-TEST(KvtcardVerify, NamesEveryReasonAtOnce)
+TEST(KvtcardDiff, NamesTheChangedFieldWithBothValuesAsTextOrJson)
 {
     kvttest::SimRoot root;
-    kvt::Image image = known_image();
-    image.hdr_version = 0x0A; // also breaks the header checksum
-    image.keyswitch = 3;
-    const ToolRun run = kvtcard("verify " + write_card(root, "card.img", image));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(has(run, "header version 0x0a is not 0x0b"));
-    EXPECT_TRUE(has(run, "section 1 (header) checksum"));
-    EXPECT_TRUE(has(run, "section 7 (console) checksum"));
-}
-
-TEST(KvtcardDiff, NamesTheChangedFieldWithBothValues)
-{
-    kvttest::SimRoot root;
-    kvt::Image other = known_image();
-    other.mailhost_port.set(25);
+    kvt::Image other = port_25_image(false);
     other.user_table[1].password.store("n3w");
     kvt::update_all_checksums(other);
     const std::string a = write_card(root, "a.img", known_image());
@@ -170,12 +176,13 @@ TEST(KvtcardDiff, NamesTheChangedFieldWithBothValues)
 
     EXPECT_EQ(kvtcard("diff " + a + " " + a).status, 0);
     const ToolRun run = kvtcard("diff " + a + " " + b);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(has(run, "field: console.mail_port, a: 2525, b: 25")) << run.out;
-    EXPECT_TRUE(has(run, "field: users[1].password, a: ********, b: ********,")) << run.out;
-    EXPECT_TRUE(has(run, "note: passwords differ")) << run.out;
+    expect_run(run, 1,
+               {"field: console.mail_port, a: 2525, b: 25",
+                "field: users[1].password, a: ********, b: ********,", "note: passwords differ"});
     EXPECT_FALSE(has(run, "s3cret"));
     EXPECT_FALSE(has(run, "field: users[0]")) << run.out;
+    expect_run(kvtcard("--json diff " + a + " " + b), 1,
+               {"\"field\": \"console.mail_port\",\n      \"a\": 2525,\n      \"b\": 25\n"});
 }
 
 struct DecisionCase {
@@ -212,10 +219,7 @@ TEST_P(KvtcardPreview, SaysWhatStartUpWouldDoWithTheCard)
     kvtsim::set_daemon_state(c.daemon_state);
     kvtsim::set_moved(c.moved);
     ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(image)), 0);
-    const ToolRun run = kvtcard("preview --sim");
-    ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(has(run, c.action)) << run.out;
-    EXPECT_TRUE(has(run, c.reason)) << run.out;
+    expect_run(kvtcard("preview --sim"), 0, {c.action, c.reason});
 }
 
 INSTANTIATE_TEST_SUITE_P(States, KvtcardPreview, testing::ValuesIn(kDecisionCases),
@@ -225,30 +229,11 @@ TEST(KvtcardPreview, ListsObjectChangesUsersAndCliModeLines)
 {
     kvttest::SimRoot root;
     ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
-    const std::string card = write_card(root, "card.img", known_image());
-    const ToolRun run = kvtcard("preview " + card);
-    ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(has(run, "object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes"))
-        << run.out;
-    EXPECT_TRUE(has(run, "object: /HOST/diag/mode, current: ")) << run.out;
-    EXPECT_TRUE(has(run, "card: ops5")) << run.out;
-    EXPECT_TRUE(has(run, "  added:\n    - name: alice, role_mask: 0x00000020, roles: operator\n"))
-        << run.out;
-    EXPECT_TRUE(has(run, "  card:\n    - alice:admin\n")) << run.out;
-}
-
-TEST(KvtcardErrors, RefusesUnreadableAndWrongSizeFilesWithExitTwo)
-{
-    kvttest::SimRoot root;
-    const std::string short_file = write_card(root, "short.img", known_image(), 0, 1831);
-    const ToolRun wrong = kvtcard("show " + short_file);
-    EXPECT_EQ(wrong.status, 2);
-    EXPECT_TRUE(has(wrong, "1831 bytes, expected 1832 (card image) or 8192 (EEPROM dump)"))
-        << wrong.out;
-    const ToolRun missing = kvtcard("verify " + root.dir() + "/absent.img");
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_TRUE(has(missing, "absent.img: cannot open: No such file or directory")) << missing.out;
-    EXPECT_EQ(kvtcard("show").status, 2);
+    expect_run(kvtcard("preview " + write_card(root, "card.img", known_image())), 0,
+               {"object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes",
+                "object: /HOST/diag/mode, current: ", "card: ops5",
+                "  added:\n    - name: alice, role_mask: 0x00000020, roles: operator\n",
+                "  card:\n    - alice:admin\n"});
 }
 
 TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
@@ -259,61 +244,16 @@ TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
     const std::string card = write_card(root, "card.img", image);
 
     const ToolRun show = kvtcard("--json show " + card);
-    ASSERT_EQ(show.status, 0);
-    for (const char *key :
-         {"\"header\": {", "\"version\": 255", "\"users\": [", "\"role_mask\": 2147483681",
-          "\"network\": {", "\"post\": {", "\"flags\": {", "\"settings\": [", "\"alert_rules\": [",
-          "\"customer_info\": \"lab \\\"7\\\"\\u0001\"", "\"console\": {", "\"cli_modes\": [",
-          "\"checksums\": [", "\"ok\": false"})
-        EXPECT_TRUE(has(show, key)) << key << "\n" << show.out;
+    expect_run(show, 0,
+               {"\"header\": {", "\"version\": 255", "\"users\": [", "\"role_mask\": 2147483681",
+                "\"network\": {", "\"post\": {", "\"flags\": {", "\"settings\": [",
+                "\"alert_rules\": [", "\"customer_info\": \"lab \\\"7\\\"\\u0001\"",
+                "\"console\": {", "\"cli_modes\": [", "\"checksums\": [", "\"ok\": false"});
     EXPECT_EQ(show.out.front(), '{');
-
-    const ToolRun verify = kvtcard("verify --json " + card);
-    EXPECT_EQ(verify.status, 1);
-    EXPECT_TRUE(
-        has(verify, "\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""))
-        << verify.out;
-
-    const ToolRun preview = kvtcard("--json preview " + card);
-    EXPECT_TRUE(has(preview, "\"startup\": {\n    \"action\": \"capture\"")) << preview.out;
-    EXPECT_TRUE(has(preview, "\"objects\": [")) << preview.out;
-}
-
-// The bench commands on a card in a slot: the at24 backend over a part
-// file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
-class KvtcardSlot : public testing::Test {
-  protected:
-    std::string part_bytes() const { return kvttest::read_file(part); }
-
-    kvttest::SimRoot root;
-    std::string part = write_card(root, "part.bin", known_image(), 0x1800, 8192);
-    std::string device = "--device " + part;
-};
-
-TEST_F(KvtcardSlot, DetectsSavesAndHexdumpsTheCard)
-{
-    const ToolRun found = kvtcard("detect " + device);
-    EXPECT_EQ(found.status, 0);
-    EXPECT_TRUE(has(found, part + ": a card answers\n")) << found.out;
-    const ToolRun absent = kvtcard("detect --device " + root.dir() + "/empty-slot");
-    EXPECT_EQ(absent.status, 1);
-    EXPECT_TRUE(has(absent, "no card answers (No such device or address)")) << absent.out;
-
-    ASSERT_EQ(kvtcard("save " + device + " " + root.dir() + "/saved.bin").status, 0);
-    EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), part_bytes());
-
-    kvt::Image image = known_image();
-    image.mailhost_port.set(25); // section 7's checksum now wrong
-    const ToolRun dump = kvtcard("hexdump " + write_card(root, "bad.img", image));
-    EXPECT_EQ(dump.status, 0);
-    for (const char *line : {
-             "section 6, customer info: 0x1d19-0x1d42, checksum ok\n",
-             "section 7, console: 0x1d43-0x1d7e, checksum WRONG: 0x",
-             "reserved: 0x198a-0x198b\n",
-             "  1d40:          7e 2e 00 31 30 2e 30 2e 30 2e 32 35 00  |   ~..10.0.0.25.|\n",
-             " 00 19 00 00!f6     |............... |\n",
-         })
-        EXPECT_TRUE(has(dump, line)) << "missing: " << line << "\n" << dump.out;
+    expect_run(kvtcard("verify --json " + card), 1,
+               {"\"valid\": false,\n  \"verdict\": \"card invalidated by a fatal stop\""});
+    expect_run(kvtcard("--json preview " + card), 0,
+               {"\"startup\": {\n    \"action\": \"capture\"", "\"objects\": ["});
 }
 
 // Pages of the part (32 bytes each) whose bytes differ.
@@ -326,41 +266,41 @@ std::vector<std::size_t> pages_changed(const std::string &a, const std::string &
     return pages;
 }
 
-TEST_F(KvtcardSlot, WritesOnlyWithForceOnlyTheDifferingPagesAndReadsBack)
+// The bench commands on a card in a slot: the at24 backend over a part
+// file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
+TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPages)
 {
-    kvt::Image image = known_image();
-    image.mailhost_port.set(25);
-    kvt::update_all_checksums(image);
-    const std::string file = write_card(root, "new.img", image);
-    const std::string before = part_bytes();
+    kvttest::SimRoot root;
+    const std::string part = write_card(root, "part.bin", known_image(), 0x1800, 8192);
+    const std::string device = "--device " + part;
+    const std::string before = kvttest::read_file(part);
+    expect_run(kvtcard("detect " + device), 0, {part + ": a card answers\n"});
+    expect_run(kvtcard("detect --device " + root.dir() + "/empty-slot"), 1,
+               {"no card answers (No such device or address)"});
+    ASSERT_EQ(kvtcard("save " + device + " " + root.dir() + "/saved.bin").status, 0);
+    EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), before);
 
-    const ToolRun dry = kvtcard("write " + device + " " + file);
-    EXPECT_EQ(dry.status, 1);
-    EXPECT_TRUE(has(dry, "1 page(s) differ 0x1d60\nnot written: give --force")) << dry.out;
-    EXPECT_EQ(part_bytes(), before);
+    // Section 7's checksum wrong.
+    expect_run(kvtcard("hexdump " + write_card(root, "bad.img", port_25_image(false))), 0,
+               {
+                   "section 6, customer info: 0x1d19-0x1d42, checksum ok\n",
+                   "section 7, console: 0x1d43-0x1d7e, checksum WRONG: 0x",
+                   "reserved: 0x198a-0x198b\n",
+                   "  1d40:          7e 2e 00 31 30 2e 30 2e 30 2e 32 35 00  |   ~..10.0.0.25.|\n",
+                   " 00 19 00 00!f6     |............... |\n",
+               });
 
-    const ToolRun wrote = kvtcard("write --force " + device + " " + file);
-    EXPECT_EQ(wrote.status, 0) << wrote.out;
-    EXPECT_TRUE(has(wrote, "read back the same")) << wrote.out;
+    const std::string file = write_card(root, "new.img", port_25_image());
+    expect_run(kvtcard("write " + device + " " + file), 1,
+               {"1 page(s) differ 0x1d60\nnot written: give --force"});
+    EXPECT_EQ(kvttest::read_file(part), before);
+    expect_run(kvtcard("write --force " + device + " " + file), 0, {"read back the same"});
     // The port's page and the card library's first record slot.
-    EXPECT_EQ(pages_changed(before, part_bytes()), (std::vector<std::size_t>{0x1d60, 0x1f40}));
+    EXPECT_EQ(pages_changed(before, kvttest::read_file(part)),
+              (std::vector<std::size_t>{0x1d60, 0x1f40}));
     EXPECT_EQ(kvtcard("verify " + device).status, 0);
     EXPECT_EQ(kvtcard("diff " + device + " " + file).status, 0);
     EXPECT_TRUE(has(kvtcard("write --force " + device + " " + file), "the card already holds it"));
-}
-
-TEST(KvtcardShow, FoldsUnusedEntriesUnlessAskedForAll)
-{
-    kvttest::SimRoot root;
-    const std::string card = write_card(root, "card.img", known_image());
-    const ToolRun compact = kvtcard("show " + card);
-    EXPECT_TRUE(has(compact, "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"))
-        << compact.out;
-    EXPECT_FALSE(has(compact, "rule: 15"));
-    const ToolRun all = kvtcard("show --all " + card);
-    EXPECT_TRUE(has(all, "rule: 15")) << all.out;
-    EXPECT_TRUE(has(all, "- slot: 10, name: \"\", password: \"\"")) << all.out;
-    EXPECT_FALSE(has(all, "folded:"));
 }
 
 // A 24C256 dump that keeps its image at 0x100: any part, any offset.
@@ -369,35 +309,20 @@ TEST(KvtcardShow, ReadsAnyPartSizeAndImageOffset)
     kvttest::SimRoot root;
     const std::string dump = write_card(root, "big.bin", known_image(), 0x100, 32768);
     EXPECT_EQ(kvtcard("verify " + dump).status, 1) << "the image is not at 0x1800";
-    const ToolRun run = kvtcard("verify --part 24c256 --offset 0x100 " + dump);
-    EXPECT_EQ(run.status, 0) << run.out;
+    expect_run(kvtcard("verify --part 24c256 --offset 0x100 " + dump), 0, {"valid: yes"});
     EXPECT_EQ(kvtcard("verify --part 24c64 " + dump).status, 2);
 }
 
-TEST(KvtcardDiff, GivesNumbersAsNumbersInJson)
+TEST(KvtcardErrors, RefusesBadFilesAndOptionsWithExitTwo)
 {
     kvttest::SimRoot root;
-    kvt::Image other = known_image();
-    other.mailhost_port.set(25);
-    kvt::update_all_checksums(other);
-    const ToolRun run = kvtcard("--json diff " + write_card(root, "a.img", known_image()) + " " +
-                                write_card(root, "b.img", other));
-    EXPECT_TRUE(
-        has(run, "\"field\": \"console.mail_port\",\n      \"a\": 2525,\n      \"b\": 25\n"))
-        << run.out;
-}
-
-TEST(KvtcardHelp, EachCommandHasItsOwnAndRefusesOptionsItDoesNotTake)
-{
-    for (const char *command :
-         {"show", "verify", "diff", "preview", "hexdump", "detect", "save", "write"}) {
-        const ToolRun help = kvtcard(std::string(command) + " --help");
-        EXPECT_EQ(help.status, 0) << command;
-        EXPECT_TRUE(has(help, std::string("usage: kvtcard [--json] ") + command + " ")) << help.out;
-    }
-    const ToolRun stray = kvtcard("show --force card.img");
-    EXPECT_EQ(stray.status, 2);
-    EXPECT_TRUE(has(stray, "kvtcard: show takes no --force\n")) << stray.out;
+    expect_run(kvtcard("show " + write_card(root, "short.img", known_image(), 0, 1831)), 2,
+               {"1831 bytes, expected 1832 (card image) or 8192 (EEPROM dump)"});
+    expect_run(kvtcard("verify " + root.dir() + "/absent.img"), 2,
+               {"absent.img: cannot open: No such file or directory"});
+    EXPECT_EQ(kvtcard("show").status, 2);
+    expect_run(kvtcard("show --force card.img"), 2, {"kvtcard: show takes no --force\n"});
+    expect_run(kvtcard("write --help"), 0, {"usage: kvtcard [--json] write "});
 }
 
 } // namespace

@@ -1,39 +1,13 @@
 // The kvtsim tool refuses what it cannot do as asked, says why, and changes
-// nothing; it lists the faults it can inject.
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
+// nothing.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "sim/control.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
+#include "tests/support/tool_run.hpp"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-struct Ran {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Ran kvtsim_cli(const std::string &words)
-{
-    const std::string scratch = kvtsim::sim_path("cli." + std::to_string(::getpid()));
-    const std::string line = std::string(KVT_BINARY_DIR) + "/kvtsim " + words + " >" + scratch +
-                             ".out 2>" + scratch + ".err";
-    const int status = std::system(line.c_str());
-    Ran ran{WIFEXITED(status) ? WEXITSTATUS(status) : -1, kvttest::read_file(scratch + ".out"),
-            kvttest::read_file(scratch + ".err")};
-    fs::remove(scratch + ".out");
-    fs::remove(scratch + ".err");
-    return ran;
-}
 
 struct Refusal {
     const char *name;
@@ -51,9 +25,9 @@ class KvtsimRefuses : public ::testing::TestWithParam<Refusal> {
 TEST_P(KvtsimRefuses, WithExitTwoAMessageAndNoChange)
 {
     const auto users_before = kvtsim::users().size();
-    const Ran ran = kvtsim_cli(GetParam().words);
-    EXPECT_EQ(ran.code, 2);
-    EXPECT_NE(ran.err.find(GetParam().says), std::string::npos) << ran.err;
+    const kvttest::ToolRun ran = kvttest::run_tool("kvtsim", GetParam().words);
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(kvttest::has(ran, GetParam().says)) << ran.out;
     EXPECT_TRUE(kvtsim::faults_active().empty());
     EXPECT_EQ(kvtsim::users().size(), users_before);
     EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), "0");
@@ -69,21 +43,5 @@ INSTANTIATE_TEST_SUITE_P(Arguments, KvtsimRefuses, ::testing::Values(
     Refusal{"KeyswitchPositionOutOfRange", "nv keyswitch_state 7", "keyswitch_state 7 is not a keyswitch position"}),
     kvttest::by_name);
 // clang-format on
-
-TEST(Kvtsim, FaultListShowsTheActiveFaultsAndEveryNameAsHelpDoes)
-{
-    kvttest::SimRoot root;
-    ASSERT_EQ(kvtsim_cli("fault set luapi.get:/X/network/state 5 2").code, 0);
-    const Ran list = kvtsim_cli("fault list");
-    EXPECT_EQ(list.code, 0);
-    EXPECT_NE(list.out.find("active:\n  luapi.get:/X/network/state value 5 count 2\nnames:\n"),
-              std::string::npos)
-        << list.out;
-    const Ran help = kvtsim_cli("help");
-    for (const std::string &name : kvtsim::fault_names()) {
-        EXPECT_NE(list.out.find("  " + name), std::string::npos) << name;
-        EXPECT_NE(help.out.find("  " + name + "\n"), std::string::npos) << name;
-    }
-}
 
 } // namespace

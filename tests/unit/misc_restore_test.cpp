@@ -68,7 +68,7 @@ TEST_F(MiscRestore, RoundTripOntoAnotherSpGivesTheSameValuesAndWritesNoCard)
     const auto blank_card = kvtsim::card_image();
     restore_misc();
     expect_set_before(misc_settings(0).size());
-    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::misc_keyswitch(0));
+    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::kMiscKeyswitch[0]);
     EXPECT_EQ(image_copy(), valid);
     EXPECT_EQ(kvtsim::card_image(), blank_card);
 }
@@ -85,7 +85,7 @@ TEST_P(RestoreOrder, RefusedSetLeavesEveryEarlierSettingSet)
     kvtsim::fault_set(std::string("luapi.set:") + GetParam(), 22);
     EXPECT_EXIT(restore_misc(), ExitedWithCode(255), "");
     expect_set_before(failing);
-    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::misc_keyswitch(1));
+    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::kMiscKeyswitch[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,7 +104,7 @@ TEST_F(MiscRestore, KeyswitchIsSetOnlyAfterTheSessionIsClosed)
     kvtsim::fault_set("luapi.session_destroy", 5);
     EXPECT_EXIT(restore_misc(), ExitedWithCode(255), "");
     expect_set_before(misc_settings(0).size());
-    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::misc_keyswitch(1));
+    EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::kMiscKeyswitch[1]);
 }
 
 struct Decoding {
@@ -131,17 +131,17 @@ TEST_P(RestoreDecodes, StoredCodeBecomesItsValueText)
     EXPECT_EQ(kvtsim::object_get(GetParam().path), GetParam().value);
 }
 
+// The ops names decode in the round trip; a destination without its NUL and
+// a customer info with a control character go the prompt's way (the latter
+// end to end in hostile_input_test).
 // clang-format off
 const Decoding kDecodings[] = {
     {"TriggerUserError", [](kvt_image_t &i) { i.diag_trigger = 3; }, "/HOST/diag/trigger", "user-reset error-reset "},
     {"TriggerUserPower", [](kvt_image_t &i) { i.diag_trigger = 5; }, "/HOST/diag/trigger", "user-reset power-on-reset "},
-    {"ModeOps2", [](kvt_image_t &i) { i.diag_mode = 12; }, "/HOST/diag/mode", "ops2"},
     {"ModeFive", [](kvt_image_t &i) { i.diag_mode = 5; }, "/HOST/diag/mode", "bad value"},
     {"AlertLevelSeven", [](kvt_image_t &i) { i.alert_rules[0].level = 7; }, "/X/alertmgmt/rules/1/level", "bad value"},
     {"BothAutorestartBits", [](kvt_image_t &i) { i.miscbits.set(0x0600); }, "/HOST/autorestart", "reset"},
     {"PromptWithoutNul", [](kvt_image_t &i) { std::memset(&i.cliprompt, 'p', 41); }, "/X/darvcli/prompt", std::string(40, 'p')},
-    {"DestinationWithoutNul", [](kvt_image_t &i) { std::memset(&i.alert_rules[2].destination, 'd', 51); }, "/X/alertmgmt/rules/3/destination", std::string(50, 'd')},
-    {"CustomerInfoWithEscapeKeepsTheSpsText", [](kvt_image_t &i) { i.customerinfo.store("rack\x1b[2J"); }, "/X/system_identifier", "other"},
     {"PromptWithNewlineKeepsTheSpsText", [](kvt_image_t &i) { i.cliprompt.store("a\nb"); }, "/X/darvcli/prompt", "sp>"},
     {"EscapeOneChar", [](kvt_image_t &i) { i.escapechars.store("x"); }, "/HOST/console/escapechars", "x"},
     {"PortZero", [](kvt_image_t &i) { i.mailhost_port.set(0); }, "/X/clients/smtp/port", "0"},

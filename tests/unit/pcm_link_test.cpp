@@ -41,45 +41,33 @@ class PcmLink : public testing::Test {
     kvttest::EventRecorder replies_{kPcmProducerClass};
 };
 
-struct HeartbeatCase {
+struct Heartbeat {
     const char *data;
     unsigned int length;
     const char *reply;
 };
 
-class Heartbeat : public PcmLink, public testing::WithParamInterface<HeartbeatCase> {};
-
-TEST_P(Heartbeat, IsAnsweredWithProcessNameAndNumberIncludingItsNul)
+// An unexpected PCM message only warns: the heartbeats' replies are all that
+// is posted, each with the process name and number and its NUL.
+TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
 {
-    const HeartbeatCase &c = GetParam();
-    deliver(kPcmHeartbeat, c.data, c.length);
-
-    const std::vector<kvttest::Event> replies = replies_.wait_count(1);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].event_class, kPcmProducerClass);
-    EXPECT_EQ(replies[0].event_type, kPcmHeartbeatReply);
-    EXPECT_EQ(replies[0].data, std::string(c.reply) + '\0');
-    EXPECT_TRUE(kvttest::log_has("In trelmproc_heartbeat_ok()\n"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    PcmLink, Heartbeat,
-    testing::Values(HeartbeatCase{"42", 3, "kvtd 42"},       // length 8 with the NUL
-                    HeartbeatCase{"4299", 2, "kvtd 42"},     // read no further than its length
-                    HeartbeatCase{"17 beats", 9, "kvtd 17"}, // leading digits count
-                    HeartbeatCase{"beat", 5, "kvtd 0"},      // not a number
-                    HeartbeatCase{"99999999999999999999", 21, "kvtd 0"}, // out of range
-                    HeartbeatCase{nullptr, 0, "kvtd 0"}));
-
-TEST_F(PcmLink, UnexpectedPcmTypeOnlyWarns)
-{
+    const Heartbeat beats[] = {
+        {"4299", 2, "kvtd 42"},                 // read no further than its length
+        {"99999999999999999999", 21, "kvtd 0"}, // out of range
+        {nullptr, 0, "kvtd 0"},
+    };
     deliver(7);
-    deliver(kPcmHeartbeat, "1", 2);
+    for (const Heartbeat &beat : beats)
+        deliver(kPcmHeartbeat, beat.data, beat.length);
 
-    // The heartbeat's reply is the only thing posted.
-    const std::vector<kvttest::Event> replies = replies_.wait_count(1);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].data, std::string("kvtd 1") + '\0');
+    const std::vector<kvttest::Event> replies = replies_.wait_count(std::size(beats));
+    ASSERT_EQ(replies.size(), std::size(beats));
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        EXPECT_EQ(replies[i].event_class, kPcmProducerClass);
+        EXPECT_EQ(replies[i].event_type, kPcmHeartbeatReply);
+        EXPECT_EQ(replies[i].data, std::string(beats[i].reply) + '\0');
+    }
+    EXPECT_EQ(kvttest::log_count("In trelmproc_heartbeat_ok()\n"), 3);
     EXPECT_EQ(root_.read("/var/log/kvtd.frame.log"),
               "Warning, unexpected Event Mgr Message Type.\n");
     EXPECT_TRUE(frameRunning);

@@ -61,7 +61,6 @@ const RouteCase kCases[] = {
     {"AlertUnknownFieldIsIgnored", "/X/alertmgmt/rules/3/colour", "minor", {}},
     {"AlertRule0IsDropped", "/X/alertmgmt/rules/0/level", "minor", {}, {}, kRuleDropped},
     {"AlertRule16IsDropped", "/X/alertmgmt/rules/16/type", "email", {}, {}, kRuleDropped},
-    {"AlertRuleNegativeIsDropped", "/X/alertmgmt/rules/-1/level", "minor", {}, {}, kRuleDropped},
     {"BackupUserDataOnRecapturesUsers", "/X/policy/BACKUP_USER_DATA", "enabled", {2, 4, 9}},
     {"NetworkStateIsAnExactMatch", "/X/network/state/x", "enabled", {}},
     {"SmtpAddress", "/X/clients/smtp/address", "mail.example.com", {7}},

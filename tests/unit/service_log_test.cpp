@@ -42,7 +42,6 @@ const std::string kLong(3000, 'y');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Lines, ServiceLog, ::testing::Values(
-    LogCase{"PlainText", "name: %s\n", "alice", "name: alice\n"},
     LogCase{"NewlineInText", "name: %s\n", "x\nadmin", "name: x\\nadmin\n"},
     LogCase{"EscapeAndReturn", "<%s>\n", "a\x1b[2J\rb\t", "<a\\x1b[2J\\rb\\t>\n"},
     LogCase{"FormatKeepsItsTab", "\tpath %s val\n", "/X/a", "\tpath /X/a val\n"},

@@ -12,6 +12,7 @@
 
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
+#include "cardlib/record.hpp"
 #include "platform/card_lib.h"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
@@ -21,11 +22,6 @@
 namespace {
 
 using kvtsim::ImageBytes;
-
-void put_part(const std::vector<unsigned char> &part)
-{
-    ASSERT_EQ(kvtsim::eeprom::poke(0, part.data(), part.size()), 0);
-}
 
 void poke_image(std::size_t offset, unsigned char value)
 {
@@ -102,7 +98,7 @@ TEST_F(TornCard, EveryCutLeavesTheOldOrNewImageOrIsRefused)
     for (const Stretch &w : writes) {
         const ImageBytes changed = image_with(old_, w.first, w.end);
         for (long n = 0;; ++n) {
-            put_part(part_);
+            ASSERT_EQ(kvtsim::eeprom::poke(0, part_.data(), part_.size()), 0);
             ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
             std::memcpy(&kvt_image, changed.data(), changed.size());
             kvtsim::fault_set("card.write_torn", n, 1);
@@ -195,18 +191,20 @@ TEST_P(DamagedCard, IsRefusedOnlyWhenTheChecksumsSeeIt)
 
 INSTANTIATE_TEST_SUITE_P(Cards, DamagedCard, testing::ValuesIn(kDamage), kvttest::by_name);
 
-// Spare bytes that hold no record of this library decide nothing: the
-// acceptance rule alone judges the card.
-TEST_F(TornCard, SpareBytesWithoutARecordDecideNothing)
+// A record whose stretch reaches past the image, as a hostile card may
+// hold, is no record of this library: it can neither refuse the card nor
+// send a comparison outside the image.
+TEST(RecordSlot, NamingAStretchPastTheImageIsNoRecord)
 {
-    for (const unsigned char fill : {0x00, 0xFF, 0x5A}) {
-        std::vector<unsigned char> part = part_;
-        std::fill(part.begin() + cardlib::kImageAddress + KVT_IMAGE_SIZE, part.end(), fill);
-        put_part(part);
-        const kvt_card_verdict verdict = card_verdict();
-        EXPECT_TRUE(verdict.valid) << int(fill);
-        EXPECT_STREQ(verdict.warning, "") << int(fill);
-    }
+    const auto decodes = [](std::size_t first, std::size_t length) {
+        cardlib::Record record;
+        record.first = static_cast<std::uint16_t>(first);
+        record.length = static_cast<std::uint16_t>(length);
+        return cardlib::decode(cardlib::encode(record)).has_value();
+    };
+    EXPECT_TRUE(decodes(KVT_IMAGE_SIZE - 16, 16));
+    EXPECT_FALSE(decodes(KVT_IMAGE_SIZE - 16, 17));
+    EXPECT_FALSE(decodes(KVT_IMAGE_SIZE + 1, 0));
 }
 
 } // namespace
