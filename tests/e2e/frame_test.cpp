@@ -67,6 +67,8 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     const std::vector<int> pids = kvtsim::kvtd_pids();
     ASSERT_EQ(pids.size(), 1u);
     EXPECT_NE(pids[0], parent.pid());
+    for (const char *fd : {"0", "1", "2"}) // nothing left on the starter's terminal
+        EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pids[0]) + "/fd/" + fd), "/dev/null");
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
 
     ASSERT_TRUE(signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
@@ -179,6 +181,7 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     }
     EXPECT_EQ(exit_code(daemon.wait_exit()), 0);
     EXPECT_EQ(root.read("/dev/console"), "*** Warning: running " + copy + "\n");
+    EXPECT_EQ(fs::status(kvtsim::path_in_root("/dev/console")).permissions(), fs::perms(0644));
     EXPECT_EQ(root.read("/coredump/ran"), copy + " -0 -x\n");
     EXPECT_FALSE(root.exists(kFrameLog));
 }

@@ -12,6 +12,7 @@
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
 #include "platform/card_lib.h"
+#include "platform/i2c.h"
 #include "sim/control.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
@@ -156,6 +157,18 @@ TEST_F(CardIo, WritesReachingOutsideTheImageAreRefused)
     EXPECT_EQ(write_out_KVT(elsewhere, 1), -1);
     EXPECT_EQ(write_out_KVT(bytes.data(), -1), -1);
     EXPECT_EQ(kvtsim::card_eeprom(), before);
+}
+
+// The header read's transfer refuses what no I2C message can carry.
+TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
+{
+    unsigned char byte = 0;
+    const int bad[][3] = {{0x80, 1, 1}, {-1, 1, 1}, {0x53, 0, 0}, {0x53, -1, 1}};
+    for (const auto &[device, write_len, read_len] : bad) {
+        errno = 0;
+        EXPECT_EQ(i2c_writeread(device, &byte, &byte, write_len, read_len), -1) << device;
+        EXPECT_EQ(errno, EINVAL);
+    }
 }
 
 } // namespace

@@ -41,6 +41,8 @@ class PcmLink : public testing::Test {
     kvttest::EventRecorder replies_{kPcmProducerClass};
 };
 
+const std::string kLongBeat = std::string(63, ' ') + "7";
+
 struct Heartbeat {
     const char *data;
     unsigned int length;
@@ -55,6 +57,7 @@ TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
         {"4299", 2, "kvtd 42"},                 // read no further than its length
         {"99999999999999999999", 21, "kvtd 0"}, // out of range
         {nullptr, 0, "kvtd 0"},
+        {kLongBeat.c_str(), 64, "kvtd 0"}, // only the first 63 characters count
     };
     deliver(7);
     for (const Heartbeat &beat : beats)
@@ -67,7 +70,8 @@ TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
         EXPECT_EQ(replies[i].event_type, kPcmHeartbeatReply);
         EXPECT_EQ(replies[i].data, std::string(beats[i].reply) + '\0');
     }
-    EXPECT_EQ(kvttest::log_count("In trelmproc_heartbeat_ok()\n"), 3);
+    EXPECT_EQ(kvttest::log_count("In trelmproc_heartbeat_ok()\n"),
+              static_cast<int>(std::size(beats)));
     EXPECT_EQ(root_.read("/var/log/kvtd.frame.log"),
               "Warning, unexpected Event Mgr Message Type.\n");
     EXPECT_TRUE(frameRunning);

@@ -141,6 +141,25 @@ TEST_F(TornCard, ATearTheChecksumMissesIsNamedBySection)
     EXPECT_STREQ(verdict.reason, "card invalid: write interrupted in section 7");
 }
 
+// A restore's write-back changes the header and later sections in one
+// stretch; another writer that then changes only the header (its checksum
+// made good) leaves a card that holds what someone meant: a warning only.
+TEST_F(TornCard, AHeaderRewrittenAfterAWriteSpanningSectionsIsAnotherWritersChange)
+{
+    ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+    kvt_image.sp_mac[5] ^= 0x01;
+    kvt_image.customerinfo.chars[0] ^= 0x01;
+    kvt::update_all_checksums(kvt_image);
+    ASSERT_EQ(write_out_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
+    for (const std::size_t at : {0x003, 0x007})
+        poke_image(at, static_cast<unsigned char>(kvt::image_bytes(kvt_image)[at] ^ 0x11));
+
+    const kvt_card_verdict verdict = card_verdict();
+    EXPECT_TRUE(verdict.valid) << verdict.reason;
+    EXPECT_NE(std::string(verdict.warning).find("section 1 changed since"), std::string::npos)
+        << verdict.warning;
+}
+
 struct Damage {
     const char *name;
     std::vector<std::pair<std::size_t, unsigned char>> xor_masks; // offset, bits flipped
