@@ -116,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, CliModeParseError, ::testing::Values(
 
 TEST_F(CliModeTable, SnapshotThenRestoreGivesBackTheFile)
 {
-    const std::string file = "root:admin\nalice:restricted\n";
+    // The longest name and mode an entry holds come back whole.
+    const std::string file = "root:admin\nabcdefghijklmnop:0123456789abcdef\n";
     ASSERT_EQ(kvtsim::write_cli_mode_file(file), 0);
     ASSERT_EQ(kvtsim::card_insert_blank(), 0);
 

@@ -71,6 +71,9 @@ TEST_F(MiscRestore, RoundTripOntoAnotherSpGivesTheSameValuesAndWritesNoCard)
     EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::kMiscKeyswitch[0]);
     EXPECT_EQ(image_copy(), valid);
     EXPECT_EQ(kvtsim::card_image(), blank_card);
+    for (const char *line : {"restore_misc:top\n", "restore_misc:init_luapi_session done\n",
+                             "after setting /X/services/ssh/state\n", "restore_misc Done.\n"})
+        EXPECT_EQ(kvttest::log_count(line), 1) << line;
 }
 
 class RestoreOrder : public MiscRestore, public testing::WithParamInterface<const char *> {};
