@@ -131,6 +131,7 @@ const Stop kStops[] = {
     {"Port65536", [] { kvtd_write_mailhost_port("65536"); }, "write_mailhost: error parsing port\n"},
     {"PortNegative", [] { kvtd_write_mailhost_port("-1"); }, "write_mailhost: error parsing port\n"},
     {"Keyswitch4", [] { kvtd_write_keyswitch("4"); }, "kvtd_write_keyswitch: error parsing value (4)\n"},
+    {"EventLevelNotANumber", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "x"); }, "write_cli: error parsing event level (x)\n"},
 };
 // clang-format on
 
