@@ -3,6 +3,7 @@
 // capture's account filter is pinned by the golden capture.
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -105,7 +106,31 @@ TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
         EXPECT_EQ(restored->password, user.password) << user.name;
         EXPECT_EQ(restored->roles, user.roles) << user.name;
     }
+    EXPECT_TRUE(log_has("deleting current users\n"));
     EXPECT_TRUE(log_has("password restore done\n"));
+}
+
+// A refusal by the user service costs that one step: it is logged and
+// counted, and the restore goes on with the next.
+TEST_F(UserTables, RefusedUserServiceCallsAreLoggedCountedAndPassed)
+{
+    const std::pair<const char *, const char *> refusals[] = {
+        {"um.delete", "kvtd: error deleting user carol ret=5\n"},
+        {"um.add", "kvtd: failed to add user alice ret=5\n"},
+        {"um.set_password", "kvtd: failed to set user password ret=5\n"},
+        {"um.set_roles", "kvtd: failed to set user roles ret=5\n"},
+    };
+    save_user(0, "root", "pw", 4, 0x21);
+    save_user(1, "alice", "pw", 3, 0x20);
+    for (const auto &[fault, line] : refusals) {
+        replace_users({account("root", 0x21, "pw"), account("carol", 0x20)});
+        kvtsim::fault_set(fault, 5, 1);
+        restore_passwd();
+        EXPECT_EQ(log_count(line), 1) << fault;
+        EXPECT_EQ(restore_passwd_failures(), 1) << fault;
+        EXPECT_TRUE(log_has("password restore done\n")) << fault;
+        std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+    }
 }
 
 struct RootCase {
