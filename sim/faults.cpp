@@ -116,6 +116,7 @@ constexpr const char *kFaultNames[] = {
     "em.post:",
     "file.open:",
     "file.write",
+    "file.write_short",
     "file.fsync",
     "file.close",
     "file.rename",

@@ -2,7 +2,9 @@
 // opened under the root, one directory at a time, and no symbolic link is
 // followed on the way, so a link planted in the root cannot send a write
 // elsewhere. Faults "file.open:<fixed path>", "file.write", "file.fsync",
-// "file.close" and "file.rename" make a step fail with their errno.
+// "file.close" and "file.rename" make a step fail with their errno;
+// "file.write_short" makes a write take at most its value in bytes.
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -104,7 +106,10 @@ ssize_t sp_write(int fd, const void *data, size_t len)
 {
     if (kvtsim::fault_sets_errno("file.write"))
         return -1;
-    return ::write(fd, data, len);
+    long most = 0;
+    if (kvtsim::fault_fires("file.write_short", &most))
+        len = std::min(len, static_cast<size_t>(std::max(most, 0L)));
+    return len == 0 ? 0 : ::write(fd, data, len);
 }
 
 int sp_fsync(int fd)

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -223,5 +225,30 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliModeReplace, ::testing::Values(
     FailedStep{"Rename", "file.rename", STEP_FAILED("rename")}),
     kvttest::by_name);
 // clang-format on
+
+std::size_t open_descriptors()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
+// A write cut short goes on with the rest; one that takes nothing fails the
+// replacement; and no descriptor stays open either way.
+TEST_F(CliModeTable, ShortWritesGoOnAndAWriteTakingNothingKeepsTheOldFile)
+{
+    kvt_image.climode_table[0].name.store("new");
+    kvt_image.climode_table[0].mode.store("default");
+    const std::size_t descriptors = open_descriptors();
+    kvtsim::fault_set("file.write_short", 3, -1);
+    restore_climode();
+    EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
+    EXPECT_EQ(open_descriptors(), descriptors);
+
+    kvt_image.climode_table[0].name.store("other");
+    kvtsim::fault_set("file.write_short", 0, -1);
+    EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), "");
+    EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
+    EXPECT_EQ(log_count(STEP_FAILED("write")), 1);
+}
 
 } // namespace
