@@ -21,6 +21,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -162,7 +163,10 @@ def prepare(build):
         shutil.rmtree(src)
     os.makedirs(src)
     archive = subprocess.run(["git", "archive", "HEAD"], cwd=TOP, check=True, capture_output=True).stdout
-    subprocess.run(["tar", "-x", "-C", src], input=archive, check=True)
+    # Extracted files take the time of extraction, not of the commit: an
+    # object left by an interrupted run's mutant is then older than its
+    # source and is built again.
+    subprocess.run(["tar", "-x", "--touch", "-C", src], input=archive, check=True)
     obj = os.path.join(build, "obj")
     subprocess.run(["cmake", "-S", src, "-B", obj, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
                     "-DKVT_BENCH=OFF", "-DKVT_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
@@ -221,6 +225,8 @@ def report(files):
 
 
 def main():
+    # A stopped run puts the mutated file back (test_mutant's finally).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     parser = argparse.ArgumentParser()
     sub = parser.add_subparsers(dest="command", required=True)
     r = sub.add_parser("run")
