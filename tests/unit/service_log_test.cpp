@@ -54,9 +54,10 @@ INSTANTIATE_TEST_SUITE_P(Lines, ServiceLog, ::testing::Values(
 TEST(ServiceLogNumbers, ConversionsOtherThanTextsAreFormattedAsPrintfDoes)
 {
     kvttest::SimRoot root;
-    log_progress("%d %u %x %02hhx %lu %zu %5.1f %%\n", -3, 4000000000u, 255u,
-                 static_cast<unsigned char>(7), 12ul, static_cast<std::size_t>(9), 2.5);
-    EXPECT_TRUE(kvttest::log_has(" -3 4000000000 ff 07 12 9   2.5 %\n"));
+    log_progress("%d %u %x %02hhx %lu %zu %5.1f %10d %lld %%\n", -3, 4000000000u, 255u,
+                 static_cast<unsigned char>(7), 12ul, static_cast<std::size_t>(9), 2.5, 42,
+                 1000000000000LL);
+    EXPECT_TRUE(kvttest::log_has(" -3 4000000000 ff 07 12 9   2.5         42 1000000000000 %\n"));
 }
 
 } // namespace
