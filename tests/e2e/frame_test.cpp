@@ -170,6 +170,7 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     std::ofstream(copy) << "#!/bin/sh\necho \"$0 $*\" > \"" << kvtsim::path_in_root("/coredump/ran")
                         << "\"\n";
     fs::permissions(copy, fs::perms(c.mode));
+    fs::remove(kvtsim::path_in_root("/dev/console")); // made by the daemon, with its mode
     Daemon daemon(
         {.args = {"-0", "-x"}, .argv0 = c.argv0_in_coredump ? "/coredump/kvtd" : KVTD_BINARY});
 

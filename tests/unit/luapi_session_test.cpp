@@ -51,6 +51,8 @@ TEST_F(Luapi, ReadsAreCutToTheBufferAndFailuresLeaveOrEmptyIt)
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "abcdefghijkl"), 0);
     ASSERT_EQ(get_obj_val(&session, "/X/system_identifier", out, 8), 0);
     EXPECT_EQ(out_text(), std::string("abcdefg\0QQQQQQQQ", 16));
+    ASSERT_EQ(get_obj_val(&session, "/X/system_identifier", out, 1), 0);
+    EXPECT_EQ(out_text(), std::string("\0bcdefg\0QQQQQQQQ", 16));
     kvtsim::fault_set("luapi.get:/X/network/state", 9);
     EXPECT_EQ(get_obj_val(&session, "/X/network/state", out, sizeof out), 0);
     EXPECT_STREQ(out, "");

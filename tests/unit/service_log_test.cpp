@@ -1,5 +1,6 @@
 // The service log's lines: the daemon's formats as written, texts from
 // outside escaped, and every line ending where its format ends it.
+#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -54,10 +55,11 @@ INSTANTIATE_TEST_SUITE_P(Lines, ServiceLog, ::testing::Values(
 TEST(ServiceLogNumbers, ConversionsOtherThanTextsAreFormattedAsPrintfDoes)
 {
     kvttest::SimRoot root;
-    log_progress("%d %u %x %02hhx %lu %zu %5.1f %10d %lld %%\n", -3, 4000000000u, 255u,
+    log_progress("%d %u %x %02hhx %lu %zu %5.1f %10d %lld %ju %c %%\n", -3, 4000000000u, 255u,
                  static_cast<unsigned char>(7), 12ul, static_cast<std::size_t>(9), 2.5, 42,
-                 1000000000000LL);
-    EXPECT_TRUE(kvttest::log_has(" -3 4000000000 ff 07 12 9   2.5         42 1000000000000 %\n"));
+                 1000000000000LL, std::uintmax_t{1} << 40, 'k');
+    EXPECT_TRUE(kvttest::log_has(
+        " -3 4000000000 ff 07 12 9   2.5         42 1000000000000 1099511627776 k %\n"));
 }
 
 } // namespace
