@@ -119,6 +119,7 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     EXPECT_GE(std::stoi(status[key::failures]), 3);
     EXPECT_EQ(status[key::faults], "1");
     EXPECT_EQ(status[key::link], "not connected"); // no event manager on this SP
+    EXPECT_EQ(status[key::link_since], kvt::status::kNone);
     ASSERT_EQ(status.faults.size(), 1U);
     EXPECT_EQ(status.faults[0].rfind("64 KVT_REMOVED, raised ", 0), 0U) << status.faults[0];
 
