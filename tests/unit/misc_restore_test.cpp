@@ -145,6 +145,7 @@ const Decoding kDecodings[] = {
     {"AlertLevelSeven", [](kvt_image_t &i) { i.alert_rules[0].level = 7; }, "/X/alertmgmt/rules/1/level", "bad value"},
     {"BothAutorestartBits", [](kvt_image_t &i) { i.miscbits.set(0x0600); }, "/HOST/autorestart", "reset"},
     {"PromptWithoutNul", [](kvt_image_t &i) { std::memset(&i.cliprompt, 'p', 41); }, "/X/darvcli/prompt", std::string(40, 'p')},
+    {"DestinationWithoutNul", [](kvt_image_t &i) { std::memset(&i.alert_rules[2].destination, 'd', 51); }, "/X/alertmgmt/rules/3/destination", std::string(50, 'd')},
     {"PromptWithNewlineKeepsTheSpsText", [](kvt_image_t &i) { i.cliprompt.store("a\nb"); }, "/X/darvcli/prompt", "sp>"},
     {"EscapeOneChar", [](kvt_image_t &i) { i.escapechars.store("x"); }, "/HOST/console/escapechars", "x"},
     {"PortZero", [](kvt_image_t &i) { i.mailhost_port.set(0); }, "/X/clients/smtp/port", "0"},
