@@ -53,6 +53,8 @@ TEST_F(Luapi, ReadsAreCutToTheBufferAndFailuresLeaveOrEmptyIt)
     EXPECT_EQ(out_text(), std::string("abcdefg\0QQQQQQQQ", 16));
     ASSERT_EQ(get_obj_val(&session, "/X/system_identifier", out, 1), 0);
     EXPECT_EQ(out_text(), std::string("\0bcdefg\0QQQQQQQQ", 16));
+    EXPECT_EQ(get_obj_val(&session, "/X/system_identifier", out, 0), 0); // nothing to fill
+    EXPECT_EQ(out_text(), std::string("\0bcdefg\0QQQQQQQQ", 16));
     kvtsim::fault_set("luapi.get:/X/network/state", 9);
     EXPECT_EQ(get_obj_val(&session, "/X/network/state", out, sizeof out), 0);
     EXPECT_STREQ(out, "");
