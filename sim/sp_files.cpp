@@ -109,7 +109,7 @@ ssize_t sp_write(int fd, const void *data, size_t len)
     long most = 0;
     if (kvtsim::fault_fires("file.write_short", &most))
         len = std::min(len, static_cast<size_t>(std::max(most, 0L)));
-    return len == 0 ? 0 : ::write(fd, data, len);
+    return ::write(fd, data, len);
 }
 
 int sp_fsync(int fd)
