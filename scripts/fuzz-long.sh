@@ -9,7 +9,8 @@
 # (targets run at once, default 1), KVT_FUZZ_JOBS (processes per target,
 # sharing its corpus, default 1), KVT_FUZZ_RUNS (stop a target once it has
 # run this many inputs, shared out between its processes, even before its
-# time is up).
+# time is up), KVT_FUZZ_ASAN (OFF builds the targets with UBSan only, some
+# two and a half times faster; default ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +25,7 @@ jobs=${KVT_FUZZ_JOBS:-1}
 work="$build/fuzz/long"
 
 scripts/deps.sh --fuzz
-cmake --preset fuzz -B "$build" >/dev/null
+cmake --preset fuzz -B "$build" -DKVT_FUZZ_ASAN="${KVT_FUZZ_ASAN:-ON}" >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
