@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -50,7 +49,7 @@ inline void capture_a_card()
         ASSERT_TRUE(wait_for_log(kRunning));
         ASSERT_TRUE(ends_cleanly_on_sigterm(first));
     }
-    std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+    clear_log();
 }
 
 // What the card monitor demands of the card, and every section sound.

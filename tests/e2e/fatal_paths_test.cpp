@@ -287,7 +287,7 @@ class FatalStop : public ::testing::TestWithParam<FatalPath> {
         if (!kvtsim::card_present()) {
             ASSERT_EQ(kvtsim::card_insert(), 0);
         }
-        fs::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+        clear_log();
         daemon.emplace();
         ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
         EXPECT_TRUE(log_has(marked ? "startup decision: capture (card invalidated by a fatal stop, "

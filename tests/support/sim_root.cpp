@@ -75,4 +75,9 @@ int log_count(std::string_view text)
     return count_in(read_file(kvtsim::path_in_root("/var/log/kvtd.log")), text);
 }
 
+void clear_log()
+{
+    std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+}
+
 } // namespace kvttest

@@ -45,5 +45,7 @@ int count_in(std::string_view text, std::string_view what);
 bool log_has(std::string_view text);
 // Number of times `text` occurs in the service log.
 int log_count(std::string_view text);
+// Drops the service log, so that the next step's lines stand alone.
+void clear_log();
 
 } // namespace kvttest

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -140,7 +139,7 @@ TEST_F(MiscWriters, ValuesJustBeyondTheEncodingsEndInTheFatalStop)
     for (const Stop &stop : kStops) {
         EXPECT_EXIT(stop.write(), testing::ExitedWithCode(255), "") << stop.name;
         EXPECT_EQ(kvttest::log_count(stop.line), 1) << stop.name;
-        std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+        kvttest::clear_log();
     }
 }
 

@@ -3,7 +3,6 @@
 // capture's account filter is pinned by the golden capture.
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -129,7 +128,7 @@ TEST_F(UserTables, RefusedUserServiceCallsAreLoggedCountedAndPassed)
         EXPECT_EQ(log_count(line), 1) << fault;
         EXPECT_EQ(restore_passwd_failures(), 1) << fault;
         EXPECT_TRUE(log_has("password restore done\n")) << fault;
-        std::filesystem::remove(kvtsim::path_in_root("/var/log/kvtd.log"));
+        kvttest::clear_log();
     }
 }
 
