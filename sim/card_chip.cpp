@@ -81,9 +81,12 @@ class Cells {
     Cells() : fd_(::open(eeprom::path().c_str(), O_RDWR | O_CLOEXEC))
     {
         struct stat st {};
+        std::optional<cardlib::EepromPart> part;
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0)
-            part_ = cardlib::part_of_size(static_cast<std::size_t>(st.st_size));
-        if (!part_)
+            part = cardlib::part_of_size(static_cast<std::size_t>(st.st_size));
+        if (part)
+            part_ = *part;
+        else
             close();
     }
     ~Cells() { close(); }
@@ -91,8 +94,8 @@ class Cells {
     Cells &operator=(const Cells &) = delete;
 
     bool answers() const { return fd_ >= 0; }
-    std::size_t size() const { return part_->size; }
-    std::size_t page() const { return part_->page; }
+    std::size_t size() const { return part_.size; }
+    std::size_t page() const { return part_.page; }
 
     // From `address` on, wrapping at the end of the part.
     void read(std::size_t address, std::span<unsigned char> out) const
@@ -127,7 +130,8 @@ class Cells {
 
   private:
     int fd_;
-    std::optional<cardlib::EepromPart> part_;
+    // Known whenever the part answers; a closed slot is never read or written.
+    cardlib::EepromPart part_{};
 };
 
 // The card pulled by the fault "card.pull": armed by the first transfer
