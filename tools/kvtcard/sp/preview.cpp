@@ -1,6 +1,8 @@
 // What a restore of a card would change on the simulated SP, object by
 // object, and what start-up would do with the card there.
 #include <cstdint>
+#include <set>
+#include <sstream>
 
 #include "platform/capi.h"
 #include "sections/user_data.hpp"
@@ -23,6 +25,24 @@ std::string current_value(const std::string &object)
     return kvtsim::object_get(object).value_or(kUnknown);
 }
 
+std::set<std::string> words(const std::string &text)
+{
+    std::istringstream in(text);
+    std::set<std::string> set;
+    for (std::string word; in >> word;)
+        set.insert(word);
+    return set;
+}
+
+// The diagnostic trigger is a set of names: the SP lists them in its own
+// order, the card's decoding in bit order with a blank after each.
+bool same_value(const CardSetting &setting, const std::string &current)
+{
+    if (setting.object == "/HOST/diag/trigger")
+        return words(current) == words(setting.value);
+    return current == setting.value;
+}
+
 Node compare(const std::vector<CardSetting> &settings)
 {
     Node list = Node::array();
@@ -32,7 +52,7 @@ Node compare(const std::vector<CardSetting> &settings)
                          .set("object", Node::text(setting.object))
                          .set("current", Node::text(current))
                          .set("card", Node::text(setting.value))
-                         .set("changes", Node::boolean(current != setting.value));
+                         .set("changes", Node::boolean(!same_value(setting, current)));
         if (!setting.note.empty())
             entry.set("note", Node::text(setting.note));
         list.push(std::move(entry));
