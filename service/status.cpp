@@ -240,6 +240,11 @@ void record_fatal_stop(int write_result)
     });
 }
 
+void record_forked()
+{
+    update([](Status &) {});
+}
+
 void record_stopped()
 {
     update([](Status &s) { set_state(s, "stopped"); });
