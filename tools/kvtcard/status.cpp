@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -137,6 +138,41 @@ Node document(const std::string &path, const StatusFile &s, bool running)
                                .set("result", text(key::write_result)));
 }
 
+// The states in which the writer's last word is its end: anything else
+// read from a writer that no longer runs was cut off (kill -9, a crash).
+bool ended_in_order(const StatusFile &s)
+{
+    const std::string state = value_of(s, key::state);
+    return state == "stopped" || state == "fatal stop";
+}
+
+// Plain text marks each value of a writer that died mid-run, so that no
+// line reads as the present state.
+Node marked_stale(const Node &node)
+{
+    if (node.is_scalar())
+        return Node::text(node.plain() + " (stale)");
+    Node out = node.kind() == Node::Kind::array ? Node::array() : Node::object();
+    for (const auto &[name, child] : node.children()) {
+        if (node.kind() == Node::Kind::array)
+            out.push(marked_stale(child));
+        else
+            out.set(name, marked_stale(child));
+    }
+    return out;
+}
+
+Node text_document(const Node &document)
+{
+    Node out = Node::object();
+    bool past_pid = false;
+    for (const auto &[name, child] : document.children()) {
+        out.set(name, past_pid && name != "stale" ? marked_stale(child) : child);
+        past_pid = past_pid || name == "pid";
+    }
+    return out;
+}
+
 // The status file: one named on the command line; the simulated SP's, as
 // kvtsim names it (--sim); under $KVT_SP_ROOT, where a simulated SP keeps
 // the daemon's fixed paths; else the SP's own.
@@ -169,12 +205,17 @@ int status_command(bool json, const std::vector<std::string> &arguments)
     }
     StatusFile status;
     if (!read_status(path, status)) {
-        std::fprintf(stderr, "kvtcard: no kvtd status at %s (kvtd has not run since boot)\n",
-                     path.c_str());
+        const bool named = !arguments.empty() && arguments.front() != kSimCard;
+        std::fprintf(stderr, "kvtcard: no kvtd status at %s: %s%s\n", path.c_str(),
+                     std::strerror(errno), named ? "" : " (kvtd has not run since boot)");
         return kExitError;
     }
     const bool running = process_runs(value_of(status, key::pid));
-    const Node out = document(path, status, running);
+    const bool stale = !running && !ended_in_order(status);
+    Node out = document(path, status, running);
+    out.set("stale", Node::boolean(stale));
+    if (!json && stale)
+        out = text_document(out);
     std::fputs((json ? to_json(out) : to_text(out)).c_str(), stdout);
     return running ? kExitRunning : kExitEnded;
 }
