@@ -152,6 +152,8 @@ Node marked_stale(const Node &node)
 {
     if (node.is_scalar())
         return Node::text(node.plain() + " (stale)");
+    if (node.children().empty()) // plain text's "(none)"
+        return Node::text("(none) (stale)");
     Node out = node.kind() == Node::Kind::array ? Node::array() : Node::object();
     for (const auto &[name, child] : node.children()) {
         if (node.kind() == Node::Kind::array)
