@@ -229,8 +229,12 @@ TEST(KvtcardPreview, ListsObjectChangesUsersAndCliModeLines)
 {
     kvttest::SimRoot root;
     ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
+    // The card's trigger names in another order: the same set.
+    ASSERT_EQ(kvtsim::object_set("/HOST/diag/trigger", "error-reset user-reset"), 0);
     expect_run(kvtcard("preview " + write_card(root, "card.img", known_image())), 0,
-               {"object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes",
+               {"object: /HOST/diag/trigger, current: error-reset user-reset,\n"
+                "    card: \"user-reset error-reset \", changes: no\n",
+                "object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes",
                 "object: /HOST/diag/mode, current: ", "card: ops5",
                 "  added:\n    - name: alice, role_mask: 0x00000020, roles: operator\n",
                 "  card:\n    - alice:admin\n"});
@@ -275,8 +279,8 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPage
     const std::string device = "--device " + part;
     const std::string before = kvttest::read_file(part);
     expect_run(kvtcard("detect " + device), 0, {part + ": a card answers\n"});
-    expect_run(kvtcard("detect --device " + root.dir() + "/empty-slot"), 1,
-               {"no card answers (No such device or address)"});
+    expect_run(kvtcard("detect --device " + root.dir() + "/empty-slot"), 2,
+               {"empty-slot: no such file (the at24 driver makes it only for a card it found)\n"});
     ASSERT_EQ(kvtcard("save " + device + " " + root.dir() + "/saved.bin").status, 0);
     EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), before);
 
@@ -323,6 +327,13 @@ TEST(KvtcardErrors, RefusesBadFilesAndOptionsWithExitTwo)
     EXPECT_EQ(kvtcard("show").status, 2);
     expect_run(kvtcard("show --force card.img"), 2, {"kvtcard: show takes no --force\n"});
     expect_run(kvtcard("write --help"), 0, {"usage: kvtcard [--json] write "});
+    const std::string file = write_card(root, "card.img", known_image());
+    expect_run(kvtcard("save --device /dev/i2c-99 out.bin"), 2, {"/dev/i2c-99: no such file\n"});
+    expect_run(kvtcard("detect --device i2c:" + file), 2,
+               {"card.img: not a character device (an i2c-dev bus is /dev/i2c-N)\n"});
+    const ToolRun status = kvtcard("status " + root.dir() + "/no-status");
+    EXPECT_EQ(status.status, 2);
+    EXPECT_TRUE(status.out.ends_with("no-status: No such file or directory\n")) << status.out;
 }
 
 } // namespace
