@@ -225,8 +225,13 @@ int write_cli_mode_file(std::string_view text);
 
 // ---- what the SP recorded ----------------------------------------------------
 // Fault log lines: "fault <n> <text>", "clear <n> <text>", "event <n>",
-// "disable_powerons".
+// "disable_powerons", "enable_powerons".
 std::vector<std::string> fault_log();
+// The SP's own command that allows power-on again after kvtd disabled it:
+// logged as "enable_powerons".
+void enable_powerons();
+// Whether the last of those two lines disables power-on.
+bool powerons_disabled();
 // Power operations: "<flags> <target> <op>".
 std::vector<std::string> power_ops();
 
