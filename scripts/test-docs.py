@@ -5,13 +5,16 @@ A transcript is a fenced block with the info string `console`: lines that
 begin with `$ ` are commands (`> ` continues one), the lines after a command
 are what it prints (standard output and error together), and a last line
 `[N]` is its exit status when that is not 0. An output line `...` stands for
-any number of lines. The blocks under one heading are one test: one shell,
-run in a fresh temporary directory holding a fresh simulated SP root
-(`KVT_SP_ROOT`, not yet initialised) with the built tools on PATH.
+any number of lines. A test runs in a fresh temporary directory ($HOME) that
+holds a fresh simulated SP root (`KVT_SP_ROOT`, not yet made) with the built
+tools on PATH, at KVT_SIM_TIME_SCALE=0.02.
 
 A shell block that cannot run here begins with the line
 `# not runnable here: <why>` and is skipped; every other `console`, `sh`,
 `shell` or `bash` block must be a transcript.
+
+A block whose commands make a simulated SP (`kvtsim init`) starts a test of its
+own; any other block goes on in the shell and the SP of the block before it.
 
 Before comparing, both the expected and the actual output are normalised
 (see SUBSTITUTIONS): the test's SP root reads `$KVT_SP_ROOT`, and times and
@@ -44,6 +47,8 @@ SUBSTITUTIONS = [
     (re.compile(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d"), "<time>"),          # critical log
     (re.compile(r"(\bpid: |\bPID[ =]|\"pid\": )\d+"), r"\1<pid>"),      # process ids
     (re.compile(r"(running on PID |PID=)\d+"), r"\1<pid>"),
+    # bash running a transcript names a command killed by a signal as a terminal shows it
+    (re.compile(r"^bash: line \d+: +\d+ (Killed|Terminated|Aborted)\b.*"), r"\1"),
 ]
 
 
@@ -223,7 +228,8 @@ def collect(paths):
             except ValueError as error:
                 errors.append(str(error))
                 continue
-            if current is None or current.heading != block.heading or current.doc != doc:
+            fresh = any(re.search(r"\bkvtsim init\b", c.text) for c in commands)
+            if current is None or current.doc != doc or fresh:
                 current = Test(doc, block.heading)
                 current.line = block.line
                 tests.append(current)
