@@ -47,9 +47,10 @@ SUBSTITUTIONS = [
     (re.compile(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d"), "<time>"),          # critical log
     (re.compile(r"(\bpid: |\bPID[ =]|\"pid\": )\d+"), r"\1<pid>"),      # process ids
     (re.compile(r"(running on PID |PID=)\d+"), r"\1<pid>"),
-    # bash running a transcript names a command killed by a signal as a terminal shows it
-    (re.compile(r"^bash: line \d+: +\d+ (Killed|Terminated|Aborted)\b.*"), r"\1"),
 ]
+# bash running a transcript as a script reports a command that a signal ended with its line
+# and PID; an interactive shell, as the docs show it, prints the signal's name alone.
+AS_A_TERMINAL = (re.compile(r"^bash: line \d+: +\d+ (Killed|Terminated|Aborted)\b.*"), r"\1")
 
 
 class Block:
@@ -186,7 +187,8 @@ class Test:
                 break
             chunk = chunks[2 * index]
             chunk = chunk[:-1] if chunk.endswith("\n") else chunk
-            lines = chunk.split("\n") if chunk else []
+            lines = [AS_A_TERMINAL[0].sub(AS_A_TERMINAL[1], l) for l in chunk.split("\n")] \
+                if chunk else []
             status = int(chunks[2 * index + 1])
             expected = [normalise(l) for l in command.expected]
             actual = [normalise(l) for l in lines]
