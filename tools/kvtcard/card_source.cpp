@@ -20,10 +20,13 @@ namespace {
 const char *path_problem(const cardlib::DeviceSetting &setting)
 {
     struct stat st {};
-    if (::stat(setting.path.c_str(), &st) != 0 && errno == ENOENT)
+    if (::stat(setting.path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return nullptr; // the backend names any other reason
         return setting.kind == cardlib::DeviceSetting::Kind::at24
                    ? "no such file (the at24 driver makes it only for a card it found)"
                    : "no such file";
+    }
     if (setting.kind == cardlib::DeviceSetting::Kind::i2c_dev && !S_ISCHR(st.st_mode))
         return "not a character device (an i2c-dev bus is /dev/i2c-N)";
     return nullptr;
