@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "cardlib/at24_device.hpp"
-#include "cardlib/device_setting.hpp"
+#include "cardlib/card_slot.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
@@ -33,9 +33,9 @@ bool open_slot(const CardSource &source, const Geometry &geometry, Slot &slot, s
         error = "--device " + source.where + ": " + error;
         return false;
     }
-    slot.device = cardlib::open_device(*setting, part);
+    slot.device = cardlib::open_device(*setting, part, error);
     slot.name = setting->name();
-    return true;
+    return slot.device != nullptr;
 }
 
 std::string open_slot_and_files(std::string_view command, std::size_t files, const Invocation &run,
