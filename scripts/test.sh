@@ -2,6 +2,7 @@
 # Builds and runs every test: the format and lint gates, the debug build,
 # the ASan+UBSan build, the
 # ThreadSanitizer build, the unit tests on big-endian PowerPC under qemu,
+# the card library under a real Linux kernel's I2C drivers (a QEMU board),
 # the Debian package's contents, the systemd unit's confinement (where
 # systemd-analyze exists), and a brief run of each fuzz target
 # (clang, libFuzzer).
@@ -21,6 +22,7 @@ done
 
 scripts/test-tsan.sh
 scripts/test-ppc.sh
+scripts/test-kernel-i2c.sh
 
 echo "== Debian package"
 scripts/package.sh build/debug
