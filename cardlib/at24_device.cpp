@@ -80,7 +80,7 @@ int At24Device::read(std::size_t address, std::span<unsigned char> out)
         return -1;
     return finish(move_all(files_, path_, O_RDONLY, out.size(), [&](int fd, std::size_t done) {
         return files_.pread(fd, out.data() + done, out.size() - done,
-                       static_cast<off_t>(address + done));
+                            static_cast<off_t>(address + done));
     }));
 }
 
@@ -98,7 +98,7 @@ int At24Device::program(std::size_t address, std::span<const unsigned char> byte
         return -1;
     return finish(move_all(files_, path_, O_WRONLY, bytes.size(), [&](int fd, std::size_t done) {
         return files_.pwrite(fd, bytes.data() + done, bytes.size() - done,
-                        static_cast<off_t>(address + done));
+                             static_cast<off_t>(address + done));
     }));
 }
 

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstdio>
 
-
 namespace cardlib {
 
 namespace {

@@ -137,7 +137,10 @@ template <const Datasheet &Sheet, int Nack, std::size_t MaxMessage> class ChipBa
   private:
     static const char *strerrorname(int error)
     {
-        return error == ENXIO ? "enxio" : error == EREMOTEIO ? "eremoteio" : error == EIO ? "eio" : "etimedout";
+        return error == ENXIO       ? "enxio"
+               : error == EREMOTEIO ? "eremoteio"
+               : error == EIO       ? "eio"
+                                    : "etimedout";
     }
 
     kvttest::SimRoot root_;
@@ -186,7 +189,10 @@ class At24FileBackend {
   public:
     static constexpr const Datasheet &kSheet = k24c64;
 
-    At24FileBackend() { std::ofstream(path_, std::ios::binary) << std::string(kSheet.size, '\xff'); }
+    At24FileBackend()
+    {
+        std::ofstream(path_, std::ios::binary) << std::string(kSheet.size, '\xff');
+    }
     ~At24FileBackend() { driver_card_pulled = false; }
     At24FileBackend(const At24FileBackend &) = delete;
     At24FileBackend &operator=(const At24FileBackend &) = delete;
@@ -223,7 +229,8 @@ class ConfiguredBackend {
         const auto parsed = cardlib::parse_device_setting(setting, problem_);
         const auto named = cardlib::part_named(part ? part : "24c64");
         if (!named)
-            problem_ = std::string("KVT_CONFORMANCE_PART ") + part + " is no part the library knows";
+            problem_ =
+                std::string("KVT_CONFORMANCE_PART ") + part + " is no part the library knows";
         if (parsed && named)
             device_ = cardlib::open_device(*parsed, *named, problem_);
         if (!problem_.empty())
@@ -275,10 +282,9 @@ struct BackendNames {
     template <typename T> static std::string GetName(int) { return T::name(); }
 };
 
-using Backends =
-    testing::Types<ChipBackend<k24c64, ENXIO, 0>, ChipBackend<k24c128, EREMOTEIO, 0>,
-                   ChipBackend<k24c256, EIO, 64>, ChipBackend<k24c512, ETIMEDOUT, 32>,
-                   At24FileBackend, ConfiguredBackend>;
+using Backends = testing::Types<ChipBackend<k24c64, ENXIO, 0>, ChipBackend<k24c128, EREMOTEIO, 0>,
+                                ChipBackend<k24c256, EIO, 64>, ChipBackend<k24c512, ETIMEDOUT, 32>,
+                                At24FileBackend, ConfiguredBackend>;
 TYPED_TEST_SUITE(EepromConformance, Backends, BackendNames);
 
 TYPED_TEST(EepromConformance, ReadsBackEveryWriteNearAPageBoundary)
