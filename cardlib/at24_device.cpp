@@ -110,9 +110,7 @@ bool At24Device::present()
 
 bool At24Device::card_changed()
 {
-    const bool missed = missed_;
-    missed_ = false;
-    return missed;
+    return missed_.exchange(false);
 }
 
 } // namespace cardlib

@@ -7,6 +7,7 @@
 // a plain file of the part's size.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include <sys/types.h>
@@ -50,7 +51,9 @@ class At24Device : public EepromDevice {
     std::string path_;
     EepromPart part_;
     const FileAccess &files_;
-    bool missed_ = false;
+    // Also set by the card monitor's header read, which reads this file
+    // on its own thread.
+    std::atomic<bool> missed_{false};
 };
 
 } // namespace cardlib
