@@ -6,7 +6,9 @@
 //   "card.write"       a page write fails with the fault's errno
 //   "card.write_torn"  value N: power is lost once N more bytes have been
 //                      programmed; the page write that crosses the N-th
-//                      byte programs only its first bytes and fails (EIO),
+//                      byte programs only its first bytes and fails with
+//                      ENODEV, the bus gone with the power (no error the
+//                      library would take for a busy part and poll),
 //                      and so does every transfer after it until a read of
 //                      the card (the next start, the next write's check)
 //                      finds the power back. Armed by the next page write.
@@ -52,7 +54,7 @@ class CardFaults : public cardlib::I2cBus {
                 return -1;
         }
         if (power_lost_) {
-            errno = EIO;
+            errno = ENODEV;
             return -1;
         }
         const I2cMessage *write = page_write(messages);
@@ -77,7 +79,7 @@ class CardFaults : public cardlib::I2cBus {
         if (reach > 0 && kvtsim::card_chip().transfer(std::span(&cut, 1)) != 0)
             return -1;
         power_lost_ = true;
-        errno = EIO;
+        errno = ENODEV;
         return -1;
     }
 
