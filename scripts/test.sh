@@ -3,7 +3,8 @@
 # the release build (as the README's commands build it, warnings as
 # errors) with the demo and every documented example run on it, the
 # ASan+UBSan build, the ThreadSanitizer build, the unit tests on big-endian
-# PowerPC under qemu, the Debian package's contents, the systemd unit's
+# PowerPC under qemu, the card library under a real Linux kernel's I2C
+# drivers (a QEMU board), the Debian package's contents, the systemd unit's
 # confinement (where systemd-analyze exists), and a brief run of each fuzz
 # target (clang, libFuzzer).
 # Longer runs have their own scripts: fuzz-long.sh, bench.sh.
@@ -29,6 +30,7 @@ done
 
 scripts/test-tsan.sh
 scripts/test-ppc.sh
+scripts/test-kernel-i2c.sh
 
 echo "== Debian package"
 scripts/package.sh build/debug

@@ -6,10 +6,12 @@
 //   "card.write"       a page write fails with the fault's errno
 //   "card.write_torn"  value N: power is lost once N more bytes have been
 //                      programmed; the page write that crosses the N-th
-//                      byte programs only its first bytes and fails (EIO).
-//                      Armed by the next page write; a read of the card
-//                      (the next start, the next write's check) finds the
-//                      power back.
+//                      byte programs only its first bytes and fails with
+//                      ENODEV, the bus gone with the power (no error the
+//                      library would take for a busy part and poll),
+//                      and so does every transfer after it until a read of
+//                      the card (the next start, the next write's check)
+//                      finds the power back. Armed by the next page write.
 //   "i2c"              the card monitor's header read (i2c_writeread)
 //                      fails with the fault's errno
 #include <algorithm>
@@ -47,8 +49,13 @@ class CardFaults : public cardlib::I2cBus {
     {
         if (reads(messages)) {
             budget_ = -1;
+            power_lost_ = false;
             if (kvtsim::fault_sets_errno("card.read"))
                 return -1;
+        }
+        if (power_lost_) {
+            errno = ENODEV;
+            return -1;
         }
         const I2cMessage *write = page_write(messages);
         if (!write)
@@ -71,7 +78,8 @@ class CardFaults : public cardlib::I2cBus {
         const I2cMessage cut{write.address, false, write.bytes.first(2 + reach)};
         if (reach > 0 && kvtsim::card_chip().transfer(std::span(&cut, 1)) != 0)
             return -1;
-        errno = EIO;
+        power_lost_ = true;
+        errno = ENODEV;
         return -1;
     }
 
@@ -92,6 +100,7 @@ class CardFaults : public cardlib::I2cBus {
     }
 
     long budget_ = -1;
+    bool power_lost_ = false; // until a read finds the power back
 };
 
 CardFaults &card_faults()

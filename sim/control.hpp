@@ -90,7 +90,8 @@ void set_stores_in_memory(StoreContents contents);
 //   part), "i2c" (the header read over I2C)                 value: errno
 //   "card.write_torn"      value N: power is lost once N more bytes have
 //                          been programmed into the card; the page write
-//                          that crosses the N-th byte fails with EIO
+//                          that crosses the N-th byte fails with ENODEV
+//                          (the bus went down with the power)
 //   "card.pull"            value N: the card leaves the slot once N more
 //                          bytes have crossed the bus (sim/card_chip.hpp)
 //   "card.busy"            value N: each write cycle of the card's part

@@ -272,7 +272,7 @@ std::vector<std::size_t> pages_changed(const std::string &a, const std::string &
 
 // The bench commands on a card in a slot: the at24 backend over a part
 // file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
-TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPages)
+TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAndPutsADumpBack)
 {
     kvttest::SimRoot root;
     const std::string part = write_card(root, "part.bin", known_image(), 0x1800, 8192);
@@ -305,6 +305,17 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPage
     EXPECT_EQ(kvtcard("verify " + device).status, 0);
     EXPECT_EQ(kvtcard("diff " + device + " " + file).status, 0);
     EXPECT_TRUE(has(kvtcard("write --force " + device + " " + file), "the card already holds it"));
+
+    // The saved dump puts the card back whole, the record slot included;
+    // only a dump of the part's size is taken, and only with --force.
+    const std::string saved = root.dir() + "/saved.bin";
+    expect_run(kvtcard("write --whole " + device + " " + saved), 1,
+               {"2 page(s) differ 0x1d60 0x1f40\nnot written"});
+    expect_run(kvtcard("write --whole --force " + device + " " + file), 2,
+               {"new.img is 1832 bytes; --whole takes a dump of the whole part, 8192 bytes"});
+    expect_run(kvtcard("write --whole --force " + device + " " + saved), 0,
+               {"written, and read back the same"});
+    EXPECT_EQ(kvttest::read_file(part), before);
 }
 
 // A 24C256 dump that keeps its image at 0x100: any part, any offset.

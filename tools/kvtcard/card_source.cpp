@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "cardlib/at24_device.hpp"
-#include "cardlib/device_setting.hpp"
+#include "cardlib/card_slot.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
@@ -67,10 +67,10 @@ bool open_slot(const CardSource &source, const Geometry &geometry, Slot &slot, s
         error = setting->path + ": " + problem;
         return false;
     }
-    slot.device = cardlib::open_device(*setting, part);
+    slot.device = cardlib::open_device(*setting, part, error);
     slot.name = setting->name();
     slot.address = setting->address;
-    return true;
+    return slot.device != nullptr;
 }
 
 std::string open_slot_and_files(std::string_view command, std::size_t files, const Invocation &run,

@@ -30,6 +30,7 @@ struct Invocation {
     bool show_passwords = false;
     bool all = false;
     bool force = false;
+    bool whole = false; // write: the file is a dump of the whole part
     Geometry geometry;
     std::vector<CardSource> sources;
 };

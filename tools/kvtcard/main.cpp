@@ -29,6 +29,7 @@ enum Option : unsigned {
     kForce = 1U << 3,
     kGeometry = 1U << 4, // --part, --offset
     kSlots = 1U << 5,    // --device, --sim
+    kWhole = 1U << 6,
 };
 
 struct Command {
@@ -79,11 +80,13 @@ constexpr Command kCommands[] = {
      kvtcard::run_detect},
     {"save", "(--device PATH | --sim) FILE",
      "Read the whole part in the slot into FILE (an EEPROM dump).\n", kCards, kvtcard::run_save},
-    {"write", "[--force] (--device PATH | --sim) FILE",
+    {"write", "[--force] [--whole] (--device PATH | --sim) FILE",
      "Write the card image of FILE (an image or an EEPROM dump) onto the card in the slot\n"
      "through the card library: its record first, then only the pages that differ; then\n"
-     "read the card back and compare. Without --force, only tell which pages would change.\n",
-     kCards | kForce, kvtcard::run_write},
+     "read the card back and compare. Without --force, only tell which pages would change.\n"
+     "--whole: FILE is a dump of the whole part (as save made it), put back as it is,\n"
+     "every page that differs; its size must be the part's.\n",
+     kCards | kForce | kWhole, kvtcard::run_write},
     {"status", "[FILE | --sim]",
      "What the running kvtd last found, from the status file it keeps (/run/kvtd/status,\n"
      "under KVT_SP_ROOT on the simulated SP): exit 0 while that kvtd runs, 1 once it has\n"
@@ -152,14 +155,15 @@ bool parse_offset(const char *text, std::size_t &offset)
 bool take_flag(int code, Parsed &parsed)
 {
     Invocation &run = parsed.run;
-    const std::array<std::pair<bool *, unsigned>, 5> flags{{
+    const std::array<std::pair<bool *, unsigned>, 6> flags{{
         {&run.json, kJson},
         {&run.show_passwords, kShowPasswords},
         {&run.all, kAll},
         {&run.force, kForce},
+        {&run.whole, kWhole},
         {&parsed.help, 0},
     }};
-    constexpr const char *kCodes = "jpafh";
+    constexpr const char *kCodes = "jpafwh";
     const char *at = std::strchr(kCodes, code);
     if (!at || code == 0)
         return false;
@@ -196,11 +200,17 @@ bool take_option(int code, const char *arg, Parsed &parsed, std::string &error)
 bool parse(int argc, char **argv, Parsed &parsed, std::string &error)
 {
     static const option kLong[] = {
-        {"json", no_argument, nullptr, 'j'},         {"show-passwords", no_argument, nullptr, 'p'},
-        {"all", no_argument, nullptr, 'a'},          {"force", no_argument, nullptr, 'f'},
-        {"help", no_argument, nullptr, 'h'},         {"sim", no_argument, nullptr, 's'},
-        {"device", required_argument, nullptr, 'd'}, {"part", required_argument, nullptr, 'P'},
-        {"offset", required_argument, nullptr, 'o'}, {nullptr, 0, nullptr, 0},
+        {"json", no_argument, nullptr, 'j'},
+        {"show-passwords", no_argument, nullptr, 'p'},
+        {"whole", no_argument, nullptr, 'w'},
+        {"all", no_argument, nullptr, 'a'},
+        {"force", no_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},
+        {"sim", no_argument, nullptr, 's'},
+        {"device", required_argument, nullptr, 'd'},
+        {"part", required_argument, nullptr, 'P'},
+        {"offset", required_argument, nullptr, 'o'},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -226,6 +236,7 @@ std::string first_option_in(unsigned options)
     constexpr std::pair<unsigned, const char *> kNames[] = {
         {kJson, "--json"},   {kShowPasswords, "--show-passwords"}, {kAll, "--all"},
         {kForce, "--force"}, {kGeometry, "--part or --offset"},    {kSlots, "--device or --sim"},
+        {kWhole, "--whole"},
     };
     for (const auto &[bit, name] : kNames)
         if (options & bit)
