@@ -1,19 +1,24 @@
 #include "cardlib/record.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "card/sections.hpp"
 #include "cardlib/checksum.hpp"
+#include "cardlib/record_units.hpp"
 
 namespace cardlib {
 
 namespace {
 
-constexpr std::size_t kCheckedFrom = offsetof(RecordSlot, sequence);
+constexpr std::size_t kChecked = offsetof(RecordSlot, check);
+constexpr std::size_t kSmallestPage = 16;
+constexpr std::size_t kLargestPage = 256;
 
 std::uint16_t slot_check(std::span<const unsigned char, kSlotSize> slot)
 {
-    return crc16(slot.subspan(kCheckedFrom));
+    return crc16(slot.first<kChecked>());
 }
 
 // `a` is newer than `b` when it lies less than half the sequence space after it.
@@ -22,24 +27,48 @@ bool newer(std::uint16_t a, std::uint16_t b)
     return a != b && static_cast<std::uint16_t>(a - b) < 0x8000;
 }
 
-} // namespace
-
-std::uint16_t section_crc(ImageView image, std::size_t s)
+std::uint8_t page_code(std::size_t page_size)
 {
-    const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
-    return crc16(image.subspan(span.first, span.length + 1));
+    return static_cast<std::uint8_t>(std::countr_zero(page_size) << 4);
 }
 
-Record record_of_write(ImageView before, ImageView after, std::size_t first, std::size_t length,
+} // namespace
+
+std::uint8_t unit_fingerprint(ImageView image, std::size_t first, std::size_t end)
+{
+    const std::uint16_t crc = crc16(image.subspan(first, end - first));
+    return static_cast<std::uint8_t>(crc ^ crc >> 8);
+}
+
+std::uint16_t stretch_crc(ImageView image, std::size_t first, std::size_t length)
+{
+    std::uint16_t crc = kCrc16Start;
+    for (std::size_t s = 1; s < kSections; ++s) {
+        const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
+        const std::size_t from = std::max(first, span.first);
+        const std::size_t to = std::min(first + length, span.cksum + 1);
+        if (from < to)
+            crc = crc16(image.subspan(from, to - from), crc);
+    }
+    return crc;
+}
+
+Record record_of_write(ImageView before, ImageView after, const WriteShape &shape,
                        std::uint16_t sequence)
 {
     Record record;
     record.sequence = sequence;
-    record.first = static_cast<std::uint16_t>(first);
-    record.length = static_cast<std::uint16_t>(length);
-    record.old_crc = crc16(before.subspan(first, length));
-    for (std::size_t s = 0; s < kSections; ++s)
-        record.section_crc.at(s) = section_crc(after, s);
+    record.first = static_cast<std::uint16_t>(shape.first);
+    record.length = static_cast<std::uint16_t>(shape.length);
+    record.crc_before = stretch_crc(before, shape.first, shape.length);
+    record.crc_after = stretch_crc(after, shape.first, shape.length);
+    record.over_refused = shape.over_refused;
+    record.page_size = shape.page_size;
+    const auto units =
+        record_units(shape.first, shape.length, shape.page_size, shape.image_address);
+    for (std::size_t u = 0; u < units.size(); ++u)
+        record.units.at(u) = {unit_fingerprint(before, units[u].first, units[u].end),
+                              unit_fingerprint(after, units[u].first, units[u].end)};
     return record;
 }
 
@@ -48,16 +77,18 @@ std::array<unsigned char, kSlotSize> encode(const Record &record)
     RecordSlot slot{};
     slot.sequence.set(record.sequence);
     slot.format = kRecordFormat;
+    slot.flags = static_cast<std::uint8_t>((record.over_refused ? kOverRefused : 0) |
+                                           page_code(record.page_size));
     slot.first.set(record.first);
     slot.length.set(record.length);
-    slot.old_crc.set(record.old_crc);
-    for (std::size_t s = 0; s < kSections; ++s)
-        slot.section_crc.at(s).set(record.section_crc.at(s));
+    slot.crc_before.set(record.crc_before);
+    slot.crc_after.set(record.crc_after);
+    slot.units = record.units;
     std::array<unsigned char, kSlotSize> bytes{};
     std::memcpy(bytes.data(), &slot, kSlotSize);
     const std::uint16_t check = slot_check(bytes);
-    bytes[0] = static_cast<unsigned char>(check >> 8);
-    bytes[1] = static_cast<unsigned char>(check);
+    bytes[kChecked] = static_cast<unsigned char>(check >> 8);
+    bytes[kChecked + 1] = static_cast<unsigned char>(check);
     return bytes;
 }
 
@@ -71,11 +102,16 @@ std::optional<Record> decode(std::span<const unsigned char, kSlotSize> bytes)
     record.sequence = slot.sequence.get();
     record.first = slot.first.get();
     record.length = slot.length.get();
-    record.old_crc = slot.old_crc.get();
-    for (std::size_t s = 0; s < kSections; ++s)
-        record.section_crc.at(s) = slot.section_crc.at(s).get();
-    // A stretch outside the image is not one this library wrote.
+    record.crc_before = slot.crc_before.get();
+    record.crc_after = slot.crc_after.get();
+    record.over_refused = (slot.flags & kOverRefused) != 0;
+    record.page_size = std::size_t{1} << (slot.flags >> 4);
+    record.units = slot.units;
+    // A stretch outside the image, or pages no part has, are not this
+    // library's.
     if (record.first > kImageSize || record.length > kImageSize - record.first)
+        return std::nullopt;
+    if (record.page_size < kSmallestPage || record.page_size > kLargestPage)
         return std::nullopt;
     return record;
 }

@@ -64,16 +64,19 @@ struct StartupReport {
     int misc_skipped = 0;
 };
 
-// The validator gets a copy so that nothing it does can touch the image;
-// the library's reason comes from the same verdict.
+// The validator gets a copy so that nothing it does can touch the image.
+// Beside the acceptance rule, the card library's verdict on the card can
+// refuse it for a write of its own that a cut left half done.
 void judge_card(StartupReport &report)
 {
     kvt_image_t copy = kvt_image;
     report.facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
-    if (describe_KVT(&copy, kvtPlatform, &report.verdict) == 0)
-        report.facts.card_reason = report.verdict.reason;
-    else
+    if (describe_KVT(&copy, kvtPlatform, &report.verdict) != 0) {
         report.facts.card_reason = report.facts.card_valid ? "card valid" : "card invalid";
+        return;
+    }
+    report.facts.card_valid = report.facts.card_valid && report.verdict.valid != 0;
+    report.facts.card_reason = report.verdict.reason;
 }
 
 bool card_is_blank(const kvt_image_t &image)

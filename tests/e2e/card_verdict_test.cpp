@@ -69,14 +69,14 @@ const VerdictCase kCards[] = {
          ASSERT_EQ(kvtsim::eeprom::poke(cardlib::kImageEnd, zeros.data(), zeros.size()), 0);
      },
      "nothing to do (card valid, MAC matches, not moved)"},
-    {"other_writers_change", // a byte of section 5 and its checksum, alike
+    {"other_writers_change", // a byte of section 6 and its checksum, alike
      [] {
          ASSERT_NO_FATAL_FAILURE(written_card());
-         flip(0x200, 0x40);
-         flip(kvt::span_of(kvt::Section::alerts).cksum, 0x40);
+         flip(0x51A, 0x40);
+         flip(kvt::span_of(kvt::Section::customer).cksum, 0x40);
      },
      "nothing to do (card valid, MAC matches, not moved)",
-     "section 5 changed since this card library's last write"},
+     "section 6 changed since this card library's last write"},
     {"torn", torn_card, "capture (card invalid: write interrupted in section 7)"},
     {"damaged",
      [] {

@@ -30,6 +30,7 @@ struct Invocation {
     bool show_passwords = false;
     bool all = false;
     bool force = false;
+    bool live = false; // write: even while kvtd runs on the slot's SP
     Geometry geometry;
     std::vector<CardSource> sources;
 };

@@ -1,13 +1,24 @@
 // write: a card image onto the card in a slot, through the card library as
 // kvtd writes it (its record first, then only the pages that differ), then
 // read back and compared. Without --force it only tells what it would do.
+//
+// While kvtd runs on the SP of the slot, the card is its copy of the SP's
+// configuration: a card written under it is never restored to the SP (kvtd
+// restores only at start), and its next change lands on the new card. So a
+// write is refused then, unless --live asks for it; even so the write goes
+// through the card library's record, from which kvtd learns that its copy
+// of the card is stale and reads the card again before its next write, so
+// the card stays whole.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "cardlib/card_copy.hpp"
+#include "service/status.hpp"
 #include "tools/kvtcard/card_source.hpp"
 #include "tools/kvtcard/invocation.hpp"
+#include "tools/kvtcard/live_daemon.hpp"
+#include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
 
@@ -81,6 +92,24 @@ void report(const Invocation &run, const Slot &slot, const std::string &file, co
         std::printf("\nnot written: give --force to write\n");
 }
 
+// "" when the card may be written: no kvtd runs on the slot's SP, or
+// --live was given. Otherwise why not, and how to go on.
+std::string live_refusal(const Invocation &run, const Slot &slot)
+{
+    std::string status = sp_status_path();
+    std::string error;
+    if (slot.simulated && !simulated_path(kvt::status::kPath, status, error))
+        return error;
+    const std::string pid = running_kvtd(status);
+    if (pid.empty() || run.live)
+        return {};
+    return slot.name + ": kvtd (pid " + pid +
+           ") runs on this SP and keeps the card in step with the SP's configuration: a card "
+           "written under it is not restored to the SP, and kvtd's next change is written onto "
+           "it. Stop kvtd first (systemctl stop kvtd) and start it again after the write, or "
+           "give --live to write all the same (kvtd reads the card again before its next write)";
+}
+
 } // namespace
 
 int run_write(const Invocation &run)
@@ -103,6 +132,9 @@ int run_write(const Invocation &run)
     const auto pages =
         pages_differing(copy.image(), image, run.geometry.image_address, slot.device->page_size());
     const bool write = run.force && !pages.empty();
+    if (write)
+        if (const std::string refusal = live_refusal(run, slot); !refusal.empty())
+            return fail(refusal);
     if (write && copy.write(*slot.device, 0, image) != 0)
         return fail(error_text(slot, "write failed"));
     if (write)

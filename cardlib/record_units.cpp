@@ -1,0 +1,62 @@
+#include "cardlib/record_units.hpp"
+
+#include <algorithm>
+
+#include "card/sections.hpp"
+#include "cardlib/record.hpp"
+
+namespace cardlib {
+
+namespace {
+
+// The pieces of one section inside [first, end), split where card pages begin.
+void add_pieces(std::vector<Unit> &pieces, std::size_t section, std::size_t first, std::size_t end,
+                std::size_t page_size, std::size_t image_address)
+{
+    const kvt::SectionSpan &span = kvt::kSectionMap.at(section);
+    std::size_t from = std::max(first, span.first);
+    const std::size_t to = std::min(end, span.cksum + 1);
+    while (from < to) {
+        const std::size_t page_end = ((image_address + from) / page_size + 1) * page_size;
+        const std::size_t piece_end = std::min(to, page_end - image_address);
+        pieces.push_back({from, piece_end, section});
+        from = piece_end;
+    }
+}
+
+Unit merged(std::vector<Unit>::const_iterator from, std::vector<Unit>::const_iterator to)
+{
+    return {from->first, std::prev(to)->end, from->section};
+}
+
+} // namespace
+
+std::vector<Unit> record_units(std::size_t first, std::size_t length, std::size_t page_size,
+                               std::size_t image_address)
+{
+    std::vector<Unit> pieces;
+    if (page_size == 0)
+        return pieces;
+    for (std::size_t s = 1; s < kSections; ++s)
+        add_pieces(pieces, s, first, first + length, page_size, image_address);
+    if (pieces.size() <= kUnits)
+        return pieces;
+
+    std::vector<Unit> units;
+    const std::size_t last = pieces.back().section;
+    auto at = pieces.cbegin();
+    while (at->section != last) {
+        const auto end = std::find_if(at, pieces.cend(),
+                                      [&](const Unit &p) { return p.section != at->section; });
+        units.push_back(merged(at, end));
+        at = end;
+    }
+    const auto room = static_cast<long>(kUnits - units.size());
+    const auto fine_from = pieces.cend() - std::min(room - 1, pieces.cend() - at);
+    if (fine_from != at)
+        units.push_back(merged(at, fine_from));
+    units.insert(units.end(), fine_from, pieces.cend());
+    return units;
+}
+
+} // namespace cardlib

@@ -1,0 +1,31 @@
+// How a write record divides the stretch it covers. A piece is what one
+// page of the card holds of one configuration section inside the stretch;
+// a unit is a piece or a run of pieces of one section. A write cut off
+// leaves at most one page half programmed, so at most one unit of each
+// section it touches mixed: that is what the verdict looks for.
+//
+// A record has room for nine units. When the stretch has more pieces,
+// every section but the last keeps one unit, and the last keeps the most
+// pieces of its own, from its end: another writer's change can be taken
+// for a cut only where no unit after it shows this write's bytes, which is
+// at the end of the stretch, so that is where the units are finest.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "cardlib/layout.hpp"
+
+namespace cardlib {
+
+struct Unit {
+    std::size_t first = 0;   // image offset
+    std::size_t end = 0;     // one past its last byte
+    std::size_t section = 0; // 1 to 8: sections 2 to 9
+};
+
+// The units of [first, first + length), in ascending order.
+std::vector<Unit> record_units(std::size_t first, std::size_t length, std::size_t page_size,
+                               std::size_t image_address = kImageAddress);
+
+} // namespace cardlib
