@@ -51,6 +51,8 @@ int CardCopy::read_card(EepromDevice &device)
     (void)device.card_changed(); // what is read now is the card in the slot
     if (device.read(image_address_, bytes) != 0)
         return -1;
+    read_ = bytes;
+    part_size_ = device.part_size();
     std::copy_n(bytes.begin(), kImageSize, image_.begin());
     newest_.reset();
     if (layout_.slot_count > 0) {
@@ -62,6 +64,15 @@ int CardCopy::read_card(EepromDevice &device)
     known_ = true;
     fresh_ = true;
     return 0;
+}
+
+std::vector<unsigned char> CardCopy::part_as_read() const
+{
+    if (read_.empty())
+        return {};
+    std::vector<unsigned char> part(part_size_, 0xFF);
+    std::copy(read_.begin(), read_.end(), part.begin() + static_cast<long>(image_address_));
+    return part;
 }
 
 void CardCopy::remember_slot(std::size_t slot, std::span<const unsigned char, kSlotSize> bytes)
@@ -174,14 +185,19 @@ int CardCopy::write_known(EepromDevice &device, std::size_t offset,
         return -1;
     }
     const Span changed = changed_span(std::span(image_).subspan(offset, bytes.size()), bytes);
-    if (changed.empty())
+    // A write that changes nothing programs nothing, unless the card as it
+    // stands is refused: then a record of the empty write says that what
+    // the card holds is now meant (a capture of a configuration that equals
+    // a card refused for a cut write).
+    const bool over_refused = refused();
+    if (changed.empty() && !over_refused)
         return 0;
     std::array<unsigned char, kImageSize> after = image_;
     std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<long>(offset));
     const std::uint16_t sequence =
         newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
     const WriteShape shape{offset + changed.first, changed.end - changed.first,
-                           layout_.page_size, image_address_, refused()};
+                           layout_.page_size, image_address_, over_refused};
     const Record record = record_of_write(image_, after, shape, sequence);
     if (program_record(device, record) != 0 || program_changes(device, offset, bytes) != 0) {
         mark_stale();

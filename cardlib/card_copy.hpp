@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "cardlib/eeprom_device.hpp"
 #include "cardlib/record.hpp"
@@ -48,6 +49,11 @@ class CardCopy {
     // header read): any of them that differs from the copy makes it stale.
     void note_read(std::size_t address, std::span<const unsigned char> bytes);
 
+    // The whole part as the last whole read found it: the image and the
+    // record slots, every byte the read did not cover 0xFF. Empty before
+    // the first read.
+    std::vector<unsigned char> part_as_read() const;
+
     const std::array<unsigned char, kImageSize> &image() const { return image_; }
     bool known() const { return known_; }
 
@@ -75,6 +81,8 @@ class CardCopy {
     CardLayout layout_;
     std::optional<NewestRecord> newest_;
     std::array<SlotEnds, kMaxSlots> slots_{}; // as on the card
+    std::vector<unsigned char> read_;         // the last whole read, from image_address_
+    std::size_t part_size_ = 0;
 };
 
 } // namespace cardlib

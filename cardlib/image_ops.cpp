@@ -17,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "card/image.hpp"
 #include "cardlib/card_copy.hpp"
@@ -182,6 +183,19 @@ int describe_KVT(const void *image_copy, int /*platform*/, struct kvt_card_verdi
     copy_text(cardlib::verdict_reason(judged), verdict->reason, sizeof verdict->reason);
     copy_text(cardlib::verdict_warning(judged), verdict->warning, sizeof verdict->warning);
     return 0;
+}
+
+int card_as_read_KVT(void *part, int size)
+{
+    std::vector<unsigned char> read;
+    {
+        const std::lock_guard guard(card_lock());
+        read = card_copy().part_as_read();
+    }
+    if (!part || read.empty() || size < 0 || static_cast<std::size_t>(size) < read.size())
+        return -1;
+    std::memcpy(part, read.data(), read.size());
+    return static_cast<int>(read.size());
 }
 
 } // extern "C"

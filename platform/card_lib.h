@@ -45,6 +45,13 @@ struct kvt_card_verdict {
 /* 0, with *verdict filled; -1 for a null argument. */
 int describe_KVT(const void *image_copy, int platform, struct kvt_card_verdict *verdict);
 
+/* The card as read_in_KVT last read it, as a dump of the whole part: the
+ * image and whatever else the verdict looked at (the library's records)
+ * where the card holds them, 0xFF where the read did not reach. Fills at
+ * most `size` bytes of `part` and returns the part's size; -1 when nothing
+ * was read or `size` is smaller than the part. */
+int card_as_read_KVT(void *part, int size);
+
 int kvtd_is_shutdown(void);
 int kvtd_is_moved(void);
 void set_kvtd_state_initializing(void);

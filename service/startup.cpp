@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -99,10 +100,22 @@ void write_whole_image_or_stop()
     kvtd_fatal_stop();
 }
 
+// What the card library read of the card, as a dump of the whole part.
+void keep_card(StartupReport &report)
+{
+    constexpr int kLargestPart = 65536;
+    std::vector<unsigned char> part(kLargestPart);
+    const int size = card_as_read_KVT(part.data(), kLargestPart);
+    if (size < 0)
+        return;
+    part.resize(static_cast<std::size_t>(size));
+    report.kept = kvt::keep_overwritten_card(part);
+}
+
 void capture_to_card(StartupReport &report)
 {
     if (!card_is_blank(kvt_image))
-        report.kept = kvt::keep_overwritten_card(kvt_image);
+        keep_card(report);
     log_progress("KVT sp configuration contents invalid, saving current configuration...\n");
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);

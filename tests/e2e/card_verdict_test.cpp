@@ -126,6 +126,12 @@ TEST_P(OneVerdict, KvtcardAndKvtdAgreeOnTheCard)
     const bool kvtd_took_card = kvtd.rfind("capture", 0) != 0;
     EXPECT_EQ(verify.status, kvtd_took_card ? 0 : 1) << verify.out;
     EXPECT_NE(kvtd.find(line_after(verify.out, "verdict: ")), std::string::npos) << verify.out;
+    // What kvtd kept of a card it captured over gives its verdict again.
+    const std::string kept = kvtsim::path_in_root("/var/lib/kvtd/overwritten-card.1.bin");
+    if (root.exists("/var/lib/kvtd/overwritten-card.1.bin")) {
+        EXPECT_EQ(line_after(kvtcard("verify " + kept).out, "verdict: "),
+                  line_after(verify.out, "verdict: "));
+    }
     const std::string warning = GetParam().warning;
     EXPECT_EQ(log_has("startup: card warning: " + warning), !warning.empty());
     EXPECT_EQ(has(verify, "warnings:\n  - " + warning), !warning.empty()) << verify.out;
