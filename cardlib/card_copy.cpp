@@ -196,7 +196,10 @@ int CardCopy::write_known(EepromDevice &device, std::size_t offset,
     std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<long>(offset));
     const std::uint16_t sequence =
         newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
-    const WriteShape shape{offset + changed.first, changed.end - changed.first,
+    // Over a refused card the record covers all the write hands over, not
+    // only what it changes: what it leaves as it was, it means as it is.
+    const Span stretch = over_refused ? Span{0, bytes.size()} : changed;
+    const WriteShape shape{offset + stretch.first, stretch.end - stretch.first,
                            layout_.page_size, image_address_, over_refused};
     const Record record = record_of_write(image_, after, shape, sequence);
     if (program_record(device, record) != 0 || program_changes(device, offset, bytes) != 0) {

@@ -9,16 +9,22 @@ namespace cardlib {
 
 namespace {
 
-// The pieces of one section inside [first, end), split where card pages begin.
+// The pieces of a section [from, to) that [first, end) touches, split
+// where card pages begin and where the stretch begins and ends.
 void add_pieces(std::vector<Unit> &pieces, std::size_t section, std::size_t first, std::size_t end,
                 std::size_t page_size, std::size_t image_address)
 {
     const kvt::SectionSpan &span = kvt::kSectionMap.at(section);
-    std::size_t from = std::max(first, span.first);
-    const std::size_t to = std::min(end, span.cksum + 1);
+    std::size_t from = span.first;
+    const std::size_t to = span.cksum + 1;
+    if (first >= to || end <= from)
+        return;
     while (from < to) {
         const std::size_t page_end = ((image_address + from) / page_size + 1) * page_size;
-        const std::size_t piece_end = std::min(to, page_end - image_address);
+        std::size_t piece_end = std::min(to, page_end - image_address);
+        for (const std::size_t edge : {first, end})
+            if (edge > from && edge < piece_end)
+                piece_end = edge;
         pieces.push_back({from, piece_end, section});
         from = piece_end;
     }

@@ -1,8 +1,10 @@
-// How a write record divides the stretch it covers. A piece is what one
-// page of the card holds of one configuration section inside the stretch;
-// a unit is a piece or a run of pieces of one section. A write cut off
-// leaves at most one page half programmed, so at most one unit of each
-// section it touches mixed: that is what the verdict looks for.
+// How a write record divides the sections it touches. A piece is what one
+// page of the card holds of one configuration section, inside or outside
+// the stretch the write changes (the stretch's ends cut pieces too); a unit
+// is a piece or a run of pieces of one section. A write cut off leaves at
+// most one page half programmed, so at most one unit of each section it
+// touches mixed, and never a byte outside its stretch changed: that is
+// what the verdict looks for.
 //
 // A record has room for nine units. When the stretch has more pieces,
 // every section but the last keeps one unit, and the last keeps the most
@@ -24,7 +26,8 @@ struct Unit {
     std::size_t section = 0; // 1 to 8: sections 2 to 9
 };
 
-// The units of [first, first + length), in ascending order.
+// The units of the configuration sections that [first, first + length)
+// touches, in ascending order.
 std::vector<Unit> record_units(std::size_t first, std::size_t length, std::size_t page_size,
                                std::size_t image_address = kImageAddress);
 
