@@ -62,7 +62,6 @@ int CardCopy::read_card(EepromDevice &device)
             remember_slot(s, slots.subspan(s * layout_.page_size).first<kSlotSize>());
     }
     known_ = true;
-    fresh_ = true;
     return 0;
 }
 
@@ -108,14 +107,13 @@ bool CardCopy::no_record_since(EepromDevice &device)
            std::equal(after.sequence.begin(), after.sequence.end(), both.begin() + kEndBytes);
 }
 
-// The first write after a whole read takes the read's word for it.
+// Even the first write after a whole read checks: another process using
+// the library (kvtcard) may have written between the two.
 bool CardCopy::trusted(EepromDevice &device)
 {
     if (!known_ || device.card_changed())
         return false;
-    if (layout_.slot_count == 0 || fresh_)
-        return true;
-    return no_record_since(device);
+    return layout_.slot_count == 0 || no_record_since(device);
 }
 
 void CardCopy::note_read(std::size_t address, std::span<const unsigned char> bytes)
@@ -179,7 +177,6 @@ int CardCopy::write(EepromDevice &device, std::size_t offset, std::span<const un
 int CardCopy::write_known(EepromDevice &device, std::size_t offset,
                           std::span<const unsigned char> bytes)
 {
-    fresh_ = false;
     if (layout_.page_size == 0) {
         errno = EINVAL;
         return -1;
@@ -196,10 +193,7 @@ int CardCopy::write_known(EepromDevice &device, std::size_t offset,
     std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<long>(offset));
     const std::uint16_t sequence =
         newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
-    // Over a refused card the record covers all the write hands over, not
-    // only what it changes: what it leaves as it was, it means as it is.
-    const Span stretch = over_refused ? Span{0, bytes.size()} : changed;
-    const WriteShape shape{offset + stretch.first, stretch.end - stretch.first,
+    const WriteShape shape{offset + changed.first, changed.end - changed.first,
                            layout_.page_size, image_address_, over_refused};
     const Record record = record_of_write(image_, after, shape, sequence);
     if (program_record(device, record) != 0 || program_changes(device, offset, bytes) != 0) {

@@ -77,7 +77,6 @@ class CardCopy {
     std::size_t image_address_;
     std::array<unsigned char, kImageSize> image_{};
     bool known_ = false;
-    bool fresh_ = false; // read whole since the last write: no record check needed
     CardLayout layout_;
     std::optional<NewestRecord> newest_;
     std::array<SlotEnds, kMaxSlots> slots_{}; // as on the card

@@ -40,17 +40,33 @@ std::uint8_t unit_fingerprint(ImageView image, std::size_t first, std::size_t en
     return static_cast<std::uint8_t>(crc ^ crc >> 8);
 }
 
-std::uint16_t stretch_crc(ImageView image, std::size_t first, std::size_t length)
+bool in_sections(ConfigSections sections, std::size_t s)
+{
+    return s >= 1 && (sections >> (s - 1) & 1) != 0;
+}
+
+std::uint16_t sections_crc(ImageView image, ConfigSections sections)
 {
     std::uint16_t crc = kCrc16Start;
     for (std::size_t s = 1; s < kSections; ++s) {
         const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
-        const std::size_t from = std::max(first, span.first);
-        const std::size_t to = std::min(first + length, span.cksum + 1);
-        if (from < to)
-            crc = crc16(image.subspan(from, to - from), crc);
+        if (in_sections(sections, s))
+            crc = crc16(image.subspan(span.first, span.length + 1), crc);
     }
     return crc;
+}
+
+ConfigSections sections_differing(ImageView a, ImageView b)
+{
+    ConfigSections sections = 0;
+    for (std::size_t s = 1; s < kSections; ++s) {
+        const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
+        if (!std::equal(a.begin() + static_cast<long>(span.first),
+                        a.begin() + static_cast<long>(span.cksum + 1),
+                        b.begin() + static_cast<long>(span.first)))
+            sections |= static_cast<ConfigSections>(1u << (s - 1));
+    }
+    return sections;
 }
 
 Record record_of_write(ImageView before, ImageView after, const WriteShape &shape,
@@ -60,12 +76,12 @@ Record record_of_write(ImageView before, ImageView after, const WriteShape &shap
     record.sequence = sequence;
     record.first = static_cast<std::uint16_t>(shape.first);
     record.length = static_cast<std::uint16_t>(shape.length);
-    record.crc_before = stretch_crc(before, shape.first, shape.length);
-    record.crc_after = stretch_crc(after, shape.first, shape.length);
+    record.sections = sections_differing(before, after);
+    record.crc_before = sections_crc(before, record.sections);
+    record.crc_after = sections_crc(after, record.sections);
     record.over_refused = shape.over_refused;
     record.page_size = shape.page_size;
-    const auto units =
-        record_units(shape.first, shape.length, shape.page_size, shape.image_address);
+    const auto units = record_units(record, shape.image_address);
     for (std::size_t u = 0; u < units.size(); ++u)
         record.units.at(u) = {unit_fingerprint(before, units[u].first, units[u].end),
                               unit_fingerprint(after, units[u].first, units[u].end)};
@@ -79,8 +95,10 @@ std::array<unsigned char, kSlotSize> encode(const Record &record)
     slot.format = kRecordFormat;
     slot.flags = static_cast<std::uint8_t>((record.over_refused ? kOverRefused : 0) |
                                            page_code(record.page_size));
-    slot.first.set(record.first);
-    slot.length.set(record.length);
+    slot.span = {static_cast<std::uint8_t>(record.first >> 4),
+                 static_cast<std::uint8_t>((record.first & 0xF) << 4 | record.length >> 8),
+                 static_cast<std::uint8_t>(record.length)};
+    slot.sections = record.sections;
     slot.crc_before.set(record.crc_before);
     slot.crc_after.set(record.crc_after);
     slot.units = record.units;
@@ -100,8 +118,9 @@ std::optional<Record> decode(std::span<const unsigned char, kSlotSize> bytes)
         return std::nullopt;
     Record record;
     record.sequence = slot.sequence.get();
-    record.first = slot.first.get();
-    record.length = slot.length.get();
+    record.first = static_cast<std::uint16_t>(slot.span[0] << 4 | slot.span[1] >> 4);
+    record.length = static_cast<std::uint16_t>((slot.span[1] & 0xF) << 8 | slot.span[2]);
+    record.sections = slot.sections;
     record.crc_before = slot.crc_before.get();
     record.crc_after = slot.crc_after.get();
     record.over_refused = (slot.flags & kOverRefused) != 0;

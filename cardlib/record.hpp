@@ -1,15 +1,16 @@
 // The card library's write record. Before each write that changes the card,
 // the library programs one record into the next of its slots (one page
 // each, in turn, so that no slot page wears faster than the image pages):
-// the stretch of the image the write changes, a CRC-16 of the stretch's
-// configuration bytes before and after the write, and a fingerprint of
-// each of up to nine units of that stretch before and after (see
+// the stretch of the image the write changes, the configuration sections it
+// changes, a CRC-16 of those sections before and after the write, and a
+// fingerprint of each of up to nine units of them before and after (see
 // record_units.hpp). The write then programs its pages in ascending order,
 // so a cut leaves every unit before the cut as the write made it, the unit
-// it hit anything, and every unit after it as it was. verdict.cpp judges a
-// card by that shape; only the newest record counts.
+// it hit anything, every unit after it as it was, and every byte outside
+// the stretch untouched. verdict.cpp judges a card by that shape; only the
+// newest record counts.
 //
-// The configuration bytes are those of sections 2 to 9 with their checksum
+// The configuration sections are sections 2 to 9 with their checksum
 // bytes: the header carries no configuration, so a write cut in the header
 // alone never refuses a card, and the reserved bytes carry nothing at all.
 #pragma once
@@ -46,19 +47,24 @@ struct UnitPrints {
 struct RecordSlot {
     kvt::Be16 sequence; // one more than the previous record's, modulo 2^16
     std::uint8_t format;
-    std::uint8_t flags;   // kOverRefused | page size code << 4
-    kvt::Be16 first;      // image offset of the first byte the write changes
-    kvt::Be16 length;     // from there to its last changed byte
-    kvt::Be16 crc_before; // CRC-16 of the stretch's configuration bytes before the write
-    kvt::Be16 crc_after;  // ... and after it
+    std::uint8_t flags;                // kOverRefused | page size code << 4
+    std::array<std::uint8_t, 3> span; // 12 bits each: first byte changed, bytes from it to the last
+    std::uint8_t sections;             // configuration sections changed: bit s-2 for section s
+    kvt::Be16 crc_before;              // CRC-16 of those sections before the write
+    kvt::Be16 crc_after;               // ... and after it
     std::array<UnitPrints, kUnits> units;
     kvt::Be16 check; // CRC-16 of bytes 0..29
 };
 
 static_assert(sizeof(RecordSlot) == kSlotSize && alignof(RecordSlot) == 1);
-static_assert(offsetof(RecordSlot, format) == 2 && offsetof(RecordSlot, first) == 4);
+static_assert(offsetof(RecordSlot, format) == 2 && offsetof(RecordSlot, span) == 4);
 static_assert(offsetof(RecordSlot, crc_before) == 8 && offsetof(RecordSlot, units) == 12);
 static_assert(offsetof(RecordSlot, check) == kSlotSize - 2);
+
+// Configuration sections, bit s-2 standing for section s (2 to 9).
+using ConfigSections = std::uint8_t;
+// Whether `sections` holds the section of kvt::kSectionMap index `s`.
+bool in_sections(ConfigSections sections, std::size_t s);
 
 // The write began over a card this library refused: until a write
 // completes, what the card held before proves nothing.
@@ -68,6 +74,7 @@ struct Record {
     std::uint16_t sequence = 0;
     std::uint16_t first = 0;
     std::uint16_t length = 0;
+    ConfigSections sections = 0;
     std::uint16_t crc_before = 0;
     std::uint16_t crc_after = 0;
     bool over_refused = false;
@@ -90,8 +97,10 @@ struct WriteShape {
 Record record_of_write(ImageView before, ImageView after, const WriteShape &shape,
                        std::uint16_t sequence);
 
-// CRC-16 of the configuration bytes of [first, first + length) of `image`.
-std::uint16_t stretch_crc(ImageView image, std::size_t first, std::size_t length);
+// CRC-16 of `sections` of `image`, each with its checksum byte.
+std::uint16_t sections_crc(ImageView image, ConfigSections sections);
+// The configuration sections in which `a` and `b` differ.
+ConfigSections sections_differing(ImageView a, ImageView b);
 // The fingerprint of [first, end) of `image`: 8 bits of its CRC-16.
 std::uint8_t unit_fingerprint(ImageView image, std::size_t first, std::size_t end);
 

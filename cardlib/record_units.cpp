@@ -9,42 +9,41 @@ namespace cardlib {
 
 namespace {
 
-// The pieces of a section [from, to) that [first, end) touches, split
-// where card pages begin and where the stretch begins and ends.
+// The pieces of section `section`, split where card pages begin and where
+// the stretch [first, end) begins and ends.
 void add_pieces(std::vector<Unit> &pieces, std::size_t section, std::size_t first, std::size_t end,
                 std::size_t page_size, std::size_t image_address)
 {
     const kvt::SectionSpan &span = kvt::kSectionMap.at(section);
-    std::size_t from = span.first;
-    const std::size_t to = span.cksum + 1;
-    if (first >= to || end <= from)
-        return;
-    while (from < to) {
+    for (std::size_t from = span.first; from <= span.cksum;) {
         const std::size_t page_end = ((image_address + from) / page_size + 1) * page_size;
-        std::size_t piece_end = std::min(to, page_end - image_address);
+        std::size_t piece_end = std::min(span.cksum + 1, page_end - image_address);
         for (const std::size_t edge : {first, end})
             if (edge > from && edge < piece_end)
                 piece_end = edge;
-        pieces.push_back({from, piece_end, section});
+        pieces.push_back({from, piece_end, section, from < end && first < piece_end});
         from = piece_end;
     }
 }
 
 Unit merged(std::vector<Unit>::const_iterator from, std::vector<Unit>::const_iterator to)
 {
-    return {from->first, std::prev(to)->end, from->section};
+    const bool in_stretch =
+        std::any_of(from, to, [](const Unit &piece) { return piece.in_stretch; });
+    return {from->first, std::prev(to)->end, from->section, in_stretch};
 }
 
 } // namespace
 
-std::vector<Unit> record_units(std::size_t first, std::size_t length, std::size_t page_size,
-                               std::size_t image_address)
+std::vector<Unit> record_units(const Record &record, std::size_t image_address)
 {
     std::vector<Unit> pieces;
-    if (page_size == 0)
+    if (record.page_size == 0)
         return pieces;
     for (std::size_t s = 1; s < kSections; ++s)
-        add_pieces(pieces, s, first, first + length, page_size, image_address);
+        if (in_sections(record.sections, s))
+            add_pieces(pieces, s, record.first, record.first + record.length, record.page_size,
+                       image_address);
     if (pieces.size() <= kUnits)
         return pieces;
 

@@ -40,11 +40,12 @@ enum class Held : std::uint8_t { after, before, both, neither };
 struct HeldUnit {
     Held held;
     std::size_t section; // 1 to 8
+    bool in_stretch;
 };
 
 std::vector<HeldUnit> held_units(ImageView image, const Record &record, std::size_t image_address)
 {
-    const auto units = record_units(record.first, record.length, record.page_size, image_address);
+    const auto units = record_units(record, image_address);
     std::vector<HeldUnit> held;
     for (std::size_t u = 0; u < units.size(); ++u) {
         const std::uint8_t print = unit_fingerprint(image, units[u].first, units[u].end);
@@ -54,19 +55,23 @@ std::vector<HeldUnit> held_units(ImageView image, const Record &record, std::siz
                        : after         ? Held::after
                        : before        ? Held::before
                                        : Held::neither;
-        held.push_back({h, units[u].section});
+        held.push_back({h, units[u].section, units[u].in_stretch});
     }
     return held;
 }
 
-// Whether the write, cut in unit k, explains what the card holds. Inside
-// k's section: every unit before k as the write left it, every unit after
-// it as the write found it, and the section mixed. Other sections may have
-// been written since by someone else, but none before k's section shows
-// what the write found there, and none after it what the write left: those
-// would say the cut lies elsewhere.
+// Whether the write, cut in unit k, explains what the card holds. Unit k
+// holds bytes the write changes. Inside k's section: every unit before k as
+// the write left it, every unit after it as the write found it (a unit
+// outside the stretch is both, unless someone wrote it since), and the
+// section mixed. Other sections may have been written since by someone
+// else, but none before k's section shows what the write found there, and
+// none after it what the write left: those would say the cut lies
+// elsewhere.
 bool cut_in(const std::vector<HeldUnit> &units, std::size_t k)
 {
+    if (!units[k].in_stretch)
+        return false;
     const std::size_t section = units[k].section;
     bool landed = false, unlanded = false;
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -134,7 +139,7 @@ std::size_t first_holding(const std::vector<HeldUnit> &units, Held held)
 
 RecordReading read_record(ImageView image, const Record &record, std::size_t image_address)
 {
-    const std::uint16_t crc = stretch_crc(image, record.first, record.length);
+    const std::uint16_t crc = sections_crc(image, record.sections);
     if (crc == record.crc_after)
         return {RecordState::consistent};
     const auto units = held_units(image, record, image_address);
