@@ -550,12 +550,12 @@ TEST(InteropModel, CardsStayGoodAmongTwoSpsAnotherWriterCutsAndKills)
         if (!model.play(kStepsPerScenario))
             break;
     }
-    std::printf("model: %u scenarios, %u steps, %u starts (%u restores), %u cuts (%u leaving a "
-                "section mixed), %u refusals after a cut, %u of %u starts after another writer's "
-                "change refused as cut\n",
+    std::printf("model: %u scenarios, %u steps, %u starts, %u restores, %u cuts, %u cuts leaving "
+                "a section mixed, %u refusals after a cut, %u starts after another writer's change "
+                "since the card library's last write, %u of them refused as a cut\n",
                 totals.scenarios, totals.steps, totals.starts, totals.restores, totals.cuts,
-                totals.torn_cuts,
-                totals.refused_after_cut, totals.ambiguous, totals.starts_after_other_writer);
+                totals.torn_cuts, totals.refused_after_cut, totals.starts_after_other_writer,
+                totals.ambiguous);
     RecordProperty("scenarios", std::to_string(totals.scenarios));
     RecordProperty("ambiguous_refusals", std::to_string(totals.ambiguous));
 }
