@@ -193,8 +193,8 @@ int CardCopy::write_known(EepromDevice &device, std::size_t offset,
     std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<long>(offset));
     const std::uint16_t sequence =
         newest_ ? static_cast<std::uint16_t>(newest_->record.sequence + 1) : 1;
-    const WriteShape shape{offset + changed.first, changed.end - changed.first,
-                           layout_.page_size, image_address_, over_refused};
+    const WriteShape shape{offset + changed.first, changed.end - changed.first, layout_.page_size,
+                           image_address_, over_refused};
     const Record record = record_of_write(image_, after, shape, sequence);
     if (program_record(device, record) != 0 || program_changes(device, offset, bytes) != 0) {
         mark_stale();

@@ -152,8 +152,7 @@ int write_out_KVT(const void *data, int len)
     const std::span bytes(static_cast<const unsigned char *>(data), static_cast<std::size_t>(len));
     const std::lock_guard guard(card_lock());
     std::copy(bytes.begin(), bytes.end(), handed().begin() + offset);
-    return card_copy().write(cardlib::board_card_device(), static_cast<std::size_t>(offset),
-                             bytes);
+    return card_copy().write(cardlib::board_card_device(), static_cast<std::size_t>(offset), bytes);
 }
 
 // The acceptance rule alone: version 0x0B and nine right checksums. The

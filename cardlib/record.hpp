@@ -47,11 +47,11 @@ struct UnitPrints {
 struct RecordSlot {
     kvt::Be16 sequence; // one more than the previous record's, modulo 2^16
     std::uint8_t format;
-    std::uint8_t flags;                // kOverRefused | page size code << 4
+    std::uint8_t flags;               // kOverRefused | page size code << 4
     std::array<std::uint8_t, 3> span; // 12 bits each: first byte changed, bytes from it to the last
-    std::uint8_t sections;             // configuration sections changed: bit s-2 for section s
-    kvt::Be16 crc_before;              // CRC-16 of those sections before the write
-    kvt::Be16 crc_after;               // ... and after it
+    std::uint8_t sections;            // configuration sections changed: bit s-2 for section s
+    kvt::Be16 crc_before;             // CRC-16 of those sections before the write
+    kvt::Be16 crc_after;              // ... and after it
     std::array<UnitPrints, kUnits> units;
     kvt::Be16 check; // CRC-16 of bytes 0..29
 };

@@ -56,7 +56,8 @@ TEST_F(CardCoherence, ACaptureEqualToACardRefusedForACutIsAcceptedAndEndsTheRefu
 {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack ABAB row 4"), 0);
-    ASSERT_TRUE(wait_until([] { return card_as_image().customerinfo.view() == "rack ABAB row 4"; }));
+    ASSERT_TRUE(
+        wait_until([] { return card_as_image().customerinfo.view() == "rack ABAB row 4"; }));
     kvtsim::fault_set("card.power_cut", cardlib::kSlotSize + 2, 1);
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack BABA row 4"), 0);
     // The record, then the two pages the change programs: the second is
@@ -69,7 +70,8 @@ TEST_F(CardCoherence, ACaptureEqualToACardRefusedForACutIsAcceptedAndEndsTheRefu
     clear_log();
 
     ASSERT_NO_FATAL_FAILURE(start());
-    EXPECT_TRUE(log_has("startup decision: capture (card invalid: write interrupted in section 6)"));
+    EXPECT_TRUE(
+        log_has("startup decision: capture (card invalid: write interrupted in section 6)"));
     EXPECT_FALSE(log_has("internal error image just made is invalid!"));
     EXPECT_TRUE(log_has("wrote KVT\n"));
     ASSERT_TRUE(ends_cleanly_on_sigterm(*daemon_));

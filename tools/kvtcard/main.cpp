@@ -212,12 +212,18 @@ bool take_option(int code, const char *arg, Parsed &parsed, std::string &error)
 bool parse(int argc, char **argv, Parsed &parsed, std::string &error)
 {
     static const option kLong[] = {
-        {"json", no_argument, nullptr, 'j'},         {"show-passwords", no_argument, nullptr, 'p'},
-        {"all", no_argument, nullptr, 'a'},          {"force", no_argument, nullptr, 'f'},
-        {"help", no_argument, nullptr, 'h'},         {"sim", no_argument, nullptr, 's'},
-        {"device", required_argument, nullptr, 'd'}, {"part", required_argument, nullptr, 'P'},
-        {"offset", required_argument, nullptr, 'o'}, {"live", no_argument, nullptr, 'l'},
-        {"checksum-start", required_argument, nullptr, 'c'}, {nullptr, 0, nullptr, 0},
+        {"json", no_argument, nullptr, 'j'},
+        {"show-passwords", no_argument, nullptr, 'p'},
+        {"all", no_argument, nullptr, 'a'},
+        {"force", no_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},
+        {"sim", no_argument, nullptr, 's'},
+        {"device", required_argument, nullptr, 'd'},
+        {"part", required_argument, nullptr, 'P'},
+        {"offset", required_argument, nullptr, 'o'},
+        {"live", no_argument, nullptr, 'l'},
+        {"checksum-start", required_argument, nullptr, 'c'},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
