@@ -121,7 +121,7 @@ void CardCopy::note_read(std::size_t address, std::span<const unsigned char> byt
     const std::size_t first = std::max(address, image_address_);
     const std::size_t end = std::min(address + bytes.size(), image_address_ + kImageSize);
     for (std::size_t at = first; at < end; ++at)
-        if (bytes[at - address] != image_[at - image_address_])
+        if (bytes[at - address] != image_.at(at - image_address_))
             mark_stale();
 }
 

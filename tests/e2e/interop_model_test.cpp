@@ -151,9 +151,9 @@ struct CardState {
     kvt::Image meant{};
 };
 
-// Where another writer's change that the verdict took for a cut lies: all
-// of it in one card page, and whether it set a page back to what the
-// library's newest write found there.
+// Where another writer's change that the verdict took for a cut lies, in
+// the sections the library's newest write changed: all of it in one card
+// page, and whether it set a page back to what that write found there.
 struct Ambiguity {
     bool one_page = true;
     bool set_back = false;
@@ -164,21 +164,25 @@ Ambiguity ambiguity_of(const CardState &state, const kvt::Image &card)
     const auto c = kvt::image_bytes(card);
     const auto n = kvt::image_bytes(state.meant);
     const auto o = kvt::image_bytes(state.found);
-    Ambiguity found;
-    std::optional<std::size_t> page;
     constexpr std::size_t kPage = 32;
-    for (std::size_t p = kvt::kHeaderSize / kPage * kPage; p < c.size(); p += kPage) {
-        const std::size_t end = std::min(p + kPage, c.size());
-        const auto from = static_cast<long>(std::max(p, kvt::kHeaderSize));
-        if (std::equal(c.begin() + from, c.begin() + static_cast<long>(end), n.begin() + from))
+    Ambiguity found;
+    bool seen = false;
+    for (std::size_t s = 1; s < kvt::kSectionMap.size(); ++s) {
+        if (same_section(state.found, state.meant, s))
             continue;
-        found.one_page = found.one_page && (!page || *page == p);
-        page = p;
-        found.set_back = found.set_back ||
-                         (std::equal(c.begin() + from, c.begin() + static_cast<long>(end),
-                                     o.begin() + from) &&
-                          !std::equal(o.begin() + from, o.begin() + static_cast<long>(end),
-                                      n.begin() + from));
+        const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
+        for (std::size_t p = span.first / kPage * kPage; p <= span.cksum; p += kPage) {
+            const auto from = static_cast<long>(std::max(p, span.first));
+            const auto end = static_cast<long>(std::min(p + kPage, span.cksum + 1));
+            const auto same = [&](auto a, auto b) {
+                return std::equal(a.begin() + from, a.begin() + end, b.begin() + from);
+            };
+            if (same(c, n))
+                continue;
+            found.one_page = found.one_page && !seen;
+            seen = true;
+            found.set_back = found.set_back || (same(c, o) && !same(o, n));
+        }
     }
     return found;
 }
@@ -352,7 +356,8 @@ class Model {
     void arm_power_cut()
     {
         std::remove(kvtsim::sim_path("card/power_cut").c_str());
-        const long at = chance(40) ? cardlib::kSlotSize + 2 : pick(cardlib::kSlotSize + 120);
+        const unsigned slot = cardlib::kSlotSize;
+        const long at = chance(40) ? slot + 2 : pick(slot + 120);
         kvtsim::fault_set("card.power_cut", at, 1);
         note("power cut armed at byte " + std::to_string(at));
     }
