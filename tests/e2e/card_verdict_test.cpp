@@ -99,15 +99,6 @@ class OneVerdict : public ::testing::TestWithParam<VerdictCase> {
     SimRoot root;
 };
 
-std::string line_after(const std::string &text, const std::string &key)
-{
-    const auto at = text.find(key);
-    if (at == std::string::npos)
-        return {};
-    const auto start = at + key.size();
-    return text.substr(start, text.find('\n', start) - start);
-}
-
 TEST_P(OneVerdict, KvtcardAndKvtdAgreeOnTheCard)
 {
     ASSERT_NO_FATAL_FAILURE(GetParam().make());

@@ -132,15 +132,6 @@ unsigned differing(const kvt::Image &a, const kvt::Image &b)
     return sections;
 }
 
-std::string line_after(const std::string &text, const std::string &key)
-{
-    const auto at = text.find(key);
-    if (at == std::string::npos)
-        return {};
-    const auto start = at + key.size();
-    return text.substr(start, text.find('\n', start) - start);
-}
-
 // What the model knows of a card beyond its bytes.
 struct CardState {
     bool cut = false;     // the library's newest write on it was cut, none completed since
@@ -432,9 +423,15 @@ class Model {
         if (verdict.empty() || decision.find(verdict) == std::string::npos)
             fail("kvtcard verify says \"" + verdict + "\", kvtd \"" + decision + "\"");
         judge_decision(sp, decision, image_of(before));
+        wrote(sp, before, cut);
+    }
+
+    // What kvtd wrote in a step, if anything: with a power cut armed, what
+    // its write meant; otherwise what the card holds now.
+    void wrote(Sp &sp, const Part &before, bool cut)
+    {
         if (cut) {
-            const auto n = meant(before);
-            if (n)
+            if (const auto n = meant(before))
                 written(sp, image_of(before), *n);
             return;
         }
@@ -466,12 +463,12 @@ class Model {
             fail("refused though no cut happened: " + decision);
         if (!refused && state.torn != 0)
             fail("a section a cut left mixed was taken for good data: " + decision);
-        if (decision.rfind("restore", 0) == 0)
-            ++totals_.restores;
-        if (decision.rfind("restore", 0) == 0)
-            for (const Setting &setting : kSettings)
-                if (kvtsim::object_get(setting.object) != setting.on_card(card))
-                    fail(std::string("the restore did not take ") + setting.object);
+        if (decision.rfind("restore", 0) != 0)
+            return;
+        ++totals_.restores;
+        for (const Setting &setting : kSettings)
+            if (kvtsim::object_get(setting.object) != setting.on_card(card))
+                fail(std::string("the restore did not take ") + setting.object);
     }
 
     void change(Sp &sp)
@@ -485,15 +482,9 @@ class Model {
             arm_power_cut();
         ASSERT_EQ(kvtsim::object_set(setting.object, value), 0);
         sync(sp);
-        if (cut) {
-            const auto n = meant(before);
-            if (n)
-                written(sp, image_of(before), *n);
-            return;
-        }
-        if (kvtsim::card_eeprom() != before)
-            written(sp, image_of(before), image_of(kvtsim::card_eeprom()));
-        no_fatal_stop(sp);
+        wrote(sp, before, cut);
+        if (sp.kvtd)
+            no_fatal_stop(sp);
     }
 
     void kill(Sp &sp)
