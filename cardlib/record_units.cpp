@@ -1,6 +1,7 @@
 #include "cardlib/record_units.hpp"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "card/sections.hpp"
 #include "cardlib/record.hpp"
@@ -56,7 +57,7 @@ std::vector<Unit> record_units(const Record &record, std::size_t image_address)
         units.push_back(merged(at, end));
         at = end;
     }
-    const auto room = static_cast<long>(kUnits - units.size());
+    const auto room = static_cast<std::ptrdiff_t>(kUnits - units.size());
     const auto fine_from = pieces.cend() - std::min(room - 1, pieces.cend() - at);
     if (fine_from != at)
         units.push_back(merged(at, fine_from));
