@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -64,16 +65,19 @@ struct StartupReport {
     int misc_skipped = 0;
 };
 
-// The validator gets a copy so that nothing it does can touch the image;
-// the library's reason comes from the same verdict.
+// The validator gets a copy so that nothing it does can touch the image.
+// Beside the acceptance rule, the card library's verdict on the card can
+// refuse it for a write of its own that a cut left half done.
 void judge_card(StartupReport &report)
 {
     kvt_image_t copy = kvt_image;
     report.facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
-    if (describe_KVT(&copy, kvtPlatform, &report.verdict) == 0)
-        report.facts.card_reason = report.verdict.reason;
-    else
+    if (describe_KVT(&copy, kvtPlatform, &report.verdict) != 0) {
         report.facts.card_reason = report.facts.card_valid ? "card valid" : "card invalid";
+        return;
+    }
+    report.facts.card_valid = report.facts.card_valid && report.verdict.valid != 0;
+    report.facts.card_reason = report.verdict.reason;
 }
 
 bool card_is_blank(const kvt_image_t &image)
@@ -96,10 +100,22 @@ void write_whole_image_or_stop()
     kvtd_fatal_stop();
 }
 
+// What the card library read of the card, as a dump of the whole part.
+void keep_card(StartupReport &report)
+{
+    constexpr int kLargestPart = 65536;
+    std::vector<unsigned char> part(kLargestPart);
+    const int size = card_as_read_KVT(part.data(), kLargestPart);
+    if (size < 0)
+        return;
+    part.resize(static_cast<std::size_t>(size));
+    report.kept = kvt::keep_overwritten_card(part);
+}
+
 void capture_to_card(StartupReport &report)
 {
     if (!card_is_blank(kvt_image))
-        report.kept = kvt::keep_overwritten_card(kvt_image);
+        keep_card(report);
     log_progress("KVT sp configuration contents invalid, saving current configuration...\n");
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);

@@ -92,6 +92,12 @@ void set_stores_in_memory(StoreContents contents);
 //                          been programmed into the card; the page write
 //                          that crosses the N-th byte fails with ENODEV
 //                          (the bus went down with the power)
+//   "card.power_cut"       value N: the SP loses power once N more bytes
+//                          have been programmed into the card: later page
+//                          writes program nothing, unknown to the writer;
+//                          each page write is noted as it was meant in
+//                          <root>/sim/card/power_cut (sim/card_device.cpp)
+//   "card.detect"          the slot's presence-detect line gives no signal
 //   "card.pull"            value N: the card leaves the slot once N more
 //                          bytes have crossed the bus (sim/card_chip.hpp)
 //   "card.busy"            value N: each write cycle of the card's part
@@ -136,6 +142,9 @@ int card_insert(); // the card that was pulled goes back
 int card_insert_blank(std::size_t part_size = kEepromSize);
 // Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
 int card_insert_image(std::span<const unsigned char, kImageSize> image);
+// Puts a card holding `part` (a whole 24C part, as card_eeprom() gives it)
+// in the slot: a card carried over from another SP with all it holds.
+int card_insert_eeprom(std::span<const unsigned char> part);
 // The card of another SP: the image of the card in the slot when it is
 // valid (otherwise an all-zero image), with version 0x0B, `mac` in its
 // header and all nine checksums recomputed.

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "card/sections.hpp"
+#include "cardlib/checksum.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/support/tool_run.hpp"
@@ -316,6 +319,40 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAn
     expect_run(kvtcard("write --whole --force " + device + " " + saved), 0,
                {"written, and read back the same"});
     EXPECT_EQ(kvttest::read_file(part), before);
+}
+
+// While a kvtd runs on the SP, its card is kvtd's copy of the SP's
+// configuration: a write is refused with the way out, and --live writes all
+// the same, through the card library's record.
+TEST(KvtcardSlot, RefusesToWriteUnderARunningKvtdUnlessLive)
+{
+    kvttest::SimRoot root;
+    ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(known_image())), 0);
+    std::ofstream(kvtsim::path_in_root("/run/kvtd/status")) << "pid: " << ::getpid() << "\n";
+    const std::string file = write_card(root, "new.img", port_25_image());
+    expect_run(kvtcard("write --force --sim " + file), 2,
+               {") runs on this SP and keeps the card in step", "Stop kvtd first",
+                "give --live to write all the same"});
+    EXPECT_EQ(kvtcard("diff --sim " + file).status, 1) << "not written";
+    expect_run(kvtcard("write --force --live --sim " + file), 0, {"read back the same"});
+    expect_run(kvtcard("write --live --sim " + file), 0, {"the card already holds it"});
+    expect_run(kvtcard("show --live " + file), 2, {"show takes no --live"});
+}
+
+// A fleet whose cards sum their sections from another start value is read
+// with the value it uses.
+TEST(KvtcardVerify, ReadsCardsOfAnotherChecksumStart)
+{
+    kvttest::SimRoot root;
+    kvt::Image image = known_image();
+    for (const kvt::SectionSpan &s : kvt::kSectionMap)
+        kvt::image_bytes(image)[s.cksum] ^= cardlib::checksum_start(); // summed from 0
+    const std::string card = write_card(root, "plain-xor.img", image);
+    expect_run(kvtcard("verify " + card), 1,
+               {"verdict: card invalid: checksum wrong in sections 1, 2, 3, 4, 5, 6, 7, 8, 9"});
+    expect_run(kvtcard("verify --checksum-start 0 " + card), 0, {"valid: yes"});
+    expect_run(kvtcard("verify --checksum-start 0x100 " + card), 2,
+               {"--checksum-start 0x100: not a byte value"});
 }
 
 // A 24C256 dump that keeps its image at 0x100: any part, any offset.

@@ -11,10 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include <signal.h>
-
 #include "service/status.hpp"
 #include "tools/kvtcard/commands.hpp"
+#include "tools/kvtcard/live_daemon.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
@@ -83,28 +82,6 @@ Node fault_entry(const std::string &line)
         .set("event", Node::number(event))
         .set("name", Node::text(rest))
         .set("raised", Node::text(raised));
-}
-
-// An ended process that nobody has reaped yet still answers a signal.
-bool is_zombie(long long pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    std::getline(in, stat);
-    const auto name_end = stat.rfind(") ");
-    return name_end != std::string::npos && name_end + 2 < stat.size() &&
-           (stat[name_end + 2] == 'Z' || stat[name_end + 2] == 'X');
-}
-
-// A process that exists but is not ours to signal still runs.
-bool process_runs(const std::string &pid_text)
-{
-    const Node pid = number_or_text(pid_text);
-    if (pid.kind() != Node::Kind::number || pid.raw_number() <= 0)
-        return false;
-    if (kill(static_cast<pid_t>(pid.raw_number()), 0) != 0 && errno != EPERM)
-        return false;
-    return !is_zombie(pid.raw_number());
 }
 
 Node document(const std::string &path, const StatusFile &s, bool running)
@@ -186,8 +163,7 @@ bool status_path(const std::string &argument, std::string &path, std::string &er
         path = argument;
         return true;
     }
-    const char *root = std::getenv("KVT_SP_ROOT");
-    path = std::string(root && *root ? root : "") + kvt::status::kPath;
+    path = sp_status_path();
     return true;
 }
 

@@ -3,6 +3,14 @@
 // read back and compared. Without --force it only tells what it would do.
 // With --whole the file is a dump of the whole part, put back page by page
 // as it is (records, spare bytes and all), as `save` took it.
+//
+// While kvtd runs on the SP of the slot, the card is its copy of the SP's
+// configuration: a card written under it is never restored to the SP (kvtd
+// restores only at start), and its next change lands on the new card. So a
+// write is refused then, unless --live asks for it; even so the write goes
+// through the card library's record, from which kvtd learns that its copy
+// of the card is stale and reads the card again before its next write, so
+// the card stays whole.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,8 +18,11 @@
 #include <vector>
 
 #include "cardlib/card_copy.hpp"
+#include "service/status.hpp"
 #include "tools/kvtcard/card_source.hpp"
 #include "tools/kvtcard/invocation.hpp"
+#include "tools/kvtcard/live_daemon.hpp"
+#include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
 
@@ -89,6 +100,31 @@ void report(const Invocation &run, const Slot &slot, const std::string &file,
         std::printf("\nnot written: give --force to write\n");
 }
 
+// How --live may answer a running kvtd: a write through the card library's
+// record may go on (kvtd's check of its copy finds the record); a whole
+// dump may not, as it puts back record slots too.
+enum class Live : bool { refused, allowed };
+
+// "" when the card may be written: no kvtd runs on the slot's SP, or --live
+// was given where it may be. Otherwise why not, and how to go on.
+std::string live_refusal(const Invocation &run, Live live, const Slot &slot)
+{
+    std::string status = sp_status_path();
+    std::string error;
+    if (slot.simulated && !simulated_path(kvt::status::kPath, status, error))
+        return error;
+    const std::string pid = running_kvtd(status);
+    if (pid.empty() || (run.live && live == Live::allowed))
+        return {};
+    return slot.name + ": kvtd (pid " + pid +
+           ") runs on this SP and keeps the card in step with the SP's configuration: a card "
+           "written under it is not restored to the SP, and kvtd's next change is written onto "
+           "it. Stop kvtd first (systemctl stop kvtd) and start it again after the write" +
+           (live == Live::allowed ? ", or give --live to write all the same (kvtd reads the card "
+                                    "again before its next write)"
+                                  : "; --whole never writes under a running kvtd");
+}
+
 // Card addresses of the pages in which two dumps of the part differ.
 std::vector<std::size_t> pages_differing(const Bytes &card, const Bytes &file, std::size_t page)
 {
@@ -118,6 +154,9 @@ int write_whole(const Invocation &run, Slot &slot, const std::string &file)
     const std::size_t page = device.page_size();
     const auto pages = pages_differing(card, dump, page);
     const bool write = run.force && !pages.empty();
+    if (write)
+        if (const std::string refusal = live_refusal(run, Live::refused, slot); !refusal.empty())
+            return fail(refusal);
     for (const std::size_t at : write ? pages : std::vector<std::size_t>{})
         if (device.program(at, std::span(dump).subspan(at, page)) != 0)
             return fail(error_text(slot, "write failed"));
@@ -151,6 +190,9 @@ int run_write(const Invocation &run)
     const auto pages =
         pages_differing(copy.image(), image, run.geometry.image_address, slot.device->page_size());
     const bool write = run.force && !pages.empty();
+    if (write)
+        if (const std::string refusal = live_refusal(run, Live::allowed, slot); !refusal.empty())
+            return fail(refusal);
     if (write && copy.write(*slot.device, 0, image) != 0)
         return fail(error_text(slot, "write failed"));
     if (write)
