@@ -7,9 +7,8 @@
 // either. The library's state is guarded by the library's own lock, held
 // only while the card is read or written, so no caller waits longer than
 // one write takes. kvt_image itself is the daemon's: the library reads
-// from it only the bytes a caller hands over, on the caller's thread, and
-// for the fatal stop's whole-image write only the header (see
-// write_out_KVT).
+// from it only the bytes a caller hands over, on the caller's thread (see
+// write_out_KVT for the fatal stop's whole-image write).
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "card/image.hpp"
@@ -81,11 +81,20 @@ void copy_text(const std::string &text, char *out, std::size_t size)
     out[n] = '\0';
 }
 
-// The fatal stop's write: the whole image, marked 0xFF. Any section of
-// kvt_image may be half changed at that moment by an event on another
-// thread, so only its header is read (no writer touches the header once the
-// daemon runs); each section goes as it was last handed to the library,
-// which also writes again a section whose own write failed.
+// The thread that handed the library its last write; none before the first.
+std::thread::id &last_writer()
+{
+    static auto *id = new std::thread::id;
+    return *id;
+}
+
+// The fatal stop's write: the whole image, marked 0xFF, as kvt_image holds
+// it, so that a change a writer stored before it failed reaches the card
+// under the invalid header. Only when another thread handed the library
+// the last write may an event be changing a section of kvt_image right
+// now: then the header alone is read (no writer touches it once the daemon
+// runs) and each section goes as it was last handed over, which also
+// writes again a section whose own write failed.
 bool invalidates(long offset, int len)
 {
     return offset == 0 && len == static_cast<int>(KVT_IMAGE_SIZE) &&
@@ -95,10 +104,13 @@ bool invalidates(long offset, int len)
 int invalidate_card()
 {
     ImageBytes image{};
-    std::memcpy(image.data(), &kvt_image, kvt::kHeaderSize);
     const std::lock_guard guard(card_lock());
-    std::copy(handed().begin() + kvt::kHeaderSize, handed().end(),
-              image.begin() + kvt::kHeaderSize);
+    const std::thread::id writer = last_writer();
+    const bool image_is_ours = writer == std::thread::id() || writer == std::this_thread::get_id();
+    std::memcpy(image.data(), &kvt_image, image_is_ours ? image.size() : kvt::kHeaderSize);
+    if (!image_is_ours)
+        std::copy(handed().begin() + kvt::kHeaderSize, handed().end(),
+                  image.begin() + kvt::kHeaderSize);
     handed() = image;
     return card_copy().write(cardlib::board_card_device(), 0, image);
 }
@@ -151,6 +163,7 @@ int write_out_KVT(const void *data, int len)
         return invalidate_card();
     const std::span bytes(static_cast<const unsigned char *>(data), static_cast<std::size_t>(len));
     const std::lock_guard guard(card_lock());
+    last_writer() = std::this_thread::get_id();
     std::copy(bytes.begin(), bytes.end(), handed().begin() + offset);
     return card_copy().write(cardlib::board_card_device(), static_cast<std::size_t>(offset), bytes);
 }

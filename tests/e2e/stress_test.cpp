@@ -55,6 +55,7 @@ struct Stop {
     const char *line; // logged before the stop's own; none when any section write may fail
 };
 
+constexpr std::size_t kAutorestartRefused = 2;
 // clang-format off
 const Stop kStops[] = {
     {[] { kvtsim::audit_post_luapi(3, 0, "/X/darvcli/timeout", "bogus"); }, "write_cli: error parsing timeout (bogus)\n"},
@@ -101,15 +102,22 @@ TEST_P(Stress, AFatalStopAmidChangesLeavesOneWholeMarkedImageAndNoDaemon)
         EXPECT_LT(log.find(line), log.find(kShutdown)) << log;
     }
 
-    // The stop marks the version and writes the image as it was handed to
-    // the card library, without new checksums: the header's still covers
-    // the version the image had, and every section is one its writer handed
-    // over whole (a refused autorestart value, whose writer cleared bits in
-    // the image before it checked the value, never reached the library).
+    // The stop marks the version and writes the image as it stood, without
+    // new checksums: the header's still covers the version the image had,
+    // and a refused autorestart value leaves the misc section's covering the
+    // bits the writer cleared before it checked the value (the stream never
+    // changes them; both lie in the big-endian word's first byte).
     const kvtsim::ImageBytes card = kvtsim::card_image().value();
     EXPECT_EQ(card[0], kvt::kInvalidatedVersion);
     kvtsim::ImageBytes covered = card;
     covered[0] = kvt::kImageVersion;
+    static_assert((kvt::kAutorestartBits & 0xFF) == 0);
+    const std::size_t high = offsetof(kvt::Image, miscbits);
+    const unsigned char bits = kvt::kAutorestartBits >> 8;
+    if (stop == kAutorestartRefused) {
+        EXPECT_EQ(card[high] & bits, 0);
+        covered[high] |= captured[high] & bits;
+    }
     for (const kvt::SectionSpan &s : kvt::kSectionMap) {
         unsigned char sum = 0;
         calculate_xor_checksum(&covered.at(s.first), static_cast<int>(s.length), &sum);

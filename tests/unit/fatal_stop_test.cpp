@@ -1,12 +1,15 @@
 // The fatal stop: what it leaves on the SP once the process is gone, with
 // nothing else running and with an event on another thread in the middle
-// of changing a section. The stop waits for nothing: it takes only the
-// image's header, so the card keeps each section as its last write left
-// it. The thread the stop comes from makes no difference: the end-to-end
+// of changing a section. The stop waits for nothing. Alone, it writes the
+// whole image, so a change stored but never written still reaches the card
+// under the invalid header; while another thread writes sections, it takes
+// only the image's header and each section as that thread last handed it
+// over. The thread the stop comes from makes no difference: the end-to-end
 // fatal paths stop from the main thread and from the delivery thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <thread>
@@ -14,17 +17,20 @@
 #include <unistd.h>
 
 #include "card/image.hpp"
+#include "platform/card_lib.h"
 #include "service/fatal_stop.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
 
-// An event's writer that keeps changing customer information and never
-// gets to write it.
+// An event's writer that has written customer information once and keeps
+// changing it without getting to write it again.
 void change_a_section_forever()
 {
     static std::atomic<bool> begun{false};
     std::thread([] {
+        if (write_out_KVT(&kvt_image.customerinfo, sizeof kvt_image.customerinfo + 1) != 0)
+            std::abort();
         for (unsigned n = 0;; ++n) {
             kvt_image.customerinfo.chars[n % 8] = static_cast<char>('a' + n % 26);
             begun = true;
@@ -61,13 +67,14 @@ TEST_P(FatalStop, LeavesCriticalLineInvalidatedCardAndShutdownState)
     ASSERT_TRUE(std::regex_search(critical, match, critical_line)) << critical;
     EXPECT_NE(std::stoi(match[2].str()), ::getpid()) << "names the stopped process";
 
-    // The header as kvt_image holds it, version 0xFF; the sections as the
-    // card held them.
+    // The header as kvt_image holds it, version 0xFF; customer information
+    // as stored (alone) or as last handed over (changed meanwhile).
     kvt::Image expected{};
     expected.hdr_version = 0xFF;
+    expected.customerinfo.store("lab rack 7");
     const auto card = kvtsim::card_image();
     ASSERT_TRUE(card.has_value());
-    EXPECT_TRUE(std::ranges::equal(*card, kvt::image_bytes(expected))) << "header alone written";
+    EXPECT_TRUE(std::ranges::equal(*card, kvt::image_bytes(expected)));
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
     EXPECT_EQ(kvttest::log_count("===== kvtd shutting down =====\n"), 1);
 }
