@@ -1,7 +1,7 @@
 #include "cardlib/i2c_bus.hpp"
 
-#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 
 namespace cardlib {
@@ -10,19 +10,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The end of the busy wait of the last write cycle this process began, as
-// nanoseconds of the steady clock. Shared by every bus: the card monitor's
-// header read may meet a page write of the delivery thread.
-std::atomic<std::int64_t> &write_cycle_until()
-{
-    static std::atomic<std::int64_t> until{0};
-    return until;
-}
+// The end of the busy wait of the last write cycle this process began.
+// Shared by every bus: the card monitor's header read may meet a page write
+// of the delivery thread. A lock rather than a 64-bit atomic, which 32-bit
+// SPs only have through libatomic.
+struct WriteCycle {
+    std::mutex lock;
+    Clock::time_point until{};
+};
 
-std::int64_t now_ns()
+WriteCycle &write_cycle()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
+    static WriteCycle cycle;
+    return cycle;
 }
 
 } // namespace
@@ -40,12 +40,16 @@ bool busy_in_write_cycle(int error)
 void write_cycle_begun(const I2cBus &bus)
 {
     const auto wait = std::chrono::nanoseconds(bus.busy_wait().give_up_after);
-    write_cycle_until().store(now_ns() + wait.count());
+    WriteCycle &cycle = write_cycle();
+    const std::lock_guard guard(cycle.lock);
+    cycle.until = Clock::now() + std::chrono::duration_cast<Clock::duration>(wait);
 }
 
 bool write_cycle_running()
 {
-    return now_ns() < write_cycle_until().load();
+    WriteCycle &cycle = write_cycle();
+    const std::lock_guard guard(cycle.lock);
+    return Clock::now() < cycle.until;
 }
 
 // Acknowledge polling: the part ignores its address until its write cycle

@@ -226,11 +226,20 @@ int no_acknowledge(int error)
 
 } // namespace
 
+std::uint64_t CardChip::transfers() const
+{
+    const std::lock_guard guard(lock_);
+    return transfers_;
+}
+
 // A message longer than the adapter takes fails before it reaches the
 // bus, as the kernel's check of an adapter's limits does.
 int CardChip::transfer(std::span<const I2cMessage> messages)
 {
-    ++transfers_;
+    {
+        const std::lock_guard guard(lock_);
+        ++transfers_;
+    }
     const BusModel bus = model();
     const bool too_long = std::any_of(messages.begin(), messages.end(), [&](const I2cMessage &m) {
         return bus.max_message != 0 && m.bytes.size() > bus.max_message;

@@ -60,12 +60,12 @@ class CardChip : public cardlib::I2cBus {
     void set_model(const BusModel &model);
     BusModel model() const;
     // Transfers this process put on the bus, answered or not.
-    std::uint64_t transfers() const { return transfers_.load(); }
+    std::uint64_t transfers() const;
 
   private:
     mutable std::mutex lock_;
     BusModel model_;
-    std::atomic<std::uint64_t> transfers_{0};
+    std::uint64_t transfers_ = 0; // under lock_: 32-bit SPs lack 64-bit atomics
 };
 
 CardChip &card_chip();
