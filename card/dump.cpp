@@ -29,14 +29,14 @@ void dump_header(const Image &image)
 
 // One address line; false after the conversion failure was logged.
 // The IPv4 address is the first four bytes of the 16-byte field.
-bool dump_address(const char *line, const kvt::NetAddress &address, const char *error_line)
+bool dump_address(kvt::ValueLine line, const kvt::NetAddress &address, const char *error_line)
 {
     char text[20];
     if (!inet_ntop(AF_INET, address.bytes, text, sizeof text)) {
         log_error_line(error_line);
         return false;
     }
-    log_progress(line, text);
+    ::kvt::log_value_line_above(0, line, text);
     return true;
 }
 

@@ -130,7 +130,8 @@ std::size_t next_recent = 0;
 extern "C" {
 void __real_ez_log_nostamp(const char *path, const char *format, ...);
 
-void __wrap_ez_log_nostamp(const char *path, const char *format, ...)
+__attribute__((format(printf, 2, 3))) void __wrap_ez_log_nostamp(const char *path,
+                                                                 const char *format, ...)
 {
     char line[4096];
     va_list args;

@@ -82,11 +82,11 @@ void read_table(std::FILE *file, CliModeTable &table)
 
 } // namespace
 
-void capture_climode_table(kvt_image_t *image, const char *open_fail_format)
+void capture_climode_table(kvt_image_t *image, kvt::ValueLine open_fail_format)
 {
     std::FILE *file = kvt::open_for_reading(kCliModePath);
     if (file == nullptr) {
-        log_error(open_fail_format, kCliModePath);
+        log_error_value(open_fail_format, kCliModePath);
         kvtd_fatal_stop();
     }
     // Filled aside: a parse error stops the daemon with the image untouched.

@@ -32,13 +32,13 @@ struct Reader {
     }
 };
 
-[[noreturn]] void bad_value(const char *line, const char *value)
+[[noreturn]] void bad_value(kvt::ValueLine line, const char *value)
 {
-    log_error(line, value);
+    log_error_value(line, value);
     kvtd_fatal_stop();
 }
 
-void capture_flag(Reader &r, kvt_image_t *image, const kvt::MiscFlag &flag, const char *bad_line)
+void capture_flag(Reader &r, kvt_image_t *image, const kvt::MiscFlag &flag, kvt::ValueLine bad_line)
 {
     const char *value = r.read(flag.path);
     if (!kvt::apply_flag(image->miscbits, flag, value))

@@ -27,7 +27,7 @@ struct DiagCode {
     int item;
     unsigned char kvt_image_t::*field;
     NameToCode convert;
-    const char *bad_line;
+    kvt::ValueLine bad_line;
 };
 
 const DiagCode kDiagCodes[] = {

@@ -5,9 +5,9 @@
 
 namespace kvt::writer {
 
-void reject(const char *bad_line, const char *value)
+void reject(ValueLine bad_line, const char *value)
 {
-    log_error(bad_line, value);
+    log_error_value(bad_line, value);
     kvtd_fatal_stop();
 }
 
@@ -25,7 +25,7 @@ void commit_or_stop(Section section, const char *write_failed)
     write_or_stop(section, write_failed);
 }
 
-void write_flag(const MiscFlag &flag, const char *value, const char *bad_line,
+void write_flag(const MiscFlag &flag, const char *value, ValueLine bad_line,
                 const char *write_failed)
 {
     write_field({Section::misc, bad_line, write_failed}, value,

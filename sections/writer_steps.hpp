@@ -6,19 +6,20 @@
 
 #include "card/sections.hpp"
 #include "sections/encodings.hpp"
+#include "service/log.hpp"
 
 namespace kvt::writer {
 
 struct FieldWrite {
     Section section;
-    const char *bad_line;     // takes the value as its one %s (or none)
+    ValueLine bad_line;       // takes the value as its one %s (or none)
     const char *write_failed; // logged when the card write fails
 };
 
 // Logs the bad-value line and stops; the section is not rewritten. The
 // fatal stop writes the whole image, with whatever the writer had already
 // changed in it, under an invalidated header.
-[[noreturn]] void reject(const char *bad_line, const char *value);
+[[noreturn]] void reject(ValueLine bad_line, const char *value);
 
 // Writes the section with its checksum byte; a failed write is fatal.
 void write_or_stop(Section section, const char *write_failed);
@@ -36,7 +37,7 @@ template <typename Store> void write_field(const FieldWrite &w, const char *valu
 }
 
 // A miscbits flag set or cleared by two exact texts; section 4.
-void write_flag(const MiscFlag &flag, const char *value, const char *bad_line,
+void write_flag(const MiscFlag &flag, const char *value, ValueLine bad_line,
                 const char *write_failed);
 
 } // namespace kvt::writer

@@ -13,7 +13,6 @@ namespace {
 
 struct LogCase {
     const char *name;
-    const char *format;
     std::string text; // the one "%s" argument
     std::string message;
 };
@@ -22,35 +21,61 @@ using kvttest::PrintTo;
 
 class ServiceLog : public ::testing::TestWithParam<LogCase> {
   protected:
+    // The message as the log holds it, checked to be one line that ends
+    // where its format ends it.
+    void expect_line(const std::string &message)
+    {
+        log_progress("next line\n");
+        const std::string log = root_.service_log();
+        const auto at = log.find(" " + message); // after the time text and its blank
+        ASSERT_NE(at, std::string::npos) << log.substr(0, 200);
+        EXPECT_EQ(log.find('\n'), at + message.size()) << "one line, ended by its format";
+        const std::string rest = log.substr(at + 1 + message.size());
+        EXPECT_TRUE(rest.ends_with(" next line\n") && rest.find('\n') == rest.size() - 1) << rest;
+    }
+
     kvttest::SimRoot root_;
 };
 
-TEST_P(ServiceLog, WritesTheFormatAsItStandsAndEscapesTheTexts)
+TEST_P(ServiceLog, EscapesTheTextsAndKeepsTheFormatsOwnCharacters)
 {
     const LogCase &c = GetParam();
-    log_progress(c.format, c.text.c_str());
-    log_progress("next line\n");
+    log_progress("\tvalue [%-8s]\n", c.text.c_str());
+    expect_line("\tvalue [" + c.message + "]\n");
+}
 
-    const std::string log = root_.service_log();
-    const auto at = log.find(" " + c.message); // after the time text and its blank
-    ASSERT_NE(at, std::string::npos) << log.substr(0, 200);
-    EXPECT_EQ(log.find('\n'), at + c.message.size()) << "one line, ended by its format";
-    const std::string rest = log.substr(at + 1 + c.message.size());
-    EXPECT_TRUE(rest.ends_with(" next line\n") && rest.find('\n') == rest.size() - 1) << rest;
+TEST_P(ServiceLog, PutsTheEscapedValueIntoATablesLine)
+{
+    const LogCase &c = GetParam();
+    constexpr kvt::ValueLine kLine = "\tvalue [%s]\n";
+    log_error_value(kLine, c.text.c_str());
+    std::string message = c.message;
+    message.erase(message.find_last_not_of(' ') + 1); // no width in a table's line
+    expect_line("\tvalue [" + message + "]\n");
 }
 
 const std::string kLong(3000, 'y');
+const std::string kOverLimit(kvt::kMaxMessage + 10, 'z');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Lines, ServiceLog, ::testing::Values(
-    LogCase{"NewlineInText", "name: %s\n", "x\nadmin", "name: x\\nadmin\n"},
-    LogCase{"EscapeAndReturn", "<%s>\n", "a\x1b[2J\rb\t", "<a\\x1b[2J\\rb\\t>\n"},
-    LogCase{"FormatKeepsItsTab", "\tpath %s val\n", "/X/a", "\tpath /X/a val\n"},
-    LogCase{"LineOverTwoThousand", "value=%s\n", kLong, "value=" + kLong + "\n"},
-    LogCase{"LineOverTheLimitIsCut", "%s\n", std::string(kvt::kMaxMessage + 10, 'z'), std::string(kvt::kMaxMessage, 'z') + " [cut]\n"},
-    LogCase{"WidthAndPrecision", "[%-6.3s]\n", "abcdef", "[abc   ]\n"}),
+    LogCase{"NewlineInText", "x\nadmin", "x\\nadmin"},
+    LogCase{"EscapeAndReturn", "a\x1b[2J\rb\t", "a\\x1b[2J\\rb\\t"},
+    LogCase{"PaddedAfterEscaping", "ab", "ab      "},
+    LogCase{"LineOverTwoThousand", kLong, kLong}),
     kvttest::by_name);
 // clang-format on
+
+TEST(ServiceLogLimit, ALineOverTheLimitIsCutKeepingItsNewline)
+{
+    kvttest::SimRoot root;
+    log_progress("%s\n", kOverLimit.c_str());
+    log_error_value("%s\n", kOverLimit.c_str());
+    const std::string cut = " " + std::string(kvt::kMaxMessage, 'z') + " [cut]\n";
+    const std::string log = root.service_log();
+    EXPECT_EQ(log.find(cut), log.size() / 2 - cut.size()) << "each line cut, and only there";
+    EXPECT_EQ(log.rfind(cut), log.size() - cut.size());
+}
 
 TEST(ServiceLogNumbers, ConversionsOtherThanTextsAreFormattedAsPrintfDoes)
 {

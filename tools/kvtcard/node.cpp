@@ -13,9 +13,13 @@ bool printable(unsigned char c)
     return c >= 0x20 && c < 0x7F;
 }
 
+// How a byte outside printable ASCII is written: "\x1b" in plain text,
+// "\u001b" in JSON.
+enum class Escape { hex, unicode };
+
 // `bytes` in double quotes, with quote and backslash escaped and every byte
-// outside printable ASCII written with `escape_format`.
-std::string quoted(std::string_view bytes, const char *escape_format)
+// outside printable ASCII escaped as `escape` says.
+std::string quoted(std::string_view bytes, Escape escape)
 {
     std::string out = "\"";
     for (unsigned char c : bytes) {
@@ -26,7 +30,10 @@ std::string quoted(std::string_view bytes, const char *escape_format)
             out += static_cast<char>(c);
         } else {
             char esc[8];
-            std::snprintf(esc, sizeof esc, escape_format, c);
+            if (escape == Escape::hex)
+                std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            else
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
         }
     }
@@ -42,7 +49,7 @@ std::string plain_text(std::string_view bytes)
         bare = bare && printable(c) && c != '"';
     if (bare)
         return std::string(bytes);
-    return quoted(bytes, "\\x%02x");
+    return quoted(bytes, Escape::hex);
 }
 
 void indent(std::string &out, int level)
@@ -301,7 +308,7 @@ std::string json_quote(std::string_view bytes)
 {
     // Card texts are bytes, not UTF-8: each byte outside printable ASCII
     // becomes the code point of the same number.
-    return quoted(bytes, "\\u%04x");
+    return quoted(bytes, Escape::unicode);
 }
 
 std::string to_json(const Node &root)
