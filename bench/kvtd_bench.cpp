@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "base/section_write.hpp"
 #include "bench/bench_sp.hpp"
 #include "card/sections.hpp"
 #include "platform/card_lib.h"

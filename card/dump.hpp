@@ -2,6 +2,10 @@
 
 #include "card/image.hpp"
 
-// Writes the image's fields to the service log in the fixed dump form.
-// An address that cannot be converted to text ends in the fatal stop.
-void dump_kvt_image(const kvt_image_t *image);
+// Takes one whole line of the dump, texts from the card already escaped.
+using DumpLine = void (*)(const char *line);
+
+// Hands the image's fields, in the fixed dump form, to `progress` line by
+// line. An address that cannot be converted to text ends the dump: its
+// line goes to `error`, and the result is false.
+bool dump_kvt_image(const kvt_image_t *image, DumpLine progress, DumpLine error);

@@ -79,11 +79,4 @@ void update_checksum(Image &image, Section section);
 // Recomputes all nine checksums in section order.
 void update_all_checksums(Image &image);
 
-// Writes the section with its checksum byte from kvt_image to the card and
-// records the write in the daemon's status. Returns write_out_KVT's result.
-int write_section(Section section);
-
-// Recomputes the section's checksum in kvt_image and writes the section.
-int commit_section(Section section);
-
 } // namespace kvt

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "service/status.hpp"
+#include "base/status.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "frame/frame.hpp"
 #include "frame/frame_internal.hpp"
-#include "frame/hooks.hpp"
 #include "platform/logging.h"
+#include "service/hooks.hpp"
 
 std::atomic<std::uint32_t> lastHeartbeat{0};
 

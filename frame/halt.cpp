@@ -1,5 +1,5 @@
 #include "frame/frame.hpp"
-#include "frame/hooks.hpp"
+#include "service/hooks.hpp"
 
 #include <unistd.h>
 

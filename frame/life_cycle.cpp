@@ -1,7 +1,7 @@
 #include "frame/frame.hpp"
 #include "frame/frame_internal.hpp"
-#include "frame/hooks.hpp"
 #include "frame/pcm_link.hpp"
+#include "service/hooks.hpp"
 
 #include <cerrno>
 #include <cstdio>

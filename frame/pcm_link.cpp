@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "frame/frame.hpp"
-#include "frame/hooks.hpp"
 #include "platform/logging.h"
 #include "platform/util.h"
+#include "service/hooks.hpp"
 
 event_mgr_handle_t emHandle = 0;
 std::atomic<bool> emConnected{false};

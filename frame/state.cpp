@@ -6,7 +6,6 @@
 bool singletonEnabled = true;
 bool backgroundMode = false;
 long lockHandle = 0;
-std::atomic<bool> frameRunning{false};
 int currentState = 0;
 pthread_mutex_t stateMutex;
 const char *processName = "";

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "card/dump.hpp"
+#include "base/image_dump.hpp"
 #include "fuzz/support.hpp"
 #include "platform/card_lib.h"
 #include "sections/climode.hpp"
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memcpy(image.get(), data, std::min<std::size_t>(size, KVT_IMAGE_SIZE));
     const auto copy = std::make_unique<kvt_image_t>(*image);
     valid_KVT(copy.get(), kvtPlatform);
-    kvtfuzz::run_step([&] { dump_kvt_image(image.get()); });
+    kvtfuzz::run_step([&] { log_image_dump(image.get()); });
 
     kvt_image = *image;
     kvtfuzz::run_step(restore_passwd);

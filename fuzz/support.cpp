@@ -18,12 +18,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
 #include "platform/capi.h"
 #include "platform/card_lib.h"
 #include "platform/luapi.h"
-#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
 #include "sim/control.hpp"
 
 namespace fs = std::filesystem;

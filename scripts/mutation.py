@@ -2,7 +2,7 @@
 """Mutation testing of the daemon and the card library.
 
 Picks a seeded, re-runnable sample of mutants of the product code (frame/,
-service/, card/, sections/, cardlib/), builds each one incrementally in a
+service/, base/, card/, sections/, cardlib/), builds each one incrementally in a
 build tree of its own and runs the unit and end-to-end tests until the first
 failure. A mutant that makes a test fail is killed; one that passes them all
 survived. Results go to a JSON-lines file, one mutant a line, so that runs
@@ -27,7 +27,7 @@ import sys
 import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DIRS = ["frame", "service", "card", "sections", "cardlib"]
+DIRS = ["frame", "service", "base", "card", "sections", "cardlib"]
 
 # Binary operators stand between blanks in this formatted tree, which keeps
 # templates, shifts and arrows out.

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <span>
 
+#include "base/log.hpp"
 #include "sections/writer_steps.hpp"
 #include "sections/writers.hpp"
-#include "service/log.hpp"
 
 using kvt::Section;
 using kvt::writer::write_field;

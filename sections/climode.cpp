@@ -1,4 +1,5 @@
 #include "sections/climode.hpp"
+#include "base/section_write.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -6,12 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/fatal_stop.hpp"
+#include "base/files.hpp"
+#include "base/log.hpp"
 #include "card/sections.hpp"
 #include "sections/card_texts.hpp"
 #include "sections/user_data.hpp"
-#include "service/fatal_stop.hpp"
-#include "service/files.hpp"
-#include "service/log.hpp"
 
 namespace {
 

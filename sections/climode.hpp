@@ -1,8 +1,8 @@
 // Section 8: the CLI-mode table, a copy of "/etc/cli_mode.conf".
 #pragma once
 
+#include "base/log.hpp"
 #include "card/image.hpp"
-#include "service/log.hpp"
 
 inline constexpr const char *kCliModePath = "/etc/cli_mode.conf";
 

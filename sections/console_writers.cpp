@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/log.hpp"
 #include "sections/writer_steps.hpp"
 #include "sections/writers.hpp"
-#include "service/log.hpp"
 
 using kvt::Section;
 using kvt::writer::write_field;

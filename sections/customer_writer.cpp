@@ -1,9 +1,9 @@
 // Live writer of section 6: the customer information.
 #include <cstring>
 
+#include "base/log.hpp"
 #include "sections/writer_steps.hpp"
 #include "sections/writers.hpp"
-#include "service/log.hpp"
 
 void kvtd_write_customerinfo(const char *value)
 {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "base/luapi_session.hpp"
 #include "card/image.hpp"
-#include "service/luapi_session.hpp"
 
 void get_current_misc(luapi_session session, kvt_image_t *image);
 void get_current_backup_user_data(kvt_image_t *image);

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/daemon_state.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/luapi_session.hpp"
 #include "platform/capi.h"
 #include "platform/card_lib.h"
 #include "sections/encodings.hpp"
 #include "sections/misc.hpp"
-#include "service/fatal_stop.hpp"
-#include "service/kvtd.hpp"
-#include "service/log.hpp"
-#include "service/luapi_session.hpp"
 
 namespace {
 

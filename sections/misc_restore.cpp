@@ -4,13 +4,13 @@
 // is rolled back.
 #include <cstring>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/luapi_session.hpp"
 #include "card/sections.hpp"
 #include "platform/capi.h"
 #include "sections/encodings.hpp"
 #include "sections/misc.hpp"
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
-#include "service/luapi_session.hpp"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/log.hpp"
 #include "platform/capi.h"
 #include "sections/misc.hpp"
 #include "sections/users.hpp"
 #include "sections/writer_steps.hpp"
 #include "sections/writers.hpp"
-#include "service/log.hpp"
 
 using kvt::Section;
 using kvt::writer::FieldWrite;

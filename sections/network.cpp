@@ -1,13 +1,14 @@
 #include "sections/network.hpp"
+#include "base/section_write.hpp"
 
 #include <arpa/inet.h>
 
 #include <cstring>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
 #include "card/sections.hpp"
 #include "platform/luapi.h"
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
 
 namespace {
 

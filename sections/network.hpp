@@ -1,8 +1,8 @@
 // Section 3: the SP's own network settings.
 #pragma once
 
+#include "base/luapi_session.hpp"
 #include "card/image.hpp"
-#include "service/luapi_session.hpp"
 
 void get_current_network(luapi_session *session, kvt_image_t *image);
 void kvtd_update_ipsettings();

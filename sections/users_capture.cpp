@@ -3,12 +3,13 @@
 #include <span>
 #include <string_view>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/section_write.hpp"
 #include "card/sections.hpp"
 #include "platform/user_mgmt.h"
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"
 #include "sections/card_texts.hpp"
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
 
 namespace {
 

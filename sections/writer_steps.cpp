@@ -1,7 +1,8 @@
 #include "sections/writer_steps.hpp"
+#include "base/section_write.hpp"
 
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
 
 namespace kvt::writer {
 

@@ -4,9 +4,9 @@
 // one audit event at a time, so kvt_image needs no lock here.
 #pragma once
 
+#include "base/log.hpp"
 #include "card/sections.hpp"
 #include "sections/encodings.hpp"
-#include "service/log.hpp"
 
 namespace kvt::writer {
 

@@ -1,5 +1,8 @@
 // The full capture: a complete card image built from the SP's live
 // configuration, for start-up to write onto the card.
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/luapi_session.hpp"
 #include "card/image.hpp"
 #include "card/sections.hpp"
 #include "platform/card_lib.h"
@@ -7,10 +10,7 @@
 #include "sections/misc.hpp"
 #include "sections/network.hpp"
 #include "sections/users.hpp"
-#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
-#include "service/luapi_session.hpp"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <sys/stat.h>
 
+#include "base/files.hpp"
 #include "platform/util.h"
-#include "service/files.hpp"
 
 namespace kvt {
 

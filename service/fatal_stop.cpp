@@ -1,15 +1,15 @@
-#include "service/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 #include <cstdlib>
 #include <unistd.h>
 
+#include "base/daemon_state.hpp"
+#include "base/log.hpp"
+#include "base/status.hpp"
 #include "card/image.hpp"
-#include "frame/frame.hpp"
 #include "platform/card_lib.h"
 #include "platform/util.h"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
-#include "service/status.hpp"
 
 void initiate_server_shutdown(const char *reason)
 {

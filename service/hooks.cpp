@@ -1,14 +1,14 @@
 // The hooks by which the daemon frame runs the kvtd service. Start-up and
 // the run loop live in startup.cpp and monitor.cpp.
-#include "frame/hooks.hpp"
+#include "service/hooks.hpp"
 
-#include "frame/frame.hpp"
+#include "base/daemon_state.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/status.hpp"
 #include "platform/event_mgr.h"
 #include "platform/logging.h"
-#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
-#include "service/status.hpp"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <span>
 
+#include "base/log.hpp"
 #include "platform/card_lib.h"
 #include "sections/users.hpp"
 #include "sections/writers.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
 #include "service/record_reader.hpp"
 
 namespace {

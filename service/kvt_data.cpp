@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <iterator>
 
+#include "base/fatal_stop.hpp"
+#include "base/files.hpp"
+#include "base/log.hpp"
 #include "platform/util.h"
-#include "service/fatal_stop.hpp"
-#include "service/files.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
 
 namespace {
 

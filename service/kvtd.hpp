@@ -2,15 +2,11 @@
 // monitor and change tracking.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "base/daemon_state.hpp"
 #include "card/image.hpp"
 
-// Run flag of the service; cleared by any halt.
-extern std::atomic<bool> serverActive;
-// Platform code, obtained at start-up; -1 until then.
-extern int kvtPlatform;
 // Holds only the recorded SP MAC for start-up's comparison.
 extern kvt_image_t kvt_new_image;
 

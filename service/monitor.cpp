@@ -9,17 +9,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
+#include "base/luapi_session.hpp"
+#include "base/status.hpp"
 #include "card/image.hpp"
 #include "platform/capi.h"
 #include "platform/card_lib.h"
 #include "platform/i2c.h"
 #include "platform/logging.h"
 #include "platform/util.h"
-#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
-#include "service/luapi_session.hpp"
-#include "service/status.hpp"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <span>
 #include <string_view>
 
+#include "base/log.hpp"
 #include "platform/util.h"
 #include "sections/climode.hpp"
 #include "sections/network.hpp"
 #include "sections/users.hpp"
 #include "sections/writers.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
 
 namespace {
 

@@ -11,7 +11,10 @@
 
 #include <sys/resource.h>
 
-#include "card/dump.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/image_dump.hpp"
+#include "base/log.hpp"
+#include "base/status.hpp"
 #include "card/image.hpp"
 #include "platform/capi.h"
 #include "platform/card_lib.h"
@@ -23,11 +26,8 @@
 #include "sections/user_data.hpp"
 #include "sections/users.hpp"
 #include "service/card_keep.hpp"
-#include "service/fatal_stop.hpp"
 #include "service/kvtd.hpp"
-#include "service/log.hpp"
 #include "service/startup_decision.hpp"
-#include "service/status.hpp"
 
 namespace {
 
@@ -120,7 +120,7 @@ void capture_to_card(StartupReport &report)
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);
     log_progress("data to be written:\n");
-    dump_kvt_image(&kvt_image);
+    log_image_dump(&kvt_image);
     write_whole_image_or_stop();
     log_progress("wrote KVT\n");
 }
@@ -172,7 +172,7 @@ void log_restore_summary(const StartupReport &report)
 void restore_from_card(StartupReport &report, int moved)
 {
     log_progress("old config (chip):\n");
-    dump_kvt_image(&kvt_image);
+    log_image_dump(&kvt_image);
     log_progress("doing restore\n");
     log_mac("kvt_image.sp_mac", kvt_image.sp_mac);
     log_mac("kvt_new_image.sp_mac", kvt_new_image.sp_mac);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/section_write.hpp"
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
 #include "sim/eeprom.hpp"

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "service/status.hpp"
+#include "base/status.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/rows.hpp"

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "card/dump.hpp"
+#include "base/image_dump.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -13,7 +13,7 @@ namespace {
 std::vector<std::string> dump_lines(const kvt::Image &image)
 {
     kvttest::SimRoot root;
-    dump_kvt_image(&image);
+    log_image_dump(&image);
     std::vector<std::string> lines;
     std::istringstream log(root.service_log());
     for (std::string line; std::getline(log, line);) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/section_write.hpp"
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
 #include "platform/card_lib.h"

@@ -16,9 +16,9 @@
 
 #include <unistd.h>
 
+#include "base/fatal_stop.hpp"
 #include "card/image.hpp"
 #include "platform/card_lib.h"
-#include "service/fatal_stop.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "service/luapi_session.hpp"
+#include "base/luapi_session.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/log.hpp"
+#include "base/log.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 

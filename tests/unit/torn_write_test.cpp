@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/section_write.hpp"
 #include "card/sections.hpp"
 #include "cardlib/checksum.hpp"
 #include "cardlib/layout.hpp"

@@ -6,7 +6,7 @@
 
 #include <signal.h>
 
-#include "service/status.hpp"
+#include "base/status.hpp"
 
 namespace kvtcard {
 

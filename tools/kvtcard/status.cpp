@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/status.hpp"
+#include "base/status.hpp"
 #include "tools/kvtcard/commands.hpp"
 #include "tools/kvtcard/live_daemon.hpp"
 #include "tools/kvtcard/simulator.hpp"

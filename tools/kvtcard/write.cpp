@@ -17,8 +17,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/status.hpp"
 #include "cardlib/card_copy.hpp"
-#include "service/status.hpp"
 #include "tools/kvtcard/card_source.hpp"
 #include "tools/kvtcard/invocation.hpp"
 #include "tools/kvtcard/live_daemon.hpp"

@@ -1,4 +1,4 @@
-#include "service/files.hpp"
+#include "base/files.hpp"
 
 #include <cerrno>
 #include <string>

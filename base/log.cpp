@@ -1,10 +1,11 @@
-#include "service/log.hpp"
+#include "base/log.hpp"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "card/text_escape.hpp"
 #include "platform/logging.h"
 
 namespace kvt {
@@ -14,28 +15,6 @@ int debug_level = 100;
 namespace {
 
 constexpr std::string_view kCutMark = " [cut]";
-
-void append_escaped(std::string &out, std::string_view text)
-{
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
-            continue;
-        }
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        }
-    }
-}
 
 // A message past the limit keeps its head and the format's own newline.
 void cut_to_limit(std::string &message, const char *format)

@@ -1,4 +1,4 @@
-#include "service/status.hpp"
+#include "base/status.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -14,9 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/daemon_state.hpp"
+#include "base/files.hpp"
 #include "platform/util.h"
-#include "service/files.hpp"
-#include "service/kvtd.hpp"
 
 namespace kvt::status {
 

@@ -1,11 +1,11 @@
-#include "service/luapi_session.hpp"
+#include "base/luapi_session.hpp"
 
 #include <cerrno>
 #include <cstring>
 
+#include "base/fatal_stop.hpp"
+#include "base/log.hpp"
 #include "platform/luapi.h"
-#include "service/fatal_stop.hpp"
-#include "service/log.hpp"
 
 namespace {
 
