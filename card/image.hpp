@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 #include "card/endian.hpp"
 #include "card/text_field.hpp"
@@ -123,6 +124,7 @@ using Image = kvt_image_t;
 static_assert(alignof(Image) == 1);
 static_assert(sizeof(UserEntry) == 35 && sizeof(AlertRule) == 53 && sizeof(CliModeEntry) == 34);
 static_assert(sizeof(Image) == KVT_IMAGE_SIZE);
+static_assert(std::is_standard_layout_v<Image> && std::is_trivially_copyable_v<Image>);
 static_assert(offsetof(Image, sp_mac) == 0x001 && offsetof(Image, cksum1) == 0x007);
 static_assert(offsetof(Image, user_table) == kHeaderSize);
 static_assert(offsetof(Image, user_table) == 0x008 && offsetof(Image, cksum2) == 0x189);
@@ -144,17 +146,21 @@ static_assert(offsetof(Image, climode_table) == 0x57F && offsetof(Image, cksum8)
 static_assert(offsetof(Image, reserved_6f6) == 0x6F6 && offsetof(Image, role_table) == 0x6F8);
 static_assert(offsetof(Image, cksum9) == 0x724 && offsetof(Image, reserved_725) == 0x725);
 
-// The image's bytes, for checksums, copies and card I/O.
+// The image's bytes, for checksums, copies and card I/O. An Image is a
+// standard-layout record of bytes whose size is checked above, so its
+// object representation is the card's 1832 bytes.
 inline std::span<unsigned char, KVT_IMAGE_SIZE> image_bytes(Image &image)
 {
-    return std::span<unsigned char, KVT_IMAGE_SIZE>(reinterpret_cast<unsigned char *>(&image),
-                                                    KVT_IMAGE_SIZE);
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    auto *bytes = reinterpret_cast<unsigned char *>(&image);
+    return std::span<unsigned char, KVT_IMAGE_SIZE>(bytes, KVT_IMAGE_SIZE);
 }
 
 inline std::span<const unsigned char, KVT_IMAGE_SIZE> image_bytes(const Image &image)
 {
-    return std::span<const unsigned char, KVT_IMAGE_SIZE>(
-        reinterpret_cast<const unsigned char *>(&image), KVT_IMAGE_SIZE);
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&image);
+    return std::span<const unsigned char, KVT_IMAGE_SIZE>(bytes, KVT_IMAGE_SIZE);
 }
 
 } // namespace kvt

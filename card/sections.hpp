@@ -40,7 +40,7 @@ inline constexpr std::array<SectionSpan, 9> kSectionMap{{
 
 constexpr const SectionSpan &span_of(Section section)
 {
-    return kSectionMap[static_cast<unsigned>(section) - 1];
+    return kSectionMap.at(static_cast<unsigned>(section) - 1);
 }
 
 inline constexpr std::array<const char *, 9> kSectionNames{
@@ -50,7 +50,7 @@ inline constexpr std::array<const char *, 9> kSectionNames{
 
 constexpr const char *section_name(Section section)
 {
-    return kSectionNames[static_cast<unsigned>(section) - 1];
+    return kSectionNames.at(static_cast<unsigned>(section) - 1);
 }
 
 constexpr bool sections_are_contiguous_with_checksums()

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace kvt {
@@ -20,7 +21,8 @@ template <std::size_t N> struct TextField {
     {
         const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
         std::memcpy(chars, text.data(), n);
-        chars[n] = '\0';
+        const std::span<char, N> field(chars);
+        field[n] = '\0';
     }
 
     // The text as a NUL-terminated string, cut to the field.
