@@ -113,7 +113,9 @@ void fault_clear(std::string_view name);
 void faults_clear_all();
 // The names above; a family that takes an argument ends in ':'.
 std::vector<std::string> fault_names();
-// True for a name above (a family with its argument).
+// True for a name above; a family only with an argument this SP has (an
+// object path, a POST name, a persisted variable, an event class, a file in
+// one of the directories the daemon keeps files in).
 bool fault_name_known(std::string_view name);
 struct ActiveFault {
     std::string name;
@@ -203,15 +205,20 @@ std::optional<std::string> nv_get(std::string_view name);
 int nv_set(std::string_view name, std::string_view value);
 
 // ---- users ----------------------------------------------------------------
+// The user database keeps the rules of a Linux one (sim/user_db.hpp): it
+// refuses names useradd refuses, unknown role names and passwords with a
+// newline, and stores a password as its hash.
 struct User {
     std::string name;
     unsigned uid = 0;
-    std::string password; // at most 16 characters
+    std::string password; // to user_add: the text to set; from users(): the stored attribute
     std::string roles;    // serialized, e.g. "admin,operator"
     bool proxy = false;
 };
 std::vector<User> users();
 int user_add(const User &user);
+// The attribute the database stores for `password` of the account `name`.
+std::string password_attribute(std::string_view name, std::string_view password);
 int user_delete(std::string_view name);
 int user_set_password(std::string_view name, std::string_view password);
 int user_set_roles(std::string_view name, std::string_view roles);

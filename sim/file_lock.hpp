@@ -8,6 +8,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "sim/files.hpp"
+
 namespace kvtsim {
 
 class FileLock {
@@ -15,7 +17,7 @@ class FileLock {
     // Opens (creating) `path` and takes the lock; `operation` is LOCK_SH or
     // LOCK_EX. A file that cannot be opened leaves fd() negative.
     FileLock(const std::string &path, int operation)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+        : fd_(files::open_file(path, O_RDWR | O_CREAT))
     {
         if (fd_ >= 0)
             ::flock(fd_, operation);

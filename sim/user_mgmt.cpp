@@ -9,6 +9,7 @@
 
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"
+#include "sim/files.hpp"
 #include "sim/user_db.hpp"
 
 namespace {
@@ -151,7 +152,7 @@ int pwdb_lock(void)
     if (pwdb_fd >= 0)
         return 0;
     const std::string path = kvtsim::path_in_root("/etc/.pwd.lock");
-    pwdb_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    pwdb_fd = kvtsim::files::open_file(path, O_RDWR | O_CREAT, kvtsim::files::kPrivateMode);
     if (pwdb_fd < 0)
         return -1;
     return ::flock(pwdb_fd, LOCK_EX);
