@@ -53,7 +53,7 @@ KeptCard keep_overwritten_card(const Image &image)
     shift_older();
     const ReplaceResult written = write_newest(newest, image);
     if (written.failed != ReplaceStep::none) {
-        result.error = std::string(step_name(written.failed)) + ": " + std::strerror(written.error);
+        result.error = describe(written);
         return result;
     }
     result.kept = true;

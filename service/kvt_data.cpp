@@ -28,46 +28,52 @@ MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
     return MacRead::ok;
 }
 
-[[noreturn]] void give_up(std::FILE *file, const char *line)
-{
-    log_error_line(line);
-    std::fclose(file);
-    kvtd_fatal_stop();
-}
-
 } // namespace
 
-void read_sp_mac(unsigned char *mac)
+const char *kvt::load_sp_mac(unsigned char *mac)
 {
     std::FILE *file = kvt::open_for_reading(kKvtDataPath);
-    if (!file) {
-        log_error("config variable database open failed!\n");
-        kvtd_fatal_stop();
-    }
-
+    if (!file)
+        return "config variable database open failed!\n";
     // The base MAC is checked, so a damaged file is caught, but not used.
     unsigned base[kvt::kMacLength];
+    unsigned sp[kvt::kMacLength];
+    const char *problem = nullptr;
     switch (read_mac(file, base)) {
     case MacRead::short_read:
-        give_up(file, "error reading base MAC address\n");
+        problem = "error reading base MAC address\n";
+        break;
     case MacRead::bogus:
-        give_up(file, "base MAC address has bogus value\n");
+        problem = "base MAC address has bogus value\n";
+        break;
     case MacRead::ok:
         break;
     }
-
-    unsigned sp[kvt::kMacLength];
-    switch (read_mac(file, sp)) {
-    case MacRead::short_read:
-        give_up(file, "error reading sp MAC address\n");
-    case MacRead::bogus:
-        give_up(file, "sp MAC address has bogus value\n");
-    case MacRead::ok:
-        break;
+    if (problem == nullptr) {
+        switch (read_mac(file, sp)) {
+        case MacRead::short_read:
+            problem = "error reading sp MAC address\n";
+            break;
+        case MacRead::bogus:
+            problem = "sp MAC address has bogus value\n";
+            break;
+        case MacRead::ok:
+            break;
+        }
     }
-
+    std::fclose(file);
+    if (problem != nullptr)
+        return problem;
     // Only the low byte of each value is kept; all are at most 0xFF here.
     std::transform(std::begin(sp), std::end(sp), mac,
                    [](unsigned octet) { return static_cast<unsigned char>(octet); });
-    std::fclose(file);
+    return nullptr;
+}
+
+void read_sp_mac(unsigned char *mac)
+{
+    if (const char *line = kvt::load_sp_mac(mac)) {
+        log_error_line(line);
+        kvtd_fatal_stop();
+    }
 }
