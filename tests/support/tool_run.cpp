@@ -11,7 +11,8 @@ ToolRun run_tool(const std::string &program, const std::string &args)
 {
     const std::string dir = KVT_BINARY_DIR;
     const std::string command =
-        "KVT_KVTSIM='" + dir + "/kvtsim' '" + dir + "/" + program + "' " + args + " 2>&1";
+        "KVT_KVTSIM='" + dir + "/kvtsim' KVT_PREVIEW='" + dir + "/kvtd-preview' '" + dir + "/" +
+        program + "' " + args + " 2>&1";
     ToolRun run;
     std::FILE *pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
