@@ -230,6 +230,18 @@ std::string mask_to_roles(std::uint32_t mask);
 std::string cli_mode_file();
 int write_cli_mode_file(std::string_view text);
 
+// ---- the calls that change the SP --------------------------------------------
+// From journal_start() on, every call a process on this root makes to add,
+// delete or change a user (um_add_local_user, um_delete_local_user,
+// um_set_local_user_password, um_set_local_user_roles), to set an object
+// (luapife_set_obj_val) or the keyswitch (capi_set_keyswitch) is recorded
+// as one line: "<call> <arguments> = <result>", e.g. "um_add_local_user
+// alice = 0", "luapife_set_obj_val /X/darvcli/prompt sp> = 0",
+// "um_set_local_user_roles alice 0x00000020 = 0", a newline written "\n"
+// and a backslash "\\". Passwords are not recorded.
+void journal_start();
+std::vector<std::string> journal();
+
 // ---- what the SP recorded ----------------------------------------------------
 // Fault log lines: "fault <n> <text>", "clear <n> <text>", "event <n>",
 // "disable_powerons".
