@@ -416,14 +416,18 @@ std::vector<std::string> normalised_lines(const std::vector<std::string> &lines)
     return out;
 }
 
-// The users the card holds: the first 11 carried ones. Root keeps the
-// second SP's roles: a restore sets only its password.
+// The users the card holds: the first 11 carried ones; of those a restore
+// adds only the ones with roles (an entry whose role word is 0 is not in
+// use), and root keeps the second SP's roles: a restore sets only its
+// password.
 std::vector<kvtsim::User> expected_users(const SpState &first, const SpState &fresh)
 {
-    std::vector<kvtsim::User> users(first.users.begin(),
-                                    first.users.begin() +
-                                        static_cast<std::ptrdiff_t>(
-                                            std::min(first.users.size(), kvt::kMaxUsers)));
+    std::vector<kvtsim::User> users;
+    for (std::size_t i = 0; i < first.users.size() && i < kvt::kMaxUsers; ++i) {
+        const kvtsim::User &user = first.users[i];
+        if (user.name == "root" || !user.roles.empty())
+            users.push_back(user);
+    }
     for (kvtsim::User &user : users)
         for (const kvtsim::User &own : fresh.users)
             if (user.name == "root" && own.name == "root")
@@ -446,15 +450,19 @@ SpState expected_state(const SpState &first, const SpState &fresh)
 }
 
 // The first card as a second SP captures it back: root's entry first, with
-// that SP's role word and privilege.
+// that SP's role word and privilege, then the entries the restore added
+// (those with a role word), packed.
 void as_second_sp(Image &image)
 {
-    std::vector<std::size_t> order(kvt::kMaxUsers);
-    for (std::size_t k = 0; k < order.size(); ++k)
-        order[k] = k;
-    std::stable_partition(order.begin(), order.end(),
-                          [&](std::size_t k) { return image.user_table[k].name.view() == "root"; });
+    std::vector<std::size_t> order;
+    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k)
+        if (image.user_table[k].name.view() == "root")
+            order.insert(order.begin(), k);
+        else if (image.role_table[k].get() != 0)
+            order.push_back(k);
     const Image copy = image;
+    std::memset(image.user_table, 0, sizeof image.user_table);
+    std::memset(image.role_table, 0, sizeof image.role_table);
     for (std::size_t k = 0; k < order.size(); ++k) {
         image.user_table[k] = copy.user_table[order[k]];
         image.role_table[k] = copy.role_table[order[k]];
