@@ -166,8 +166,8 @@ void check_users(const Image &captured, const Image &card)
         if (at < 0)
             finding("a captured user is neither root nor a user the restore takes from the card");
         const auto index = static_cast<std::size_t>(at);
-        if (user.password.view() != kept_password(user.name.view(),
-                                                  card.user_table[index].password.view().substr(0, 16)))
+        if (user.password.view() !=
+            kept_password(user.name.view(), card.user_table[index].password.view().substr(0, 16)))
             finding("a restored user's password captures back otherwise");
         const std::uint32_t kept =
             kvtsim::roles_to_mask(kvtsim::mask_to_roles(card.role_table[index].get()));

@@ -225,9 +225,9 @@ void draw_flags(FuzzedDataProvider &in)
     for (const char *path : {"/HOST/autorunonerror", "/X/darvcli/service_mode",
                              "/X/darvcli/passwd_echo", "/X/darvcli/ssqa_mode"})
         set_or_finding(path, pick(in, truth));
-    for (const char *path : {"/X/network/state", "/X/services/ssh/state",
-                             "/X/policy/HOST_LAST_POWER_STATE", "/X/policy/HOST_POWER_ON_DELAY",
-                             "/X/clients/smtp/state"})
+    for (const char *path :
+         {"/X/network/state", "/X/services/ssh/state", "/X/policy/HOST_LAST_POWER_STATE",
+          "/X/policy/HOST_POWER_ON_DELAY", "/X/clients/smtp/state"})
         set_or_finding(path, pick(in, state));
     // Mostly on: with it off the users and CLI modes stay behind.
     set_or_finding("/X/policy/BACKUP_USER_DATA",
@@ -269,8 +269,10 @@ void draw_network(FuzzedDataProvider &in)
 // A name useradd takes, of at most 16 characters (the card's field).
 std::string account_name(FuzzedDataProvider &in)
 {
-    static constexpr char kFirst[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.";
-    static constexpr char kRest[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
+    static constexpr char kFirst[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.";
+    static constexpr char kRest[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
     const std::size_t length = in.ConsumeIntegralInRange<std::size_t>(1, 15);
     std::string name(1, kFirst[in.ConsumeIntegralInRange<std::size_t>(0, sizeof kFirst - 2)]);
     while (name.size() < length)
@@ -346,8 +348,9 @@ void draw_cli_modes(FuzzedDataProvider &in)
         if (name.empty())
             name = "u";
         std::string mode = object_text(in, 17);
-        std::replace_if(mode.begin(), mode.end(),
-                        [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }, '-');
+        std::replace_if(
+            mode.begin(), mode.end(),
+            [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }, '-');
         if (mode.empty())
             mode = "m";
         const bool padded = in.ConsumeIntegralInRange(0, 7) == 0;
@@ -391,7 +394,8 @@ void normalise_objects(std::map<std::string, std::string> &objects)
     objects["/X/system_identifier"] = cut(objects["/X/system_identifier"], 40);
     objects["/HOST/console/escapechars"] = cut(objects["/HOST/console/escapechars"], 2);
     objects["/X/clients/smtp/address"] = cut(objects["/X/clients/smtp/address"], 50);
-    for (const char *number : {"/X/darvcli/event_level", "/X/darvcli/timeout", "/X/clients/smtp/port"})
+    for (const char *number :
+         {"/X/darvcli/event_level", "/X/darvcli/timeout", "/X/clients/smtp/port"})
         objects[number] = number_text(objects[number]);
     for (auto &[path, value] : objects)
         if (path.ends_with("/destination"))
@@ -510,8 +514,8 @@ void compare_cards(Image first, const Image &second)
     const auto b = kvt::image_bytes(second);
     const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
     if (differ.first != a.end())
-        finding("the second card differs from byte " +
-                std::to_string(differ.first - a.begin()) + " on");
+        finding("the second card differs from byte " + std::to_string(differ.first - a.begin()) +
+                " on");
 }
 
 void capture_into(Image &image, const char *what)

@@ -149,8 +149,8 @@ SectionPlan describe(const CliModeRestorePlan &plan)
     for (const CliModeLinePlan &line : plan.used) {
         const std::string text = line.name + ":" + line.mode;
         if (line.skip_reason != nullptr)
-            section.steps.push_back({PlanAction::skip, "entry " + std::to_string(line.entry), text,
-                                     line.skip_reason});
+            section.steps.push_back(
+                {PlanAction::skip, "entry " + std::to_string(line.entry), text, line.skip_reason});
         else
             section.steps.push_back(
                 {PlanAction::write, "line " + std::to_string(++number), text, {}});

@@ -18,7 +18,10 @@ class Settings {
   public:
     explicit Settings(MiscRestorePlan &plan) : plan_(plan) {}
 
-    void set(const char *path, std::string value) { plan_.sets.push_back({path, std::move(value)}); }
+    void set(const char *path, std::string value)
+    {
+        plan_.sets.push_back({path, std::move(value)});
+    }
 
     // The POST verbosities and levels are named by the platform-control
     // library; a code it has no name for stops the restore there.
@@ -33,15 +36,18 @@ class Settings {
 
     // Cut to `limit` characters; a field without a NUL is never read past
     // its last byte.
-    template <std::size_t N> void set_text(const char *path, const TextField<N> &field,
-                                           std::size_t limit)
+    template <std::size_t N>
+    void set_text(const char *path, const TextField<N> &field, std::size_t limit)
     {
         set(path, std::string(field.view().substr(0, limit)));
     }
 
     void set_number(const char *path, unsigned long number) { set(path, std::to_string(number)); }
 
-    void set_flag(std::uint16_t word, const MiscFlag &flag) { set(flag.path, flag_text(word, flag)); }
+    void set_flag(std::uint16_t word, const MiscFlag &flag)
+    {
+        set(flag.path, flag_text(word, flag));
+    }
 
   private:
     MiscRestorePlan &plan_;
@@ -135,10 +141,11 @@ SectionPlan describe(const MiscRestorePlan &plan)
     SectionPlan section{"misc settings", false, {}};
     for (const MiscSetPlan &set : plan.sets) {
         if (set.unnamed) {
-            section.steps.push_back(
-                {PlanAction::stop, set.path, {},
-                 "the platform has no name for code " + std::to_string(set.code) +
-                     ": the restore stops here"});
+            section.steps.push_back({PlanAction::stop,
+                                     set.path,
+                                     {},
+                                     "the platform has no name for code " +
+                                         std::to_string(set.code) + ": the restore stops here"});
             return section;
         }
         const bool refused = set.value == kBadValueText;
@@ -147,9 +154,8 @@ SectionPlan describe(const MiscRestorePlan &plan)
                                            "and the restore stops there"
                                          : ""});
     }
-    section.steps.push_back(
-        {PlanAction::set, "keyswitch", std::to_string(plan.keyswitch),
-         "through the platform-control library"});
+    section.steps.push_back({PlanAction::set, "keyswitch", std::to_string(plan.keyswitch),
+                             "through the platform-control library"});
     return section;
 }
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "card/sections.hpp"
-#include "sections/restore_plan.hpp"
 #include "platform/luapi.h"
+#include "sections/restore_plan.hpp"
 #include "service/fatal_stop.hpp"
 #include "service/log.hpp"
 
@@ -189,8 +189,8 @@ NetworkRestorePlan plan_network_restore(luapi_session *session, const Image &ima
         if (get_obj_val(session, "/X/network/ipdiscovery", discovery, sizeof discovery) != 0)
             plan.kind = Plan::Kind::unreadable;
         else
-            plan.kind = std::strcmp(discovery, "dhcp") == 0 ? Plan::Kind::keep_dhcp
-                                                            : Plan::Kind::dhcp;
+            plan.kind =
+                std::strcmp(discovery, "dhcp") == 0 ? Plan::Kind::keep_dhcp : Plan::Kind::dhcp;
         return plan;
     }
     if ((flags & KVT_NET_IPV6) != 0) {
@@ -240,7 +240,9 @@ SectionPlan describe(const NetworkRestorePlan &plan)
                          "the SP already uses DHCP: nothing is set or committed"});
         return section;
     case Plan::Kind::unreadable:
-        steps.push_back({PlanAction::stop, "/X/network/ipdiscovery", {},
+        steps.push_back({PlanAction::stop,
+                         "/X/network/ipdiscovery",
+                         {},
                          "the SP's discovery mode cannot be read: the restore stops"});
         return section;
     case Plan::Kind::ipv6:

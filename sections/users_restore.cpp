@@ -269,7 +269,9 @@ PlanStep root_password_step(const UserRestorePlan &plan)
     case RootPassword::change:
         return {PlanAction::set, "root password", {}, "the SP's differs from the card's"};
     case RootPassword::unreadable:
-        return {PlanAction::keep, "root password", {},
+        return {PlanAction::keep,
+                "root password",
+                {},
                 "the SP's could not be read (" + std::to_string(plan.root_read_result) + ")"};
     case RootPassword::after_recreation:
         break;

@@ -28,6 +28,20 @@ MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
     return MacRead::ok;
 }
 
+// The line a MAC that did not read stops the daemon with, or nullptr.
+const char *mac_problem(MacRead read, const char *short_read, const char *bogus)
+{
+    switch (read) {
+    case MacRead::short_read:
+        return short_read;
+    case MacRead::bogus:
+        return bogus;
+    case MacRead::ok:
+        break;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 const char *kvt::load_sp_mac(unsigned char *mac)
@@ -38,29 +52,11 @@ const char *kvt::load_sp_mac(unsigned char *mac)
     // The base MAC is checked, so a damaged file is caught, but not used.
     unsigned base[kvt::kMacLength];
     unsigned sp[kvt::kMacLength];
-    const char *problem = nullptr;
-    switch (read_mac(file, base)) {
-    case MacRead::short_read:
-        problem = "error reading base MAC address\n";
-        break;
-    case MacRead::bogus:
-        problem = "base MAC address has bogus value\n";
-        break;
-    case MacRead::ok:
-        break;
-    }
-    if (problem == nullptr) {
-        switch (read_mac(file, sp)) {
-        case MacRead::short_read:
-            problem = "error reading sp MAC address\n";
-            break;
-        case MacRead::bogus:
-            problem = "sp MAC address has bogus value\n";
-            break;
-        case MacRead::ok:
-            break;
-        }
-    }
+    const char *problem = mac_problem(read_mac(file, base), "error reading base MAC address\n",
+                                      "base MAC address has bogus value\n");
+    if (problem == nullptr)
+        problem = mac_problem(read_mac(file, sp), "error reading sp MAC address\n",
+                              "sp MAC address has bogus value\n");
     std::fclose(file);
     if (problem != nullptr)
         return problem;

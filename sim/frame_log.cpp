@@ -50,7 +50,7 @@ void dblog_print(int /*level*/, const char *format, ...)
         line += '\n';
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
     const int fd = kvtsim::files::open_in_root(frame_log_path().c_str(), O_WRONLY | O_APPEND,
-                                                kvtsim::files::kFileMode);
+                                               kvtsim::files::kFileMode);
     if (fd < 0)
         return;
     // One write per line: with O_APPEND the line stays whole even when

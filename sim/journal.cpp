@@ -39,7 +39,9 @@ void journal_call(const std::string &call, int result)
         return;
     std::string line;
     for (const char c : call)
-        line += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+        line += c == '\n'   ? std::string("\\n")
+                : c == '\\' ? std::string("\\\\")
+                            : std::string(1, c);
     files::append_line(path, line + " = " + std::to_string(result));
 }
 

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <mutex>
+#include <string>
 
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"

@@ -17,8 +17,8 @@ constexpr std::size_t kDigestDigits = kHashLength - 1 - kSaltDigits;
 
 bool name_char(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-';
 }
 
 bool is_hex(char c)

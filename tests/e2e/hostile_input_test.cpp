@@ -106,9 +106,9 @@ bool mount_full(const std::string &dir, std::string &error)
     }
     for (const auto &[name, text] : saved) {
         std::ofstream(dir + "/" + name.string()) << text;
-        fs::permissions(dir + "/" + name.string(),
-                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read);
+        fs::permissions(dir + "/" + name.string(), fs::perms::owner_read | fs::perms::owner_write |
+                                                       fs::perms::group_read |
+                                                       fs::perms::others_read);
     }
     std::ofstream filler(dir + "/filler");
     for (int i = 0; i < 64 && filler; ++i)
@@ -230,9 +230,9 @@ TEST(SimFiles, AFullDiskSaysSoAndLeavesNoTemporary)
         GTEST_SKIP() << "no tmpfs could be mounted here: " << error;
     const std::string prompt = *kvtsim::object_get("/X/darvcli/prompt");
 
-    const Ran set = run_on_root(root.dir(), std::string(KVT_BINARY_DIR) +
-                                                "/kvtsim set /X/darvcli/prompt " +
-                                                std::string(20000, 'p'));
+    const Ran set =
+        run_on_root(root.dir(), std::string(KVT_BINARY_DIR) + "/kvtsim set /X/darvcli/prompt " +
+                                    std::string(20000, 'p'));
     EXPECT_EQ(set.code, 1);
     EXPECT_EQ(set.err, "kvtsim: set failed: No space left on device\n");
     for (const auto &entry : fs::directory_iterator(sim))

@@ -187,8 +187,7 @@ TEST_P(CliModeLines, AreWrittenUnlessTheyWouldNotReadBackAsTheSameEntry)
         EXPECT_EQ(image.climode_table[0].name.view(), "ok");
         return;
     }
-    EXPECT_EQ(kvtsim::cli_mode_file(),
-              std::string(c.entry_name) + ":" + c.mode + "\nok:default\n");
+    EXPECT_EQ(kvtsim::cli_mode_file(), std::string(c.entry_name) + ":" + c.mode + "\nok:default\n");
     EXPECT_EQ(std::memcmp(&image.climode_table[0], &written, sizeof written), 0);
     EXPECT_EQ(restore_climode_skipped(), 0);
 }

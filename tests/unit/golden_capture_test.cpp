@@ -96,8 +96,8 @@ std::vector<Field> fields_by_hand()
         {"user_table[1]", 0x02B, user("admin", "~8454f1fec4608b9", 4)},     // admin,operator
         {"user_table[2]", 0x04E, user("operator1", "~bb84beb501c0a1f", 3)}, // role operator
         {"user_table[3..10]", 0x071, zeros(8 * 35)},                        // free
-        {"cksum2", 0x189, {0x43}},                                        // the three entries
-        {"reserved_18a", 0x18A, zeros(2)},                         // outside every section
+        {"cksum2", 0x189, {0x43}},                                          // the three entries
+        {"reserved_18a", 0x18A, zeros(2)},                                  // outside every section
         // section 3: network
         {"netflags", 0x18C, {0x80, 0x00, 0x00, 0x00}},   // static, IPv4
         {"ipaddress", 0x190, address(192, 168, 1, 10)},  // 192.168.1.10

@@ -114,7 +114,7 @@ struct Decoding {
     const char *name;
     std::function<void(kvt_image_t &)> poke;
     const char *path;
-    std::string value;     // the text set
+    std::string value;    // the text set
     bool refused = false; // the SP refuses it: the restore stops, after the set's log lines
 };
 

@@ -51,7 +51,9 @@ std::string journal_text(const std::string &call)
 {
     std::string text;
     for (const char c : call)
-        text += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+        text += c == '\n'   ? std::string("\\n")
+                : c == '\\' ? std::string("\\\\")
+                            : std::string(1, c);
     return text;
 }
 
@@ -143,8 +145,8 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
     for (const PlanStep &step : plans.sections[0].steps)
         user_step_done(step, root, journal);
     const kvt::SectionPlan &climodes = plans.sections[1];
-    EXPECT_EQ(kvtsim::cli_mode_file(), climodes.skipped_by_policy ? file_before
-                                                                  : written_lines(climodes));
+    EXPECT_EQ(kvtsim::cli_mode_file(),
+              climodes.skipped_by_policy ? file_before : written_lines(climodes));
     bool going_on = true;
     for (std::size_t section = 2; section < plans.sections.size() && going_on; ++section)
         for (const PlanStep &step : plans.sections[section].steps)
@@ -249,7 +251,6 @@ const CardCase kCards[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Cards, PreviewIsTheRestore, ::testing::ValuesIn(kCards),
-                         kvttest::by_name);
+INSTANTIATE_TEST_SUITE_P(Cards, PreviewIsTheRestore, ::testing::ValuesIn(kCards), kvttest::by_name);
 
 } // namespace

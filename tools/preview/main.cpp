@@ -48,8 +48,8 @@ bool load_slot(LoadedCard &card, std::string &error)
     kvt_card_verdict verdict{};
     card.valid = valid_KVT(&copy, kvtPlatform) != 0;
     card.reason = describe_KVT(&copy, kvtPlatform, &verdict) == 0 ? verdict.reason
-                  : card.valid                                     ? "card valid"
-                                                                   : "card invalid";
+                  : card.valid                                    ? "card valid"
+                                                                  : "card invalid";
     card.source = "slot";
     return true;
 }
@@ -69,8 +69,8 @@ bool load_file(const std::string &path, LoadedCard &card, std::string &error)
 
 Node startup_node(const LoadedCard &card)
 {
-    const kvtpreview::Startup startup = kvtpreview::startup_facts(card.image, card.valid,
-                                                                  card.reason);
+    const kvtpreview::Startup startup =
+        kvtpreview::startup_facts(card.image, card.valid, card.reason);
     Node node = Node::object();
     if (!startup.sp_mac_read && startup.facts.card_valid && !startup.facts.shutdown)
         // Start-up would stop here with the line it read: no decision.
@@ -174,8 +174,8 @@ Node settings_node(const kvt::SectionPlan &plan, ObjectSession &session)
             const auto current = current_value(session, step.target);
             entry.set("current", Node::text(current.value_or("(unreadable)")))
                 .set("card", Node::text(step.value))
-                .set("changes", Node::boolean(!current || !same_value(step.target, *current,
-                                                                      step.value)));
+                .set("changes",
+                     Node::boolean(!current || !same_value(step.target, *current, step.value)));
         } else {
             entry.set("action", Node::text(kvt::plan_action_name(step.action)));
             if (!step.value.empty())

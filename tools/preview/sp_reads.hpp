@@ -35,7 +35,7 @@ class ObjectSession {
 
 struct Startup {
     kvt::StartupFacts facts;
-    std::string sp_mac;    // "00:14:4f:00:00:01", or why it could not be read
+    std::string sp_mac; // "00:14:4f:00:00:01", or why it could not be read
     bool sp_mac_read = false;
 };
 
