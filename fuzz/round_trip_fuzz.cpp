@@ -354,7 +354,8 @@ void draw_cli_modes(FuzzedDataProvider &in)
         if (mode.empty())
             mode = "m";
         const bool padded = in.ConsumeIntegralInRange(0, 7) == 0;
-        file += name + ":" + (padded ? " \t" : "") + mode + (padded ? " extra" : "") + "\n";
+        file.append(name).append(":").append(padded ? " \t" : "").append(mode);
+        file.append(padded ? " extra\n" : "\n");
     }
     if (kvtsim::write_cli_mode_file(file) != 0)
         finding("the CLI-mode file could not be written");

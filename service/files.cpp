@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -18,7 +19,8 @@ constexpr int kMaxLinks = 8;
 // The temporary is the daemon's alone until it takes the old file's mode.
 constexpr mode_t kTemporaryMode = 0600;
 
-// Writes all of `contents`, going on after a write cut short.
+// Writes all of `contents`, going on after a write cut short; a write that
+// takes nothing fails with what it returned, 0.
 ReplaceResult write_all(int fd, std::string_view contents)
 {
     while (!contents.empty()) {
@@ -26,7 +28,7 @@ ReplaceResult write_all(int fd, std::string_view contents)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return {ReplaceStep::write, n < 0 ? static_cast<int>(n) : -1, n < 0 ? errno : EIO, {}};
+            return {ReplaceStep::write, static_cast<int>(n), n < 0 ? errno : EIO, {}};
         contents.remove_prefix(static_cast<std::size_t>(n));
     }
     return {};
@@ -235,23 +237,27 @@ ReplaceResult FileReplacement::write(std::string_view text)
 {
     if (!opened())
         return given_up();
-    const ReplaceResult result = write_all(fd_, text);
-    return result.failed == ReplaceStep::none ? result : give_up(result);
+    ReplaceResult result = write_all(fd_, text);
+    if (result.failed != ReplaceStep::none)
+        return give_up(std::move(result));
+    return result;
 }
 
 ReplaceResult FileReplacement::commit(std::string_view contents)
 {
-    const ReplaceResult written = write(contents);
-    return written.failed == ReplaceStep::none ? commit() : written;
+    ReplaceResult written = write(contents);
+    if (written.failed != ReplaceStep::none)
+        return written;
+    return commit();
 }
 
 ReplaceResult FileReplacement::commit()
 {
     if (!opened())
         return given_up();
-    const ReplaceResult result = finish();
+    ReplaceResult result = finish();
     if (result.failed != ReplaceStep::none)
-        return give_up(result);
+        return give_up(std::move(result));
     done_ = true;
     // A file that no longer lies in the directory is lost if the power goes
     // before the directory reaches the disk; a failure here changes nothing

@@ -6,8 +6,9 @@
 // taken from the environment variable KVT_SP_ROOT (default: "kvt-sp" in
 // $XDG_RUNTIME_DIR, else ".kvt-sp" in the user's home directory). A root is
 // used only when it is a directory (not a symbolic link) owned by the
-// effective user and writable by nobody else: every other user could plant
-// files and links in it that the daemon would then write or run.
+// effective user and writable by nobody else, with nothing below it that
+// others can write: every other user could plant files and links in it that
+// the daemon would then write or run.
 // The daemon's fixed paths live under it at the same relative place
 // ("/var/log/kvtd.log" is <root>/var/log/kvtd.log); the simulated
 // services keep their own state under <root>/sim/.
@@ -41,7 +42,8 @@ using Mac = std::array<unsigned char, 6>;
 std::string default_root();
 // KVT_SP_ROOT, or the default root when it is unset or empty.
 std::string configured_root();
-// Why `dir` may not be used as an SP root, or nullopt when it may.
+// Why `dir` may not be used as an SP root, or nullopt when it may: the
+// directory itself, then everything below it.
 std::optional<std::string> root_refusal(const std::string &dir);
 // The configured root when it may be used. Otherwise a path under which
 // nothing can be opened or created (not even by root), after the reason was

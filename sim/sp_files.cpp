@@ -1,7 +1,9 @@
 // The daemon's own file operations on the simulated SP: each fixed path is
 // opened under the root, one directory at a time, and no symbolic link is
 // followed on the way, so a link planted in the root cannot send a write
-// elsewhere. Faults "file.open:<fixed path>", "file.write", "file.fsync",
+// elsewhere. A link at the path itself is for the daemon to look at
+// (sp_lstat, sp_readlink); the path it names is a fixed path again, so it
+// never leads out of the root. Faults "file.open:<fixed path>", "file.write", "file.fsync",
 // "file.close" and "file.rename" make a step fail with their errno;
 // "file.write_short" makes a write take at most its value in bytes.
 #include <algorithm>

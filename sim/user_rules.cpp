@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "sim/user_db.hpp"
 
@@ -39,9 +40,10 @@ std::uint64_t fnv1a(std::string_view text, std::uint64_t hash = 0xcbf29ce4842223
 
 std::string hex(std::uint64_t value, std::size_t digits)
 {
+    constexpr std::string_view kDigits = "0123456789abcdef";
     std::string text(digits, '0');
     for (std::size_t i = digits; i-- > 0; value >>= 4)
-        text[i] = "0123456789abcdef"[value & 0xF];
+        text[i] = kDigits.at(value & 0xF);
     return text;
 }
 

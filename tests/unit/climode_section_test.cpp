@@ -266,7 +266,8 @@ TEST_F(CliModeTable, ShortWritesGoOnAndAWriteTakingNothingKeepsTheOldFile)
     kvtsim::fault_set("file.write_short", 0, -1);
     EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), "");
     EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
-    EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), 1);
+    // The result of the write that failed, not a number of our own.
+    EXPECT_EQ(log_count("kvtd: failed to write climode ret=0\n"), 1);
 }
 
 } // namespace
