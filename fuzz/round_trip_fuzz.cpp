@@ -519,6 +519,23 @@ void compare_cards(Image first, const Image &second)
                 " on");
 }
 
+// The user ids of IPMI users 2 to 11.
+constexpr int kFreeUserIds = 10;
+
+// The card's users a restore adds: in use, neither root nor an account the
+// capture never stores.
+int users_to_add(const Image &card)
+{
+    int users = 0;
+    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+        const std::string_view name = card.user_table[k].name.view();
+        if (card.role_table[k].get() != 0 && name != "root" && name != "marnint" &&
+            name != "anonymous" && name != "default")
+            ++users;
+    }
+    return users;
+}
+
 void capture_into(Image &image, const char *what)
 {
     std::memset(&image, 0, sizeof image);
@@ -548,8 +565,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             restore_climode();
             restore_network();
             restore_misc();
-        }))
+        })) {
+        // The one stop a card of an SP's own may call for: more users to add
+        // than the 10 user ids a restore hands out.
+        if (users_to_add(*card) > kFreeUserIds &&
+            kvtfuzz::logged_lately("kvtd: restore ran out of user id's!?!\n"))
+            return 0;
         finding("the restore stopped on a card its own capture wrote");
+    }
     const SpState restored = read_state();
     const auto second = std::make_unique<Image>();
     capture_into(*second, "restored");
