@@ -17,6 +17,7 @@ inline constexpr unsigned char kInvalidatedVersion = 0xFF;
 inline constexpr std::size_t kMaxUsers = 11;
 inline constexpr std::size_t kAlertRules = 15;
 inline constexpr std::size_t kMacLength = 6;
+inline constexpr std::size_t kHeaderSize = 8; // version, MAC, cksum1
 
 // netflags (section 3)
 inline constexpr std::uint32_t KVT_NET_STATIC = 0x80000000u;
@@ -123,6 +124,7 @@ static_assert(alignof(Image) == 1);
 static_assert(sizeof(UserEntry) == 35 && sizeof(AlertRule) == 53 && sizeof(CliModeEntry) == 34);
 static_assert(sizeof(Image) == KVT_IMAGE_SIZE);
 static_assert(offsetof(Image, sp_mac) == 0x001 && offsetof(Image, cksum1) == 0x007);
+static_assert(offsetof(Image, user_table) == kHeaderSize);
 static_assert(offsetof(Image, user_table) == 0x008 && offsetof(Image, cksum2) == 0x189);
 static_assert(offsetof(Image, reserved_18a) == 0x18A);
 static_assert(offsetof(Image, netflags) == 0x18C && offsetof(Image, ipaddress) == 0x190);

@@ -15,13 +15,18 @@ bool no_card(int error)
     return error == ETIMEDOUT || error == ENOENT || error == ENODEV || error == ENXIO;
 }
 
+int system_open(const char *path, int flags)
+{
+    return ::open(path, flags);
+}
+
 // Opens `path` (for each access: the file goes away when the driver
 // unbinds) and calls `step(fd, done)`, a pread or pwrite of what is left
 // after `done` bytes, until `len` bytes have moved. 0, or -1 with errno.
-int move_all(const std::string &path, int flags, std::size_t len,
+int move_all(const FileAccess &files, const std::string &path, int flags, std::size_t len,
              const std::function<ssize_t(int fd, std::size_t done)> &step)
 {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    const int fd = files.open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0)
         return -1;
     int result = 0;
@@ -45,6 +50,12 @@ int move_all(const std::string &path, int flags, std::size_t len,
 
 } // namespace
 
+const FileAccess &system_file_access()
+{
+    static const FileAccess access{system_open, ::pread, ::pwrite};
+    return access;
+}
+
 bool At24Device::in_part(std::size_t address, std::size_t len) const
 {
     if (address <= part_.size && len <= part_.size - address)
@@ -55,10 +66,11 @@ bool At24Device::in_part(std::size_t address, std::size_t len) const
 
 int At24Device::finish(int result)
 {
-    if (result != 0 && no_card(errno)) {
-        missed_ = true;
+    if (result == 0)
+        return 0;
+    missed_ = true;
+    if (no_card(errno))
         errno = ENXIO;
-    }
     return result;
 }
 
@@ -66,9 +78,9 @@ int At24Device::read(std::size_t address, std::span<unsigned char> out)
 {
     if (!in_part(address, out.size()))
         return -1;
-    return finish(move_all(path_, O_RDONLY, out.size(), [&](int fd, std::size_t done) {
-        return ::pread(fd, out.data() + done, out.size() - done,
-                       static_cast<off_t>(address + done));
+    return finish(move_all(files_, path_, O_RDONLY, out.size(), [&](int fd, std::size_t done) {
+        return files_.pread(fd, out.data() + done, out.size() - done,
+                            static_cast<off_t>(address + done));
     }));
 }
 
@@ -84,9 +96,9 @@ int At24Device::program(std::size_t address, std::span<const unsigned char> byte
     }
     if (!in_part(address, bytes.size()))
         return -1;
-    return finish(move_all(path_, O_WRONLY, bytes.size(), [&](int fd, std::size_t done) {
-        return ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                        static_cast<off_t>(address + done));
+    return finish(move_all(files_, path_, O_WRONLY, bytes.size(), [&](int fd, std::size_t done) {
+        return files_.pwrite(fd, bytes.data() + done, bytes.size() - done,
+                             static_cast<off_t>(address + done));
     }));
 }
 
@@ -98,9 +110,7 @@ bool At24Device::present()
 
 bool At24Device::card_changed()
 {
-    const bool missed = missed_;
-    missed_ = false;
-    return missed;
+    return missed_.exchange(false);
 }
 
 } // namespace cardlib

@@ -3,9 +3,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "cardlib/at24_device.hpp"
-#include "cardlib/i2c_eeprom_device.hpp"
-
 namespace cardlib {
 
 namespace {
@@ -78,59 +75,6 @@ std::optional<DeviceSetting> parse_device_setting(std::string_view text, std::st
     setting.kind = DeviceSetting::Kind::at24;
     setting.path = std::string(text);
     return setting;
-}
-
-namespace {
-
-// True for an at24 client's directory name, "<bus>-<4 hex digits of
-// address>", with the bus number in `bus`.
-bool client_name(std::string_view name, unsigned &bus)
-{
-    const std::size_t dash = name.find('-');
-    if (dash == std::string_view::npos || dash == 0 || name.size() != dash + 5)
-        return false;
-    const auto [stop, failed] = std::from_chars(name.data(), name.data() + dash, bus);
-    return failed == std::errc() && stop == name.data() + dash;
-}
-
-} // namespace
-
-std::string bus_of(const DeviceSetting &setting)
-{
-    if (setting.kind == DeviceSetting::Kind::i2c_dev)
-        return setting.path;
-    const std::string_view path = setting.path;
-    for (std::size_t start = 0; start < path.size();) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        unsigned bus = 0;
-        if (client_name(path.substr(start, end - start), bus))
-            return std::string(kI2cDev) + std::to_string(bus);
-        start = end + 1;
-    }
-    return {};
-}
-
-namespace {
-
-// An i2c-dev device with the bus it owns.
-class OwnedBusDevice : public I2cEepromDevice {
-  public:
-    OwnedBusDevice(std::unique_ptr<I2cBus> bus, std::uint16_t address, const EepromPart &part)
-        : I2cEepromDevice(*bus, address, part), bus_(std::move(bus))
-    {
-    }
-
-  private:
-    std::unique_ptr<I2cBus> bus_;
-};
-
-} // namespace
-
-std::unique_ptr<EepromDevice> open_device(const DeviceSetting &setting, const EepromPart &part)
-{
-    if (setting.kind == DeviceSetting::Kind::at24)
-        return std::make_unique<At24Device>(setting.path, part);
-    return std::make_unique<OwnedBusDevice>(i2c_dev_bus(setting.path), setting.address, part);
 }
 
 } // namespace cardlib

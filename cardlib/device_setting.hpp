@@ -7,14 +7,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "cardlib/eeprom_device.hpp"
-#include "cardlib/eeprom_part.hpp"
-#include "cardlib/i2c_bus.hpp"
 
 namespace cardlib {
 
@@ -30,13 +25,5 @@ struct DeviceSetting {
 
 // nullopt with a one-line reason in `error` for a setting it can't read.
 std::optional<DeviceSetting> parse_device_setting(std::string_view text, std::string &error);
-
-// The bus that carries the card: the i2c-dev path itself, or for an at24
-// file /dev/i2c-N from its "N-00AA" directory; empty when the path names
-// no bus.
-std::string bus_of(const DeviceSetting &setting);
-
-// The device the setting names. An i2c-dev device owns its bus.
-std::unique_ptr<EepromDevice> open_device(const DeviceSetting &setting, const EepromPart &part);
 
 } // namespace cardlib

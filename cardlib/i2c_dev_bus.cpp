@@ -3,12 +3,15 @@
 // since unlike I2C_SLAVE it does not claim the address.
 #include <array>
 #include <cerrno>
+#include <fstream>
 #include <mutex>
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "cardlib/i2c_bus.hpp"
@@ -18,6 +21,19 @@ namespace cardlib {
 namespace {
 
 constexpr std::size_t kMaxMessages = 2;
+
+// The adapter's name as the kernel gives it, found through the device
+// number, so any path to the node (a udev link) names the same adapter.
+std::string adapter_name(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return "?";
+    std::ifstream file("/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                       std::to_string(minor(st.st_rdev)) + "/name");
+    std::string name;
+    return std::getline(file, name) ? name : "?";
+}
 
 class I2cDevBus : public I2cBus {
   public:
@@ -30,13 +46,20 @@ class I2cDevBus : public I2cBus {
     I2cDevBus(const I2cDevBus &) = delete;
     I2cDevBus &operator=(const I2cDevBus &) = delete;
 
+    // A message the kernel would not take is refused here: its length
+    // field is 16 bits wide, and a longer one must never reach it cut.
     int transfer(std::span<const I2cMessage> messages) override
     {
         if (messages.empty() || messages.size() > kMaxMessages) {
             errno = EINVAL;
             return -1;
         }
-        const int fd = adapter();
+        for (const I2cMessage &message : messages)
+            if (message.bytes.size() > kKernelMaxMessage) {
+                errno = EMSGSIZE;
+                return -1;
+            }
+        const int fd = open_adapter();
         if (fd < 0)
             return -1;
         std::array<i2c_msg, kMaxMessages> msgs{};
@@ -54,10 +77,19 @@ class I2cDevBus : public I2cBus {
         return 0;
     }
 
+    std::optional<Adapter> adapter() override
+    {
+        const int fd = open_adapter();
+        unsigned long functions = 0;
+        if (fd < 0 || ::ioctl(fd, I2C_FUNCS, &functions) != 0)
+            return std::nullopt;
+        return Adapter{adapter_name(fd), (functions & I2C_FUNC_I2C) != 0, kKernelMaxMessage};
+    }
+
   private:
     // Opened on first use, and again after a failed open: the adapter's
     // module may be loaded after the daemon started.
-    int adapter()
+    int open_adapter()
     {
         const std::lock_guard guard(lock_);
         if (fd_ < 0)

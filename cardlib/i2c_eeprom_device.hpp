@@ -1,7 +1,9 @@
 // A 24C-series EEPROM on an I2C bus (i2c-dev): two address bytes, high
 // byte first, then the data. A page write returns once the part
-// acknowledges again after its write cycle; a read is one sequential read,
-// which the part continues across pages.
+// acknowledges again after its write cycle; a read is sequential, which
+// the part continues across pages. Messages are as long as the adapter
+// takes: one it refuses as too long (EOPNOTSUPP) is split in halves until
+// it goes through, and the length that did is kept.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,7 @@ class I2cEepromDevice : public EepromDevice {
 
     std::size_t part_size() const override { return part_.size; }
     std::size_t page_size() const override { return part_.page; }
+    // An SMBus-only adapter fails every access with EOPNOTSUPP.
     int read(std::size_t address, std::span<unsigned char> out) override;
     int program(std::size_t address, std::span<const unsigned char> bytes) override;
     bool present() override;
@@ -31,12 +34,19 @@ class I2cEepromDevice : public EepromDevice {
 
   private:
     int transfer(std::span<const I2cMessage> messages);
+    bool adapter_refuses();
     int set_address(std::size_t address);
+    int read_piece(std::size_t address, std::span<unsigned char> out);
+    int write_piece(std::size_t address, std::span<const unsigned char> bytes);
 
     I2cBus &bus_;
     std::uint16_t address_;
     EepromPart part_;
     bool missed_ = false;
+    bool adapter_known_ = false;
+    bool smbus_only_ = false;
+    std::size_t read_limit_ = kKernelMaxMessage;      // data bytes of one read message
+    std::size_t write_limit_ = kKernelMaxMessage - 2; // data bytes of one write message
 };
 
 } // namespace cardlib

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "card/image.hpp"
 #include "card/sections.hpp"
 #include "cardlib/checksum.hpp"
+#include "cardlib/record_units.hpp"
 
 namespace cardlib {
 
@@ -32,56 +34,134 @@ SectionSet wrong_checksums(ImageView image)
     return wrong;
 }
 
-SectionSet differing_from(ImageView image, const Record &record)
-{
-    SectionSet differing = 0;
-    for (std::size_t s = 0; s < kSections; ++s)
-        if (section_crc(image, s) != record.section_crc.at(s))
-            differing |= bit(s);
-    return differing;
-}
+// A unit of the record's stretch as the card holds it, by its fingerprints.
+enum class Held : std::uint8_t { after, before, both, neither };
 
-SectionSet touched_by(const Record &record)
+struct HeldUnit {
+    Held held;
+    std::size_t section; // 1 to 8
+    bool in_stretch;
+};
+
+std::vector<HeldUnit> held_units(ImageView image, const Record &record, std::size_t image_address)
 {
-    SectionSet touched = 0;
-    for (std::size_t s = 0; s < kSections; ++s) {
-        const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
-        if (span.first <= record.first + record.length - 1u && record.first <= span.cksum &&
-            record.length > 0)
-            touched |= bit(s);
+    const auto units = record_units(record, image_address);
+    std::vector<HeldUnit> held;
+    for (std::size_t u = 0; u < units.size(); ++u) {
+        const std::uint8_t print = unit_fingerprint(image, units[u].first, units[u].end);
+        const bool before = print == record.units.at(u).before;
+        const bool after = print == record.units.at(u).after;
+        const Held h = before && after ? Held::both
+                       : after         ? Held::after
+                       : before        ? Held::before
+                                       : Held::neither;
+        held.push_back({h, units[u].section, units[u].in_stretch});
     }
-    return touched;
+    return held;
 }
 
-unsigned first_section(SectionSet sections)
+// Whether the write, cut in unit k, explains what the card holds. Unit k
+// holds bytes the write changes. Inside k's section: every unit before k as
+// the write left it, every unit after it as the write found it (a unit
+// outside the stretch is both, unless someone wrote it since), and the
+// section mixed. Other sections may have been written since by someone
+// else, but none before k's section shows what the write found there, and
+// none after it what the write left: those would say the cut lies
+// elsewhere.
+bool cut_in(const std::vector<HeldUnit> &units, std::size_t k)
 {
-    for (unsigned s = 0; s < kSections; ++s)
-        if (sections & bit(s))
-            return s + 1;
+    if (!units[k].in_stretch)
+        return false;
+    const std::size_t section = units[k].section;
+    bool landed = false, unlanded = false;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const Held h = units[i].held;
+        if (i == k || h == Held::both)
+            continue;
+        const bool before_k = i < k;
+        if (units[i].section != section) {
+            if (h == (before_k ? Held::before : Held::after))
+                return false;
+            continue;
+        }
+        if (h != (before_k ? Held::after : Held::before))
+            return false;
+        (before_k ? landed : unlanded) = true;
+    }
+    switch (units[k].held) {
+    case Held::neither:
+        return true;
+    case Held::after:
+        return unlanded;
+    case Held::before:
+        return landed;
+    case Held::both:
+        break;
+    }
+    return landed && unlanded;
+}
+
+// The stretch holds neither what the write found nor what it left, yet no
+// unit's fingerprint differs from both: an 8-bit fingerprint took the unit
+// that differs for one of the two. When the units read as a cut would
+// leave them (as left, then as found), the cut cannot be told from them:
+// the section where they turn, or the first or last unit's, is refused.
+std::size_t unplaced_cut(const std::vector<HeldUnit> &units)
+{
+    std::size_t turn = 0;
+    bool found_seen = false;
+    for (const HeldUnit &unit : units) {
+        if (unit.held == Held::neither || (found_seen && unit.held == Held::after))
+            return 0;
+        if (unit.held == Held::before && !found_seen) {
+            found_seen = true;
+            turn = unit.section;
+        }
+    }
+    if (turn != 0)
+        return turn;
+    return units.empty() ? 0 : units.back().section;
+}
+
+struct RecordReading {
+    RecordState state = RecordState::none;
+    std::size_t section = 0; // 1 to 8, for torn
+    SectionSet differing = 0;
+};
+
+std::size_t first_holding(const std::vector<HeldUnit> &units, Held held)
+{
+    for (const HeldUnit &unit : units)
+        if (unit.held == held)
+            return unit.section;
     return 0;
 }
 
-constexpr SectionSet kHeader = 1;
-
-// See record.hpp for the reasoning behind each state. A write programs its
-// pages in ascending order, so a write cut inside the header has left every
-// later section as it was: a header that is neither the old nor the new one,
-// with every other section of the write completed, was rewritten afterwards
-// by someone else. A write of the header alone leaves nothing to tell the
-// two apart, and counts as cut.
-RecordState record_state(ImageView image, const Record &record, SectionSet differing)
+RecordReading read_record(ImageView image, const Record &record, std::size_t image_address)
 {
-    if (differing == 0)
-        return RecordState::consistent;
-    const SectionSet touched = touched_by(record);
-    if ((differing & ~touched) != 0)
-        return RecordState::stale;
-    if (crc16(image.subspan(record.first, record.length)) == record.old_crc)
-        return RecordState::not_landed;
-    const SectionSet rest = touched & ~kHeader;
-    if ((differing & kHeader) != 0 && rest != 0 && (differing & rest) == 0)
-        return RecordState::stale;
-    return RecordState::torn;
+    const std::uint16_t crc = sections_crc(image, record.sections);
+    if (crc == record.crc_after)
+        return {RecordState::consistent};
+    const auto units = held_units(image, record, image_address);
+    // Over a refused card, any part of the stretch the write has not
+    // reached may still hold what made the card refused.
+    if (record.over_refused && !units.empty()) {
+        const std::size_t s = first_holding(units, Held::before);
+        if (s != 0 || crc == record.crc_before)
+            return {RecordState::torn, s != 0 ? s : units.front().section};
+    }
+    if (crc == record.crc_before)
+        return {RecordState::not_landed};
+    for (std::size_t k = 0; k < units.size(); ++k)
+        if (cut_in(units, k))
+            return {RecordState::torn, units[k].section};
+    if (const std::size_t s = unplaced_cut(units); s != 0)
+        return {RecordState::torn, s};
+    RecordReading stale{RecordState::stale};
+    for (const HeldUnit &unit : units)
+        if (unit.held == Held::before || unit.held == Held::neither)
+            stale.differing |= bit(unit.section);
+    return stale;
 }
 
 CardKind kind_of(ImageView image, SectionSet bad, RecordState record)
@@ -99,21 +179,29 @@ CardKind kind_of(ImageView image, SectionSet bad, RecordState record)
     return CardKind::valid;
 }
 
+std::string sections_named(SectionSet sections)
+{
+    const bool one = (sections & (sections - 1)) == 0;
+    return std::string("section") + (one ? " " : "s ") + section_list(sections);
+}
+
 } // namespace
 
-CardVerdict classify_card(ImageView image, const std::optional<Record> &newest)
+CardVerdict classify_card(ImageView image, const std::optional<Record> &newest,
+                          std::size_t image_address)
 {
     CardVerdict verdict;
     verdict.version = image[0];
     verdict.bad_checksums = wrong_checksums(image);
     if (newest) {
-        verdict.differing = differing_from(image, *newest);
-        verdict.record = record_state(image, *newest, verdict.differing);
-        if (verdict.record == RecordState::torn)
-            verdict.interrupted_section =
-                static_cast<std::uint8_t>(first_section(verdict.differing & touched_by(*newest)));
+        const RecordReading reading = read_record(image, *newest, image_address);
+        verdict.record = reading.state;
+        verdict.interrupted_section = static_cast<std::uint8_t>(reading.section + 1);
+        verdict.differing = reading.differing;
     }
     verdict.kind = kind_of(image, verdict.bad_checksums, verdict.record);
+    if (verdict.kind != CardKind::write_interrupted)
+        verdict.interrupted_section = 0;
     return verdict;
 }
 
@@ -144,11 +232,8 @@ std::string verdict_reason(const CardVerdict &verdict)
         std::snprintf(text, sizeof text, "card invalid: unknown version 0x%02x", verdict.version);
         return text;
     }
-    case CardKind::bad_checksum: {
-        const bool one = (verdict.bad_checksums & (verdict.bad_checksums - 1)) == 0;
-        return std::string("card invalid: checksum wrong in section") + (one ? " " : "s ") +
-               section_list(verdict.bad_checksums);
-    }
+    case CardKind::bad_checksum:
+        return "card invalid: checksum wrong in " + sections_named(verdict.bad_checksums);
     case CardKind::write_interrupted:
         return "card invalid: write interrupted in section " +
                std::to_string(verdict.interrupted_section);
@@ -160,12 +245,10 @@ std::string verdict_warning(const CardVerdict &verdict)
 {
     if (verdict.kind != CardKind::valid)
         return {};
-    if (verdict.record == RecordState::stale) {
-        const bool one = (verdict.differing & (verdict.differing - 1)) == 0;
-        return std::string("section") + (one ? " " : "s ") + section_list(verdict.differing) +
+    if (verdict.record == RecordState::stale && verdict.differing != 0)
+        return sections_named(verdict.differing) +
                " changed since this card library's last write (another writer, or damage the "
                "checksums miss)";
-    }
     if (verdict.record == RecordState::not_landed)
         return "the card library's last write never reached the card; the card holds the "
                "image from before it";

@@ -1,7 +1,7 @@
-// What a card is, in one verdict that kvtd's start-up, valid_KVT and
+// What a card is, in one verdict that kvtd's start-up, describe_KVT and
 // kvtcard all take from here: the acceptance rule (version 0x0B and nine
 // right section checksums), refined only by this library's own record of a
-// write it knows was cut off.
+// write that a cut left half done.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +18,17 @@ enum class CardKind : std::uint8_t {
     invalidated,       // version 0xFF: a fatal stop wrote it off
     unknown_version,   // any other version than 0x0B
     bad_checksum,      // version 0x0B, a section checksum wrong
-    write_interrupted, // checksums right, but the newest record shows a cut write
+    write_interrupted, // checksums right, but the newest record shows a section its cut left mixed
 };
 
 // How the newest record of this library relates to the image.
 enum class RecordState : std::uint8_t {
     none,       // no record: a card never written by this library, or a file
-    consistent, // every section as the record's write left it
-    not_landed, // the record's write never reached the card; the image is the one before it
-    stale,      // the image was written since by someone else; the record says nothing
-    torn,       // the record's write was cut off part way
+    consistent, // the configuration the record's write changes is as it left it
+    not_landed, // the write never reached the configuration: it is as before the write
+    stale,      // changed since by someone else (or damaged); the record refuses nothing
+    torn,       // a section shows the shape only a cut of the write leaves, or the write
+                // began over a refused card and did not complete
 };
 
 // Sections are numbered 1 to 9; bit s-1 stands for section s.
@@ -39,15 +40,18 @@ struct CardVerdict {
     SectionSet bad_checksums = 0;
     std::uint8_t interrupted_section = 0; // for write_interrupted
     RecordState record = RecordState::none;
-    // Sections whose bytes differ from what the newest record says, for a
-    // warning: another writer's change, or damage the XOR checksum misses.
+    // Sections of the record's stretch that hold neither what the write
+    // left nor what it found, for a warning: another writer's change, or
+    // damage the XOR checksum misses.
     SectionSet differing = 0;
 
     bool accepted() const { return kind == CardKind::valid; }
 };
 
-// `newest` is the newest record found beside the image, if any.
-CardVerdict classify_card(ImageView image, const std::optional<Record> &newest);
+// `newest` is the newest record found beside the image, if any; the image
+// lies at card address `image_address`.
+CardVerdict classify_card(ImageView image, const std::optional<Record> &newest,
+                          std::size_t image_address = kImageAddress);
 
 // "card valid", "card blank (erased)", "card invalidated by a fatal stop",
 // "card invalid: unknown version 0x07", "card invalid: checksum wrong in

@@ -1,10 +1,31 @@
 #include "frame/frame.hpp"
 
+#include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "service/status.hpp"
+
+namespace {
+
+// How long the parent waits for the child's status at most. The child only
+// rewrites one small file before it lets go, so this bound is never reached
+// unless the file system hangs; then the parent leaves all the same.
+constexpr int kStatusWaitMs = 5000;
+
+// Until the child closes its end of the pipe (or ends, which closes it).
+void wait_for_close(int fd)
+{
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
+    while (poll(&ready, 1, kStatusWaitMs) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
 
 void redirect_stdio()
 {
@@ -18,18 +39,32 @@ void redirect_stdio()
         close(fd);
 }
 
-// The parent leaves at once with status 0; whoever started the daemon has
-// waited for its initialisation, which ran before this.
+// The parent leaves with status 0; whoever started the daemon has waited
+// for its initialisation, which ran before this. It waits first until the
+// child has put its own PID in the status file, so that a caller reading
+// the status once `kvtd -b` returned finds the daemon, not the parent.
 int daemonize()
 {
     std::fflush(nullptr);
+    int child_ready[2];
+    const bool can_wait = pipe2(child_ready, O_CLOEXEC) == 0;
     const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid > 0)
+    if (pid > 0) {
+        if (can_wait) {
+            close(child_ready[1]);
+            wait_for_close(child_ready[0]);
+        }
         _exit(0);
-    setsid();
-    umask(0);
-    redirect_stdio();
-    return 0;
+    }
+    if (pid == 0) {
+        setsid();
+        umask(0);
+        redirect_stdio();
+        kvt::status::record_forked();
+    }
+    if (can_wait) {
+        close(child_ready[0]);
+        close(child_ready[1]);
+    }
+    return pid < 0 ? -1 : 0;
 }

@@ -29,17 +29,28 @@ int write_out_KVT(const void *data, int len);
 /* Stores the one-byte checksum of `len` bytes at `data` through `cksum`. */
 void calculate_xor_checksum(const void *data, int len, unsigned char *cksum);
 
-/* Non-zero when the image copy is acceptable for the platform code. */
+/* Non-zero when the image copy is acceptable for the platform code: version
+ * 0x0B and nine right checksums. */
 int valid_KVT(const void *image_copy, int platform);
 
-/* The verdict of valid_KVT on the same copy, with its reason in words. */
+/* The verdict on the card, with its reason in words. A copy of the card's
+ * image as the library last read or wrote it is judged with the library's
+ * record of its own writes as well, which refuses a card that one of them,
+ * cut off, left half written; any other image by valid_KVT's rule alone. */
 struct kvt_card_verdict {
-    int valid;         /* what valid_KVT returns for the copy */
+    int valid;         /* non-zero when the card is accepted */
     char reason[96];   /* "card valid", "card invalid: checksum wrong in sections 4, 6", ... */
     char warning[160]; /* empty, or what an accepted card's record says is amiss */
 };
 /* 0, with *verdict filled; -1 for a null argument. */
 int describe_KVT(const void *image_copy, int platform, struct kvt_card_verdict *verdict);
+
+/* The card as read_in_KVT last read it, as a dump of the whole part: the
+ * image and whatever else the verdict looked at (the library's records)
+ * where the card holds them, 0xFF where the read did not reach. Fills at
+ * most `size` bytes of `part` and returns the part's size; -1 when nothing
+ * was read or `size` is smaller than the part. */
+int card_as_read_KVT(void *part, int size);
 
 int kvtd_is_shutdown(void);
 int kvtd_is_moved(void);

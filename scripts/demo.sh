@@ -9,9 +9,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
-echo "building (release)..."
-cmake --preset release >/dev/null
-cmake --build --preset release --target kvtd kvtsim kvtsim-em kvtcard >/dev/null
+# One compile job per core, and no more than the memory holds (about
+# 1 GiB each at -O3); KVT_JOBS overrides.
+jobs=${KVT_JOBS:-$(awk -v cores="$(nproc)" '/^MemAvailable:/ {
+  n = int($2 / 1048576); if (n > cores) n = cores; if (n < 1) n = 1; print n }' /proc/meminfo)}
+build_log=$(mktemp)
+echo "building (release, $jobs jobs)..."
+if ! { cmake --preset release && cmake --build --preset release -j "$jobs" \
+         --target kvtd kvtsim kvtsim-em kvtcard; } >"$build_log" 2>&1; then
+  cat "$build_log" >&2
+  rm -f "$build_log"
+  echo "demo: the build failed (above)" >&2
+  exit 1
+fi
+rm -f "$build_log"
 
 bin=$PWD/build/release
 export KVT_SP_ROOT=${KVT_SP_ROOT:-$PWD/demo-sp}
@@ -32,6 +43,11 @@ new_lines() { # show only what follows
   if [ -f "$log" ]; then mark=$(wc -l <"$log"); else mark=0; fi
 }
 show_log() { tail -n +"$((mark + 1))" "$log" | { grep -E "$1" || true; } | sed 's/^/    /'; }
+status_file=$KVT_SP_ROOT/run/kvtd/status
+start_daemon() { # kvtd -b, then until it takes live changes over the event manager
+  "$bin/kvtd" -b
+  wait_for "$status_file" "event manager: connected"
+}
 daemon_pid() { # the running daemon of this root, from the frame log
   local pid
   pid=$(grep -o 'daemon - running on PID [0-9]*' "$KVT_SP_ROOT/var/log/kvtd.frame.log" 2>/dev/null |
@@ -53,13 +69,13 @@ sim em start
 
 step "First start: the card is blank, so kvtd captures the SP onto it"
 new_lines
-"$bin/kvtd" -b
+start_daemon
 show_log 'startup decision|KVT sp configuration|wrote KVT|initialization complete'
 
 step "Live change: an administrator sets the SMTP port to 2525"
 new_lines
 sim set /X/clients/smtp/port 2525
-wait_for "$log" "kvtd_process_obj_update: name /X/clients/smtp/port val: 2525" "$((mark + 1))"
+wait_for "$status_file" "last write: section 7 (console)"
 show_log 'Luapi cmd|path <|kvtd_process_obj_update'
 echo "    on the card now:"
 "$bin/kvtcard" show --sim | grep -iE 'mail|cksum7|section 7' | sed 's/^/    /'
@@ -71,7 +87,7 @@ sim set /X/clients/smtp/port 587        # this SP has moved on meanwhile
 echo "    what the card would do here (kvtcard preview):"
 "$bin/kvtcard" preview --sim | grep -iE 'action:|- card|smtp/port' | sed 's/^/      /'
 new_lines
-"$bin/kvtd" -b
+start_daemon
 show_log 'startup decision|restoring|restore complete|restore summary'
 echo "    SMTP port after the restore: $(sim get /X/clients/smtp/port)"
 
@@ -79,10 +95,12 @@ step "The card is pulled, then put back before the wait runs out"
 : >"$KVT_SP_ROOT/sim/faultlog"
 sim card pull
 wait_for "$KVT_SP_ROOT/sim/faultlog" "event 65"
+wait_for "$status_file" "fault: 64 KVT_REMOVED"
 echo "    what kvtd has found meanwhile (kvtcard status):"
 "$bin/kvtcard" status | sed -n '/^card_check:/,/^faults:/p;/^  - event/p' | sed 's/^/      /'
 sim card insert
 wait_for "$KVT_SP_ROOT/sim/faultlog" "clear 64"
+wait_for "$status_file" "faults: 0"
 sim faultlog | sed 's/^/    /'
 echo "    and once the card is back:"
 "$bin/kvtcard" status | sed -n -e 's/^ *//' -e '/^consecutive_failures/p' -e '/^faults/p' |
@@ -92,7 +110,7 @@ step "Troubleshooting: a change made while kvtd was stopped is not on the card"
 stop_daemon
 sim set /X/system_identifier "hall C, rack 4"
 new_lines
-"$bin/kvtd" -b
+start_daemon
 show_log 'startup decision'
 echo "    kvtcard preview shows the drift (what the card still holds):"
 "$bin/kvtcard" preview | grep -A1 'system_identifier' | sed 's/^/      /'

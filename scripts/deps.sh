@@ -3,7 +3,7 @@
 # prints the apt-get line that would install them.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev python3)
 if [ "${1:-}" = "--lint" ]; then
   packages+=(clang-format clang-tidy)
 fi

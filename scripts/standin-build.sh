@@ -1,5 +1,7 @@
 #!/bin/sh
-# Proves the CMake switch KVT_SP_SERVICES: builds kvtd and kvtcard without
+# Proves the CMake switch KVT_SP_SERVICES: without the simulator and
+# without a services library, configure stops with a clear message. Then
+# builds kvtd and kvtcard without
 # the simulator (KVT_SIMULATOR=OFF), linking kvtd against the simulated SP's
 # services as a vendor's library would be: the static library unpacked from
 # its own package. Then starts that kvtd on a fresh simulated SP, run by
@@ -14,6 +16,17 @@ build=build/standin
 stage=$(mktemp -d)
 root=$(mktemp -d)
 trap 'KVT_SP_ROOT=$root "$main/kvtsim" em stop >/dev/null 2>&1 || true; rm -rf "$stage" "$root"' EXIT
+
+# Without a services library the switch stops at configure, saying why.
+if out=$(cmake -S . -B "$stage/no-services" -G Ninja -DKVT_SIMULATOR=OFF -DKVT_TESTS=OFF \
+        -DKVT_BENCH=OFF 2>&1); then
+    echo "KVT_SIMULATOR=OFF without KVT_SP_SERVICES configured"
+    exit 1
+fi
+case "$out" in
+*"KVT_SIMULATOR=OFF builds no simulated SP services"*) ;;
+*) printf '%s\n' "$out"; echo "KVT_SIMULATOR=OFF without KVT_SP_SERVICES: no clear message"; exit 1 ;;
+esac
 
 dpkg-deb -x "$deb" "$stage"
 library=$(ls "$stage"/usr/lib/kvtd/libkvtsim_platform.a)

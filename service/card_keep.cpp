@@ -32,18 +32,17 @@ void shift_older()
 
 // A temporary beside the newest, synced and renamed over it; the image
 // holds passwords, so only the owner reads it.
-ReplaceResult write_newest(const std::string &path, const Image &image)
+ReplaceResult write_newest(const std::string &path, std::span<const unsigned char> part)
 {
     FileReplacement file(path.c_str(), 0600);
     if (!file.opened())
         return file.open_result();
-    const auto bytes = image_bytes(image);
-    return file.commit(std::string(bytes.begin(), bytes.end()));
+    return file.commit(std::string(part.begin(), part.end()));
 }
 
 } // namespace
 
-KeptCard keep_overwritten_card(const Image &image)
+KeptCard keep_overwritten_card(std::span<const unsigned char> part)
 {
     KeptCard result;
     const std::string newest = kept_path(1);
@@ -51,7 +50,7 @@ KeptCard keep_overwritten_card(const Image &image)
     // The directory is the service manager's to make; without one, here.
     ::mkdir(resolved(kKeptCardDirectory).c_str(), 0700);
     shift_older();
-    const ReplaceResult written = write_newest(newest, image);
+    const ReplaceResult written = write_newest(newest, part);
     if (written.failed != ReplaceStep::none) {
         result.error = describe(written);
         return result;

@@ -1,12 +1,14 @@
 // Before a capture overwrites a card that held something, start-up keeps
-// the image it read, so that nothing a card carried is lost without a
+// what it read of it, so that nothing a card carried is lost without a
 // trace. The newest is "/var/lib/kvtd/overwritten-card.1.bin", the two
-// before it .2 and .3; each is an 1832-byte image that kvtcard reads.
+// before it .2 and .3; each is a dump of the whole part as the card
+// library read it (card_as_read_KVT): the image and the library's records,
+// everything that made the verdict, so that kvtcard verify on it gives
+// kvtd's verdict and reason.
 #pragma once
 
+#include <span>
 #include <string>
-
-#include "card/image.hpp"
 
 namespace kvt {
 
@@ -20,9 +22,9 @@ struct KeptCard {
     std::string error; // why it was not kept
 };
 
-// Writes `image` as the newest kept card (a temporary file synced and
+// Writes `part` as the newest kept card (a temporary file synced and
 // renamed in place, mode 0600: the image holds passwords) and shifts the
 // older ones down, dropping the oldest.
-KeptCard keep_overwritten_card(const Image &image);
+KeptCard keep_overwritten_card(std::span<const unsigned char> part);
 
 } // namespace kvt

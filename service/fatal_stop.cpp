@@ -19,48 +19,15 @@ void initiate_server_shutdown(const char *reason)
     process_requests_halt();
 }
 
-std::recursive_mutex &card_image_lock()
-{
-    // Never destroyed: the fatal stop ends the process while holding it.
-    static auto *lock = new std::recursive_mutex;
-    return *lock;
-}
-
-namespace {
-
-// How long the stop waits for an audit event that holds the image. An
-// event's handler may itself be stuck (in a platform call that never
-// returns); the card must still be invalidated and the daemon ended.
-constexpr unsigned kImageWaitSeconds = 5;
-
-// Takes the image lock, or gives up on it after the wait. Without the lock
-// the whole image is written all the same: header 0xFF makes the card's
-// copy worthless whatever a stuck event may still change in a section.
-void take_image_lock_or_give_up()
-{
-    for (unsigned waited = 0;; ++waited) {
-        if (card_image_lock().try_lock())
-            return;
-        if (waited == kImageWaitSeconds)
-            break;
-        sp_sleep(1);
-    }
-    log_error("kvtd_fatal_stop: an event still holds the card image after %u seconds, going on "
-              "without it\n",
-              kImageWaitSeconds);
-}
-
-} // namespace
-
-// Any thread may get here. A second thread arriving while the first is on
-// its way to the kill waits at the image lock until the kill ends both (or
-// gives up on it and writes the same image); it also waits, for a bounded
-// time, for an audit event that is still changing the image.
+// Any thread may get here, and nothing here waits for another thread: the
+// card library takes the invalidating write whatever an event on another
+// thread is doing with a section (it reads only the image's header for it).
+// Two threads arriving at once each write the same header; the first kill
+// ends both.
 void kvtd_fatal_stop()
 {
     log_error("===== kvtd shutting down =====\n");
     initiate_server_shutdown("kvtd shutting down");
-    take_image_lock_or_give_up();
 
     // Version 0xFF keeps the card's copy from being taken for a valid one;
     // the recorded shutdown state makes the next start capture afresh.

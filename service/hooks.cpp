@@ -64,7 +64,6 @@ void trelmproc_handle_event(int event_class, int event_type, void *data, std::ui
 {
     if (event_class != kAuditClass)
         return;
-    const std::lock_guard lock(card_image_lock());
     kvtd_handle_event(event_class, event_type, data, length);
 }
 

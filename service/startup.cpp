@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -63,18 +64,6 @@ struct StartupReport {
     int climodes_skipped = 0;
 };
 
-// The validator gets a copy so that nothing it does can touch the image;
-// the library's reason comes from the same verdict.
-void judge_card(StartupReport &report)
-{
-    kvt_image_t copy = kvt_image;
-    report.facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
-    if (describe_KVT(&copy, kvtPlatform, &report.verdict) == 0)
-        report.facts.card_reason = report.verdict.reason;
-    else
-        report.facts.card_reason = report.facts.card_valid ? "card valid" : "card invalid";
-}
-
 bool card_is_blank(const kvt_image_t &image)
 {
     const auto bytes = kvt::image_bytes(image);
@@ -95,10 +84,22 @@ void write_whole_image_or_stop()
     kvtd_fatal_stop();
 }
 
+// What the card library read of the card, as a dump of the whole part.
+void keep_card(StartupReport &report)
+{
+    constexpr int kLargestPart = 65536;
+    std::vector<unsigned char> part(kLargestPart);
+    const int size = card_as_read_KVT(part.data(), kLargestPart);
+    if (size < 0)
+        return;
+    part.resize(static_cast<std::size_t>(size));
+    report.kept = kvt::keep_overwritten_card(part);
+}
+
 void capture_to_card(StartupReport &report)
 {
     if (!card_is_blank(kvt_image))
-        report.kept = kvt::keep_overwritten_card(kvt_image);
+        keep_card(report);
     log_progress("KVT sp configuration contents invalid, saving current configuration...\n");
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);
@@ -243,7 +244,7 @@ int trelmproc_initialize()
     StartupReport report;
     report.facts.shutdown = shutdown != 0;
     report.facts.moved = moved != 0;
-    judge_card(report);
+    kvt::judge_card(kvt_image, report.facts, report.verdict);
     if (kvt::startup_action(report.facts) != kvt::StartupAction::capture)
         report.facts.same_mac = card_mac_is_sp_mac();
     record_decision(report.facts);

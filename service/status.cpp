@@ -240,9 +240,19 @@ void record_fatal_stop(int write_result)
     });
 }
 
+void record_forked()
+{
+    update([](Status &) {});
+}
+
+// A fatal stop clears the run flag, so the card monitor may return and
+// report a stop before the fatal stop's kill: the fatal stop stands.
 void record_stopped()
 {
-    update([](Status &s) { set_state(s, "stopped"); });
+    update([](Status &s) {
+        if (std::strcmp(s.state, "fatal stop") != 0)
+            set_state(s, "stopped");
+    });
 }
 
 void record_card_check(int result)

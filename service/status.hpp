@@ -66,6 +66,9 @@ void record_running();
 // The fatal stop is under way; `write_result` is its whole-image write's.
 void record_fatal_stop(int write_result);
 
+// The process forked into the background: the file names the new process
+// from now on (it was written by the parent until here).
+void record_forked();
 // The card monitor returned: the process ends once the frame is done.
 void record_stopped();
 // A card check's result (0 passed, -1 to -4 as check_kvt_chip returns).

@@ -15,8 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cardlib/eeprom_part.hpp"
-#include "cardlib/i2c_eeprom_device.hpp"
 #include "sim/card_io.hpp"
 #include "sim/control.hpp"
 #include "sim/eeprom.hpp"
@@ -31,6 +29,18 @@ using cardlib::I2cMessage;
 
 constexpr double kWriteCycleUs = 5000;
 constexpr std::size_t kMaxPages = 65536 / 32;
+
+// The 24C parts by size, as their datasheets give them: bytes, page bytes.
+constexpr std::pair<std::size_t, std::size_t> kPartPages[] = {
+    {8192, 32}, {16384, 64}, {32768, 64}, {65536, 128}};
+
+std::size_t page_of_part(std::size_t size)
+{
+    for (const auto &[bytes, page] : kPartPages)
+        if (bytes == size)
+            return page;
+    return 0;
+}
 
 std::int64_t now_ns()
 {
@@ -78,12 +88,14 @@ std::array<std::atomic<std::uint32_t>, kMaxPages> &page_programs()
 // The part in the slot, open for one transfer; closed when none answers.
 class Cells {
   public:
-    Cells() : fd_(::open(eeprom::path().c_str(), O_RDWR | O_CLOEXEC))
+    explicit Cells(std::size_t page) : fd_(::open(eeprom::path().c_str(), O_RDWR | O_CLOEXEC))
     {
         struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0)
-            part_ = cardlib::part_of_size(static_cast<std::size_t>(st.st_size));
-        if (!part_)
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+            size_ = static_cast<std::size_t>(st.st_size);
+            page_ = page_of_part(size_) == 0 ? 0 : page != 0 ? page : page_of_part(size_);
+        }
+        if (page_ == 0)
             close();
     }
     ~Cells() { close(); }
@@ -91,8 +103,8 @@ class Cells {
     Cells &operator=(const Cells &) = delete;
 
     bool answers() const { return fd_ >= 0; }
-    std::size_t size() const { return part_->size; }
-    std::size_t page() const { return part_->page; }
+    std::size_t size() const { return size_; }
+    std::size_t page() const { return page_; }
 
     // From `address` on, wrapping at the end of the part.
     void read(std::size_t address, std::span<unsigned char> out) const
@@ -127,7 +139,8 @@ class Cells {
 
   private:
     int fd_;
-    std::optional<cardlib::EepromPart> part_;
+    std::size_t size_ = 0;
+    std::size_t page_ = 0; // 0: no part the chip knows
 };
 
 // The card pulled by the fault "card.pull": armed by the first transfer
@@ -213,26 +226,43 @@ int no_acknowledge(int error)
 
 } // namespace
 
+std::uint64_t CardChip::transfers() const
+{
+    const std::lock_guard guard(lock_);
+    return transfers_;
+}
+
+// A message longer than the adapter takes fails before it reaches the
+// bus, as the kernel's check of an adapter's limits does.
 int CardChip::transfer(std::span<const I2cMessage> messages)
 {
+    {
+        const std::lock_guard guard(lock_);
+        ++transfers_;
+    }
+    const BusModel bus = model();
+    const bool too_long = std::any_of(messages.begin(), messages.end(), [&](const I2cMessage &m) {
+        return bus.max_message != 0 && m.bytes.size() > bus.max_message;
+    });
+    if (!bus.plain_i2c || too_long)
+        return no_acknowledge(EOPNOTSUPP);
     const LockedChip chip;
     if (chip.fd() < 0)
-        return no_acknowledge(ENXIO);
+        return no_acknowledge(bus.nack_errno);
     ChipState state = chip.load();
-    Cells cells;
+    Cells cells(bus.page);
     int result = 0;
     for (std::size_t i = 0; i < messages.size() && result == 0; ++i) {
         const I2cMessage &message = messages[i];
-        if (message.address != cardlib::kCardI2cAddress || !cells.answers() ||
-            now_ns() < state.busy_until) {
-            result = no_acknowledge(ENXIO);
+        if (message.address != bus.address || !cells.answers() || now_ns() < state.busy_until) {
+            result = no_acknowledge(bus.nack_errno);
             break;
         }
         const std::size_t reach = pull_point().reach(message.bytes.size());
         if (message.read)
             read_message(cells, state, message.bytes, reach);
         else if (reach < message.bytes.size())
-            result = no_acknowledge(EREMOTEIO); // no stop reaches the part
+            result = no_acknowledge(bus.nack_errno); // no stop reaches the part
         else
             write_message(cells, state, message.bytes, i + 1 == messages.size());
         if (reach < message.bytes.size())
@@ -251,7 +281,25 @@ cardlib::BusyWait CardChip::busy_wait() const
             static_cast<long>(static_cast<double>(span.count()) * scale));
     };
     return {scaled(product.poll_interval),
-            std::max(scaled(product.give_up_after), std::chrono::microseconds(2000))};
+            std::max(scaled(product.give_up_after), std::chrono::microseconds(2000)),
+            product.idle_tries};
+}
+
+std::optional<cardlib::Adapter> CardChip::adapter()
+{
+    return cardlib::Adapter{"card chip", model().plain_i2c, cardlib::kKernelMaxMessage};
+}
+
+void CardChip::set_model(const BusModel &model)
+{
+    const std::lock_guard guard(lock_);
+    model_ = model;
+}
+
+BusModel CardChip::model() const
+{
+    const std::lock_guard guard(lock_);
+    return model_;
 }
 
 CardChip &card_chip()

@@ -67,6 +67,11 @@ int card_insert_image(std::span<const unsigned char, kImageSize> image)
     return insert_part(part);
 }
 
+int card_insert_eeprom(std::span<const unsigned char> part)
+{
+    return insert_part(std::vector<unsigned char>(part.begin(), part.end()));
+}
+
 ImageBytes foreign_image(const Mac &mac)
 {
     ImageBytes image{};

@@ -224,6 +224,16 @@ int run_faultlog(const Args &args)
     return print_lines(fault_log());
 }
 
+int run_poweron(const Args &args)
+{
+    if (args.size() > 1 || (args.size() == 1 && args[0] != "enable"))
+        return kUsage;
+    if (args.size() == 1)
+        enable_powerons();
+    std::printf("power-on: %s\n", powerons_disabled() ? "disabled" : "enabled");
+    return 0;
+}
+
 int run_power(const Args &args)
 {
     if (!args.empty())
@@ -262,6 +272,7 @@ constexpr Command kPlatformCommands[] = {
      run_fault},
     {"faultlog", " show the SP's fault log", run_faultlog},
     {"power", " show the power operations requested", run_power},
+    {"poweron", "[enable]  show whether power-on is allowed, or allow it again", run_poweron},
     {"kvtdata", "[TEXT]  show or replace the KVT-data file", run_kvtdata},
 };
 

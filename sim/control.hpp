@@ -92,7 +92,14 @@ void set_stores_in_memory(StoreContents contents);
 //   part), "i2c" (the header read over I2C)                 value: errno
 //   "card.write_torn"      value N: power is lost once N more bytes have
 //                          been programmed into the card; the page write
-//                          that crosses the N-th byte fails with EIO
+//                          that crosses the N-th byte fails with ENODEV
+//                          (the bus went down with the power)
+//   "card.power_cut"       value N: the SP loses power once N more bytes
+//                          have been programmed into the card: later page
+//                          writes program nothing, unknown to the writer;
+//                          each page write is noted as it was meant in
+//                          <root>/sim/card/power_cut (sim/card_device.cpp)
+//   "card.detect"          the slot's presence-detect line gives no signal
 //   "card.pull"            value N: the card leaves the slot once N more
 //                          bytes have crossed the bus (sim/card_chip.hpp)
 //   "card.busy"            value N: each write cycle of the card's part
@@ -139,6 +146,9 @@ int card_insert(); // the card that was pulled goes back
 int card_insert_blank(std::size_t part_size = kEepromSize);
 // Puts a card holding `image` at the image offset (rest 0xFF) in the slot.
 int card_insert_image(std::span<const unsigned char, kImageSize> image);
+// Puts a card holding `part` (a whole 24C part, as card_eeprom() gives it)
+// in the slot: a card carried over from another SP with all it holds.
+int card_insert_eeprom(std::span<const unsigned char> part);
 // The card of another SP: the image of the card in the slot when it is
 // valid (otherwise an all-zero image), with version 0x0B, `mac` in its
 // header and all nine checksums recomputed.
@@ -246,8 +256,13 @@ std::vector<std::string> journal();
 
 // ---- what the SP recorded ----------------------------------------------------
 // Fault log lines: "fault <n> <text>", "clear <n> <text>", "event <n>",
-// "disable_powerons".
+// "disable_powerons", "enable_powerons".
 std::vector<std::string> fault_log();
+// The SP's own command that allows power-on again after kvtd disabled it:
+// logged as "enable_powerons".
+void enable_powerons();
+// Whether the last of those two lines disables power-on.
+bool powerons_disabled();
 // Power operations: "<flags> <target> <op>".
 std::vector<std::string> power_ops();
 

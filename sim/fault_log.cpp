@@ -55,4 +55,19 @@ std::vector<std::string> fault_log()
     return files::lines(sim_path("faultlog"));
 }
 
+void enable_powerons()
+{
+    record("enable_powerons");
+}
+
+bool powerons_disabled()
+{
+    bool disabled = false;
+    for (const std::string &line : fault_log()) {
+        if (line == "disable_powerons" || line == "enable_powerons")
+            disabled = line == "disable_powerons";
+    }
+    return disabled;
+}
+
 } // namespace kvtsim

@@ -88,6 +88,8 @@ constexpr const char *kFaultNames[] = {
     "card.read",
     "card.write",
     "card.write_torn",
+    "card.power_cut",
+    "card.detect",
     "card.pull",
     "card.busy",
     "i2c",

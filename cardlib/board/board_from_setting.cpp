@@ -2,16 +2,16 @@
 //   KVT_CARD_DEVICE  the device (cardlib/device_setting.hpp);
 //                    default "i2c:/dev/i2c-0@0x53"
 //   KVT_CARD_PART    24c64 (default), 24c128, 24c256 or 24c512
-// The card monitor's header read goes over the device's bus: the i2c-dev
-// path itself, or /dev/i2c-N of the at24 file's "N-00AA" directory.
-// A setting that can't be read is reported once on standard error, and
+// The card monitor's header read (i2c_writeread on device 0x53) goes to the
+// same slot: the setting's address on its i2c-dev bus, or the at24 file.
+// A setting that can't be used is reported once on standard error, and
 // every card access then fails with EINVAL.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
-#include "cardlib/device_setting.hpp"
+#include "cardlib/card_slot.hpp"
 
 namespace {
 
@@ -36,24 +36,19 @@ class Unusable : public cardlib::EepromDevice, public cardlib::I2cBus {
     }
 };
 
-struct Board {
-    std::unique_ptr<cardlib::EepromDevice> device;
-    std::unique_ptr<cardlib::I2cBus> bus;
-};
-
 const char *setting(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return value && *value ? value : fallback;
 }
 
-Board unusable(const std::string &reason)
+cardlib::CardSlot unusable(const std::string &reason)
 {
     std::fprintf(stderr, "kvtd: card device: %s\n", reason.c_str());
-    return {std::make_unique<Unusable>(), std::make_unique<Unusable>()};
+    return {std::make_shared<Unusable>(), std::make_unique<Unusable>()};
 }
 
-Board board_from_environment()
+cardlib::CardSlot slot_from_environment()
 {
     std::string error;
     const auto device = cardlib::parse_device_setting(setting(kDeviceEnv, kDefaultDevice), error);
@@ -62,17 +57,16 @@ Board board_from_environment()
     const auto part = cardlib::part_named(setting(kPartEnv, "24c64"));
     if (!part)
         return unusable(std::string(kPartEnv) + ": not one of 24c64, 24c128, 24c256, 24c512");
-    const std::string bus = cardlib::bus_of(*device);
-    if (bus.empty())
-        return unusable(std::string(kDeviceEnv) + ": " + device->path +
-                        " names no I2C bus for the header read (expected .../N-00AA/...)");
-    return {cardlib::open_device(*device, *part), cardlib::i2c_dev_bus(bus)};
+    auto slot = cardlib::open_card_slot(*device, *part, error);
+    if (!slot)
+        return unusable(std::string(kDeviceEnv) + ": " + error);
+    return std::move(*slot);
 }
 
-Board &board()
+cardlib::CardSlot &slot()
 {
     // Never destroyed: a fatal stop may end the process from any thread.
-    static auto *made = new Board(board_from_environment());
+    static auto *made = new cardlib::CardSlot(slot_from_environment());
     return *made;
 }
 
@@ -80,10 +74,10 @@ Board &board()
 
 cardlib::EepromDevice &cardlib::board_card_device()
 {
-    return *board().device;
+    return *slot().device;
 }
 
 cardlib::I2cBus &cardlib::board_card_bus()
 {
-    return *board().bus;
+    return *slot().header_bus;
 }

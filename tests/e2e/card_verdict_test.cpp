@@ -69,14 +69,14 @@ const VerdictCase kCards[] = {
          ASSERT_EQ(kvtsim::eeprom::poke(cardlib::kImageEnd, zeros.data(), zeros.size()), 0);
      },
      "nothing to do (card valid, MAC matches, not moved)"},
-    {"other_writers_change", // a byte of section 5 and its checksum, alike
+    {"other_writers_change", // a byte of section 6 and its checksum, alike
      [] {
          ASSERT_NO_FATAL_FAILURE(written_card());
-         flip(0x200, 0x40);
-         flip(kvt::span_of(kvt::Section::alerts).cksum, 0x40);
+         flip(0x51A, 0x40);
+         flip(kvt::span_of(kvt::Section::customer).cksum, 0x40);
      },
      "nothing to do (card valid, MAC matches, not moved)",
-     "section 5 changed since this card library's last write"},
+     "section 6 changed since this card library's last write"},
     {"torn", torn_card, "capture (card invalid: write interrupted in section 7)"},
     {"damaged",
      [] {
@@ -99,15 +99,6 @@ class OneVerdict : public ::testing::TestWithParam<VerdictCase> {
     SimRoot root;
 };
 
-std::string line_after(const std::string &text, const std::string &key)
-{
-    const auto at = text.find(key);
-    if (at == std::string::npos)
-        return {};
-    const auto start = at + key.size();
-    return text.substr(start, text.find('\n', start) - start);
-}
-
 TEST_P(OneVerdict, KvtcardAndKvtdAgreeOnTheCard)
 {
     ASSERT_NO_FATAL_FAILURE(GetParam().make());
@@ -126,6 +117,12 @@ TEST_P(OneVerdict, KvtcardAndKvtdAgreeOnTheCard)
     const bool kvtd_took_card = kvtd.rfind("capture", 0) != 0;
     EXPECT_EQ(verify.status, kvtd_took_card ? 0 : 1) << verify.out;
     EXPECT_NE(kvtd.find(line_after(verify.out, "verdict: ")), std::string::npos) << verify.out;
+    // What kvtd kept of a card it captured over gives its verdict again.
+    const std::string kept = kvtsim::path_in_root("/var/lib/kvtd/overwritten-card.1.bin");
+    if (root.exists("/var/lib/kvtd/overwritten-card.1.bin")) {
+        EXPECT_EQ(line_after(kvtcard("verify " + kept).out, "verdict: "),
+                  line_after(verify.out, "verdict: "));
+    }
     const std::string warning = GetParam().warning;
     EXPECT_EQ(log_has("startup: card warning: " + warning), !warning.empty());
     EXPECT_EQ(has(verify, "warnings:\n  - " + warning), !warning.empty()) << verify.out;

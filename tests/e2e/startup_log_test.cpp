@@ -220,16 +220,17 @@ TEST(StartupLog, MatchingCardGoesFromInitializeStraightToInitializationComplete)
     EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }
 
-// The card a capture overwrote stays readable, the newest three of them.
+// The card a capture overwrote stays readable, the newest three of them,
+// each the whole part as the card library read it.
 TEST(KeptCard, ACaptureKeepsTheCardItOverwritesTheNewestThree)
 {
     SimRoot root;
-    std::vector<kvtsim::ImageBytes> overwritten;
+    std::vector<std::vector<unsigned char>> overwritten;
     for (unsigned round = 0; round < 4; ++round) {
         kvtsim::ImageBytes image = kvtsim::foreign_image(kOtherSpMac);
         image[0] = static_cast<unsigned char>(0x20 + round); // a version kvtd refuses
         ASSERT_EQ(kvtsim::card_insert_image(image), 0);
-        overwritten.push_back(image);
+        overwritten.push_back(kvtsim::card_eeprom());
         Daemon daemon;
         ASSERT_TRUE(wait_for_log(kRunning, static_cast<int>(round) + 1)) << root.service_log();
         EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
@@ -238,7 +239,7 @@ TEST(KeptCard, ACaptureKeepsTheCardItOverwritesTheNewestThree)
         const std::string path =
             kvtsim::path_in_root("/var/lib/kvtd/overwritten-card." + std::to_string(n) + ".bin");
         const std::string kept = read_file(path);
-        const kvtsim::ImageBytes &expected = overwritten.at(overwritten.size() - n);
+        const std::vector<unsigned char> &expected = overwritten.at(overwritten.size() - n);
         EXPECT_EQ(kept, std::string(expected.begin(), expected.end())) << path;
         EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);

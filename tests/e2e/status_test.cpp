@@ -1,6 +1,7 @@
 // The status file end to end: kvtd keeps it as its results change, and
 // kvtcard status reads it, on a simulated SP.
 #include <cerrno>
+#include <csignal>
 #include <map>
 #include <sstream>
 #include <string>
@@ -144,6 +145,33 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     const ToolRun run = kvtcard("status");
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("running: no\n"), std::string::npos) << run.out;
+}
+
+// ---- a background start and an end without a word ------------------------------------
+
+// Each start races the parent's exit against the child's first write: a
+// few starts give the race its chances.
+TEST(StatusOfABackgroundStart, NamesTheDaemonOnceKvtdReturnsAndGoesStaleWhenItIsKilled)
+{
+    SimRoot root;
+    for (int start = 0; start < 3; ++start) {
+        Daemon parent({.args = {"-b"}});
+        ASSERT_EQ(exit_code(parent.wait_exit()), 0);
+        const ToolRun run = kvtcard("status");
+        EXPECT_EQ(run.status, 0) << run.out;
+        const std::vector<int> pids = kvtsim::kvtd_pids();
+        ASSERT_EQ(pids.size(), 1U);
+        EXPECT_EQ(read_status()[key::pid], std::to_string(pids[0]));
+        ASSERT_TRUE(signal_until(pids[0], SIGKILL, [] { return kvtsim::kvtd_pids().empty(); }));
+    }
+    const ToolRun run = kvtcard("status");
+    EXPECT_EQ(run.status, 1) << run.out;
+    std::istringstream lines(run.out.substr(run.out.find("state:")));
+    for (std::string line; std::getline(lines, line);) {
+        const bool value = line.find(": ") != std::string::npos && !line.starts_with("stale:");
+        EXPECT_TRUE(!value || line.ends_with(" (stale)")) << line;
+    }
+    EXPECT_TRUE(run.out.ends_with("stale: yes\n")) << run.out;
 }
 
 // ---- card writes -------------------------------------------------------------------

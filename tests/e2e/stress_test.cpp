@@ -1,6 +1,7 @@
 // Rounds of live changes cut short by a fatal stop at a moment drawn from a
 // fixed seed: whatever was in flight, the daemon must leave the card holding
 // one whole, consistent image marked invalid, and nothing of itself behind.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,8 +62,9 @@ const Stop kStops[] = {
     {[] { kvtsim::nv_set("keyswitch_state", "9"); }, "kvtd_write_keyswitch: error parsing value (9)\n"},
     {[] { kvtsim::audit_post_luapi(3, 0, "/HOST/autorestart", "bogus"); }, "kvtd_write_autorestart: bad value bogus\n"},
     // Fires once, so the stop's own whole-image write reaches the card; the
-    // write that fails may be one still in flight.
-    {[] { kvtsim::fault_set("card.write", 5, 1); kvtsim::object_set("/X/darvcli/prompt", "stress>"); }, nullptr},
+    // write that fails may be one still in flight. ENODEV, a bus that is
+    // gone: an EIO right after a page write is a part still busy, retried.
+    {[] { kvtsim::fault_set("card.write", ENODEV, 1); kvtsim::object_set("/X/darvcli/prompt", "stress>"); }, nullptr},
 };
 // clang-format on
 

@@ -25,4 +25,14 @@ inline bool has(const ToolRun &run, const std::string &text)
     return run.out.find(text) != std::string::npos;
 }
 
+// The rest of the line after the first `key` in `text`; empty without one.
+inline std::string line_after(const std::string &text, const std::string &key)
+{
+    const auto at = text.find(key);
+    if (at == std::string::npos)
+        return {};
+    const auto start = at + key.size();
+    return text.substr(start, text.find('\n', start) - start);
+}
+
 } // namespace kvttest

@@ -1,6 +1,5 @@
 // The card device setting that kvtd's Linux board (KVT_CARD_DEVICE) and
-// kvtcard --device share: which backend, which address, and which bus the
-// card monitor's header read takes.
+// kvtcard --device share: which backend and which address.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,29 +17,26 @@ struct SettingCase {
     bool read;
     Kind kind;
     unsigned address;
-    const char *bus; // for the header read
 };
 
 const SettingCase kSettings[] = {
-    {"i2c_with_address", "i2c:/dev/i2c-1@0x50", true, Kind::i2c_dev, 0x50, "/dev/i2c-1"},
-    {"bare_bus_takes_0x53", "/dev/i2c-2", true, Kind::i2c_dev, 0x53, "/dev/i2c-2"},
-    {"decimal_address", "/dev/i2c-2@83", true, Kind::i2c_dev, 0x53, "/dev/i2c-2"},
-    {"at24_sysfs_file", "at24:/sys/bus/i2c/devices/3-0053/eeprom", true, Kind::at24, 0x53,
-     "/dev/i2c-3"},
-    {"bare_at24_file", "/sys/bus/i2c/devices/12-0050/eeprom", true, Kind::at24, 0x53,
-     "/dev/i2c-12"},
-    {"file_naming_no_bus", "/tmp/part.bin", true, Kind::at24, 0x53, ""},
-    {"address_out_of_range", "i2c:/dev/i2c-1@0x80", false, Kind::i2c_dev, 0, ""},
-    {"address_not_a_number", "/dev/i2c-1@0x5g", false, Kind::i2c_dev, 0, ""},
-    {"no_path", "i2c:@0x53", false, Kind::i2c_dev, 0, ""},
-    {"empty", "", false, Kind::i2c_dev, 0, ""},
+    {"i2c_with_address", "i2c:/dev/i2c-1@0x50", true, Kind::i2c_dev, 0x50},
+    {"bare_bus_takes_0x53", "/dev/i2c-2", true, Kind::i2c_dev, 0x53},
+    {"decimal_address", "/dev/i2c-2@83", true, Kind::i2c_dev, 0x53},
+    {"at24_sysfs_file", "at24:/sys/bus/i2c/devices/3-0053/eeprom", true, Kind::at24, 0x53},
+    {"bare_at24_file", "/sys/bus/i2c/devices/12-0050/eeprom", true, Kind::at24, 0x53},
+    {"file_naming_no_bus", "/tmp/part.bin", true, Kind::at24, 0x53},
+    {"address_out_of_range", "i2c:/dev/i2c-1@0x80", false, Kind::i2c_dev, 0},
+    {"address_not_a_number", "/dev/i2c-1@0x5g", false, Kind::i2c_dev, 0},
+    {"no_path", "i2c:@0x53", false, Kind::i2c_dev, 0},
+    {"empty", "", false, Kind::i2c_dev, 0},
 };
 
 using kvttest::PrintTo;
 
 class DeviceSetting : public testing::TestWithParam<SettingCase> {};
 
-TEST_P(DeviceSetting, NamesTheBackendAddressAndHeaderBus)
+TEST_P(DeviceSetting, NamesTheBackendAndAddress)
 {
     const SettingCase &c = GetParam();
     std::string error;
@@ -52,7 +48,6 @@ TEST_P(DeviceSetting, NamesTheBackendAddressAndHeaderBus)
     }
     EXPECT_EQ(setting->kind, c.kind);
     EXPECT_EQ(setting->address, c.address);
-    EXPECT_EQ(cardlib::bus_of(*setting), c.bus);
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, DeviceSetting, testing::ValuesIn(kSettings), kvttest::by_name);

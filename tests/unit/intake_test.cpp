@@ -55,10 +55,12 @@ Bytes ipmi(std::uint8_t command, std::uint8_t comp_code = 0)
 Bytes luapi_fixed(std::uint32_t command, std::int32_t status, std::uint32_t path_at,
                   std::uint32_t value_at)
 {
-    Bytes r;
-    for (std::uint32_t field : {command, static_cast<std::uint32_t>(status), path_at, value_at})
-        put(r, field);
-    r.resize(24, 0);
+    Bytes r(24, 0);
+    std::size_t at = 0;
+    for (std::uint32_t field : {command, static_cast<std::uint32_t>(status), path_at, value_at}) {
+        std::memcpy(r.data() + at, &field, sizeof field);
+        at += sizeof field;
+    }
     return r;
 }
 
@@ -104,8 +106,9 @@ std::vector<IntakeCase> cases()
 {
     const std::uint8_t keyswitch = nv_row("keyswitch_state");
     const Bytes port = luapi(3, 0, "/X/clients/smtp/port", "25");
-    Bytes unterminated = port;
-    unterminated.back() = '5';
+    // The value's NUL replaced by one more digit.
+    Bytes unterminated(port.begin(), port.end() - 1);
+    unterminated.push_back('5');
     const std::string short_record = "kvtd_handle_event: short record for type ";
     const std::string not_inside = " is not inside the record";
     // clang-format off

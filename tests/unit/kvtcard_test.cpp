@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "card/sections.hpp"
+#include "cardlib/checksum.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/support/tool_run.hpp"
@@ -231,6 +234,7 @@ TEST(KvtcardPreview, ListsTheRestoresPlanBesideTheSpsValues)
 {
     kvttest::SimRoot root;
     ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "25"), 0);
+    // The card's trigger names in another order: the same set.
     ASSERT_EQ(kvtsim::object_set("/HOST/diag/trigger", "error-reset user-reset"), 0);
     expect_run(kvtcard("preview " + write_card(root, "card.img", known_image())), 0,
                {"object: /X/clients/smtp/port, current: 25, card: 2525, changes: yes",
@@ -274,15 +278,15 @@ std::vector<std::size_t> pages_changed(const std::string &a, const std::string &
 
 // The bench commands on a card in a slot: the at24 backend over a part
 // file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
-TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPages)
+TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAndPutsADumpBack)
 {
     kvttest::SimRoot root;
     const std::string part = write_card(root, "part.bin", known_image(), 0x1800, 8192);
     const std::string device = "--device " + part;
     const std::string before = kvttest::read_file(part);
     expect_run(kvtcard("detect " + device), 0, {part + ": a card answers\n"});
-    expect_run(kvtcard("detect --device " + root.dir() + "/empty-slot"), 1,
-               {"no card answers (No such device or address)"});
+    expect_run(kvtcard("detect --device " + root.dir() + "/empty-slot"), 2,
+               {"empty-slot: no such file (the at24 driver makes it only for a card it found)\n"});
     ASSERT_EQ(kvtcard("save " + device + " " + root.dir() + "/saved.bin").status, 0);
     EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), before);
 
@@ -307,6 +311,51 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsAndWritesOnlyWithForceOnlyTheDifferingPage
     EXPECT_EQ(kvtcard("verify " + device).status, 0);
     EXPECT_EQ(kvtcard("diff " + device + " " + file).status, 0);
     EXPECT_TRUE(has(kvtcard("write --force " + device + " " + file), "the card already holds it"));
+
+    // The saved dump puts the card back whole, the record slot included;
+    // only a dump of the part's size is taken, and only with --force.
+    const std::string saved = root.dir() + "/saved.bin";
+    expect_run(kvtcard("write --whole " + device + " " + saved), 1,
+               {"2 page(s) differ 0x1d60 0x1f40\nnot written"});
+    expect_run(kvtcard("write --whole --force " + device + " " + file), 2,
+               {"new.img is 1832 bytes; --whole takes a dump of the whole part, 8192 bytes"});
+    expect_run(kvtcard("write --whole --force " + device + " " + saved), 0,
+               {"written, and read back the same"});
+    EXPECT_EQ(kvttest::read_file(part), before);
+}
+
+// While a kvtd runs on the SP, its card is kvtd's copy of the SP's
+// configuration: a write is refused with the way out, and --live writes all
+// the same, through the card library's record.
+TEST(KvtcardSlot, RefusesToWriteUnderARunningKvtdUnlessLive)
+{
+    kvttest::SimRoot root;
+    ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(known_image())), 0);
+    std::ofstream(kvtsim::path_in_root("/run/kvtd/status")) << "pid: " << ::getpid() << "\n";
+    const std::string file = write_card(root, "new.img", port_25_image());
+    expect_run(kvtcard("write --force --sim " + file), 2,
+               {") runs on this SP and keeps the card in step", "Stop kvtd first",
+                "give --live to write all the same"});
+    EXPECT_EQ(kvtcard("diff --sim " + file).status, 1) << "not written";
+    expect_run(kvtcard("write --force --live --sim " + file), 0, {"read back the same"});
+    expect_run(kvtcard("write --live --sim " + file), 0, {"the card already holds it"});
+    expect_run(kvtcard("show --live " + file), 2, {"show takes no --live"});
+}
+
+// A fleet whose cards sum their sections from another start value is read
+// with the value it uses.
+TEST(KvtcardVerify, ReadsCardsOfAnotherChecksumStart)
+{
+    kvttest::SimRoot root;
+    kvt::Image image = known_image();
+    for (const kvt::SectionSpan &s : kvt::kSectionMap)
+        kvt::image_bytes(image)[s.cksum] ^= cardlib::checksum_start(); // summed from 0
+    const std::string card = write_card(root, "plain-xor.img", image);
+    expect_run(kvtcard("verify " + card), 1,
+               {"verdict: card invalid: checksum wrong in sections 1, 2, 3, 4, 5, 6, 7, 8, 9"});
+    expect_run(kvtcard("verify --checksum-start 0 " + card), 0, {"valid: yes"});
+    expect_run(kvtcard("verify --checksum-start 0x100 " + card), 2,
+               {"--checksum-start 0x100: not a byte value"});
 }
 
 // A 24C256 dump that keeps its image at 0x100: any part, any offset.
@@ -329,6 +378,13 @@ TEST(KvtcardErrors, RefusesBadFilesAndOptionsWithExitTwo)
     EXPECT_EQ(kvtcard("show").status, 2);
     expect_run(kvtcard("show --force card.img"), 2, {"kvtcard: show takes no --force\n"});
     expect_run(kvtcard("write --help"), 0, {"usage: kvtcard [--json] write "});
+    const std::string file = write_card(root, "card.img", known_image());
+    expect_run(kvtcard("save --device /dev/i2c-99 out.bin"), 2, {"/dev/i2c-99: no such file\n"});
+    expect_run(kvtcard("detect --device i2c:" + file), 2,
+               {"card.img: not a character device (an i2c-dev bus is /dev/i2c-N)\n"});
+    const ToolRun status = kvtcard("status " + root.dir() + "/no-status");
+    EXPECT_EQ(status.status, 2);
+    EXPECT_TRUE(status.out.ends_with("no-status: No such file or directory\n")) << status.out;
 }
 
 } // namespace

@@ -118,7 +118,7 @@ bool load_card(const std::string &path, Card &card, std::string &error)
 
 cardlib::CardVerdict card_verdict(const Card &card)
 {
-    return cardlib::classify_card(kvt::image_bytes(card.image), card.record);
+    return cardlib::classify_card(kvt::image_bytes(card.image), card.record, card.image_address);
 }
 
 } // namespace kvtcard

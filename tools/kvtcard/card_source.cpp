@@ -1,15 +1,45 @@
 #include "tools/kvtcard/card_source.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cardlib/at24_device.hpp"
-#include "cardlib/device_setting.hpp"
+#include "cardlib/card_slot.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
+
+namespace {
+
+// What is wrong with the device's path itself, before any transfer: the
+// backends would report either as a card that does not answer.
+const char *path_problem(const cardlib::DeviceSetting &setting)
+{
+    struct stat st {};
+    if (::stat(setting.path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return nullptr; // the backend names any other reason
+        return setting.kind == cardlib::DeviceSetting::Kind::at24
+                   ? "no such file (the at24 driver makes it only for a card it found)"
+                   : "no such file";
+    }
+    if (setting.kind == cardlib::DeviceSetting::Kind::i2c_dev && !S_ISCHR(st.st_mode))
+        return "not a character device (an i2c-dev bus is /dev/i2c-N)";
+    return nullptr;
+}
+
+} // namespace
+
+std::string no_card_text(const Slot &slot)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "no card answers at 0x%02x", slot.address);
+    return text;
+}
 
 bool open_slot(const CardSource &source, const Geometry &geometry, Slot &slot, std::string &error)
 {
@@ -33,9 +63,14 @@ bool open_slot(const CardSource &source, const Geometry &geometry, Slot &slot, s
         error = "--device " + source.where + ": " + error;
         return false;
     }
-    slot.device = cardlib::open_device(*setting, part);
+    if (const char *problem = path_problem(*setting)) {
+        error = setting->path + ": " + problem;
+        return false;
+    }
+    slot.device = cardlib::open_device(*setting, part, error);
     slot.name = setting->name();
-    return true;
+    slot.address = setting->address;
+    return slot.device != nullptr;
 }
 
 std::string open_slot_and_files(std::string_view command, std::size_t files, const Invocation &run,
@@ -67,7 +102,7 @@ bool read_part(Slot &slot, std::vector<unsigned char> &part, std::string &error)
         return true;
     error = slot.name + ": cannot read the card: " + std::strerror(errno);
     if (errno == ENXIO || errno == EREMOTEIO)
-        error += " (no card answers)";
+        error += " (" + no_card_text(slot) + ")";
     return false;
 }
 

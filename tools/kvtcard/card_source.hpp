@@ -3,12 +3,14 @@
 // file), opened through the card library's own backends.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cardlib/eeprom_device.hpp"
+#include "cardlib/i2c_eeprom_device.hpp"
 #include "tools/kvtcard/invocation.hpp"
 
 namespace kvtcard {
@@ -18,7 +20,11 @@ struct Slot {
     std::string name; // "/dev/i2c-1@0x53", the at24 file, "sim:<file>"
     bool simulated = false;
     std::string file; // the simulated SP's part
+    std::uint16_t address = cardlib::kCardI2cAddress;
 };
+
+// "no card answers at 0x53", at the slot's address.
+std::string no_card_text(const Slot &slot);
 
 // Opens the slot `source` names, of the geometry's part (24C64 unless
 // given). False with a reason in `error`.

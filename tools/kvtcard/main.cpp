@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cardlib/checksum.hpp"
 #include "tools/kvtcard/commands.hpp"
 #include "tools/kvtcard/invocation.hpp"
 
@@ -29,6 +30,9 @@ enum Option : unsigned {
     kForce = 1U << 3,
     kGeometry = 1U << 4, // --part, --offset
     kSlots = 1U << 5,    // --device, --sim
+    kWhole = 1U << 6,
+    kLive = 1U << 7,
+    kChecksum = 1U << 8, // --checksum-start
 };
 
 struct Command {
@@ -39,7 +43,7 @@ struct Command {
     int (*run)(const Invocation &);
 };
 
-constexpr unsigned kCards = kJson | kGeometry | kSlots;
+constexpr unsigned kCards = kJson | kGeometry | kSlots | kChecksum;
 
 // status (tools/kvtcard/status.cpp) takes its file, or --sim, as a word.
 int run_status(const Invocation &run)
@@ -70,7 +74,7 @@ constexpr Command kCommands[] = {
      "made by kvtd-preview with kvtd's own code: the start-up decision and the plan of\n"
      "each section's restore, beside what the SP holds now.\n"
      "CARD defaults to --sim.\n",
-     kCards, kvtcard::run_preview},
+     kCards & ~kChecksum, kvtcard::run_preview},
     {"hexdump", "CARD",
      "The image in hex and ASCII by card address, section by section with each\n"
      "section's name and span; a wrong checksum byte is marked with '!'.\n",
@@ -80,11 +84,16 @@ constexpr Command kCommands[] = {
      kvtcard::run_detect},
     {"save", "(--device PATH | --sim) FILE",
      "Read the whole part in the slot into FILE (an EEPROM dump).\n", kCards, kvtcard::run_save},
-    {"write", "[--force] (--device PATH | --sim) FILE",
+    {"write", "[--force [--live]] [--whole] (--device PATH | --sim) FILE",
      "Write the card image of FILE (an image or an EEPROM dump) onto the card in the slot\n"
      "through the card library: its record first, then only the pages that differ; then\n"
-     "read the card back and compare. Without --force, only tell which pages would change.\n",
-     kCards | kForce, kvtcard::run_write},
+     "read the card back and compare. Without --force, only tell which pages would change.\n"
+     "--whole: FILE is a dump of the whole part (as save made it), put back as it is,\n"
+     "every page that differs; its size must be the part's.\n"
+     "While kvtd runs on the slot's SP the write is refused: stop kvtd first, or give\n"
+     "--live to write all the same (kvtd reads the card again before its next write, but\n"
+     "does not restore what was written to the SP).\n",
+     kCards | kForce | kWhole | kLive, kvtcard::run_write},
     {"status", "[FILE | --sim]",
      "What the running kvtd last found, from the status file it keeps (/run/kvtd/status,\n"
      "under KVT_SP_ROOT on the simulated SP): exit 0 while that kvtd runs, 1 once it has\n"
@@ -99,7 +108,8 @@ constexpr const char *kCardHelp =
     "(/sys/bus/i2c/devices/1-0053/eeprom) or an I2C bus with an optional address\n"
     "(/dev/i2c-1, /dev/i2c-1@0x53).\n"
     "Options: --json  --part 24c64|24c128|24c256|24c512  --offset ADDR (image address,\n"
-    "default 0x1800)  --help\n";
+    "default 0x1800)  --checksum-start VALUE (the value the section checksums start\n"
+    "from on the card's fleet, default that of this build)  --help\n";
 
 const Command *command_named(std::string_view name)
 {
@@ -153,14 +163,16 @@ bool parse_offset(const char *text, std::size_t &offset)
 bool take_flag(int code, Parsed &parsed)
 {
     Invocation &run = parsed.run;
-    const std::array<std::pair<bool *, unsigned>, 5> flags{{
+    const std::array<std::pair<bool *, unsigned>, 7> flags{{
         {&run.json, kJson},
         {&run.show_passwords, kShowPasswords},
         {&run.all, kAll},
         {&run.force, kForce},
+        {&run.whole, kWhole},
+        {&run.live, kLive},
         {&parsed.help, 0},
     }};
-    constexpr const char *kCodes = "jpafh";
+    constexpr const char *kCodes = "jpafwlh";
     const char *at = std::strchr(kCodes, code);
     if (!at || code == 0)
         return false;
@@ -181,6 +193,14 @@ bool take_option(int code, const char *arg, Parsed &parsed, std::string &error)
         parsed.given |= kSlots;
         return true;
     }
+    if (code == 'c') {
+        parsed.given |= kChecksum;
+        std::size_t start = 0;
+        if (!parse_offset(arg, start) || start > 0xFF)
+            error = std::string("--checksum-start ") + arg + ": not a byte value (0 to 0xFF)";
+        cardlib::use_checksum_start(static_cast<std::uint8_t>(start));
+        return error.empty();
+    }
     parsed.given |= kGeometry;
     if (code == 'P') {
         run.geometry.part = cardlib::part_named(arg);
@@ -197,11 +217,19 @@ bool take_option(int code, const char *arg, Parsed &parsed, std::string &error)
 bool parse(int argc, char **argv, Parsed &parsed, std::string &error)
 {
     static const option kLong[] = {
-        {"json", no_argument, nullptr, 'j'},         {"show-passwords", no_argument, nullptr, 'p'},
-        {"all", no_argument, nullptr, 'a'},          {"force", no_argument, nullptr, 'f'},
-        {"help", no_argument, nullptr, 'h'},         {"sim", no_argument, nullptr, 's'},
-        {"device", required_argument, nullptr, 'd'}, {"part", required_argument, nullptr, 'P'},
-        {"offset", required_argument, nullptr, 'o'}, {nullptr, 0, nullptr, 0},
+        {"json", no_argument, nullptr, 'j'},
+        {"show-passwords", no_argument, nullptr, 'p'},
+        {"whole", no_argument, nullptr, 'w'},
+        {"all", no_argument, nullptr, 'a'},
+        {"force", no_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},
+        {"sim", no_argument, nullptr, 's'},
+        {"device", required_argument, nullptr, 'd'},
+        {"part", required_argument, nullptr, 'P'},
+        {"offset", required_argument, nullptr, 'o'},
+        {"live", no_argument, nullptr, 'l'},
+        {"checksum-start", required_argument, nullptr, 'c'},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -227,6 +255,7 @@ std::string first_option_in(unsigned options)
     constexpr std::pair<unsigned, const char *> kNames[] = {
         {kJson, "--json"},   {kShowPasswords, "--show-passwords"}, {kAll, "--all"},
         {kForce, "--force"}, {kGeometry, "--part or --offset"},    {kSlots, "--device or --sim"},
+        {kWhole, "--whole"}, {kLive, "--live"}, {kChecksum, "--checksum-start"},
     };
     for (const auto &[bit, name] : kNames)
         if (options & bit)

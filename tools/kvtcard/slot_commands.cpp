@@ -46,7 +46,8 @@ int run_detect(const Invocation &run)
     else if (present)
         std::printf("%s: a card answers\n", slot.name.c_str());
     else
-        std::printf("%s: no card answers (%s)\n", slot.name.c_str(), std::strerror(error));
+        std::printf("%s: %s (%s)\n", slot.name.c_str(), no_card_text(slot).c_str(),
+                    std::strerror(error));
     return present ? kExitOk : kExitNo;
 }
 

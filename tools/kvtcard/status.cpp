@@ -4,16 +4,16 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <signal.h>
-
 #include "service/status.hpp"
 #include "tools/kvtcard/commands.hpp"
+#include "tools/kvtcard/live_daemon.hpp"
 #include "tools/kvtcard/simulator.hpp"
 
 namespace kvtcard {
@@ -84,28 +84,6 @@ Node fault_entry(const std::string &line)
         .set("raised", Node::text(raised));
 }
 
-// An ended process that nobody has reaped yet still answers a signal.
-bool is_zombie(long long pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    std::getline(in, stat);
-    const auto name_end = stat.rfind(") ");
-    return name_end != std::string::npos && name_end + 2 < stat.size() &&
-           (stat[name_end + 2] == 'Z' || stat[name_end + 2] == 'X');
-}
-
-// A process that exists but is not ours to signal still runs.
-bool process_runs(const std::string &pid_text)
-{
-    const Node pid = number_or_text(pid_text);
-    if (pid.kind() != Node::Kind::number || pid.raw_number() <= 0)
-        return false;
-    if (kill(static_cast<pid_t>(pid.raw_number()), 0) != 0 && errno != EPERM)
-        return false;
-    return !is_zombie(pid.raw_number());
-}
-
 Node document(const std::string &path, const StatusFile &s, bool running)
 {
     const auto text = [&](const char *name) { return Node::text(value_of(s, name)); };
@@ -137,6 +115,43 @@ Node document(const std::string &path, const StatusFile &s, bool running)
                                .set("result", text(key::write_result)));
 }
 
+// The states in which the writer's last word is its end: anything else
+// read from a writer that no longer runs was cut off (kill -9, a crash).
+bool ended_in_order(const StatusFile &s)
+{
+    const std::string state = value_of(s, key::state);
+    return state == "stopped" || state == "fatal stop";
+}
+
+// Plain text marks each value of a writer that died mid-run, so that no
+// line reads as the present state.
+Node marked_stale(const Node &node)
+{
+    if (node.is_scalar())
+        return Node::text(node.plain() + " (stale)");
+    if (node.children().empty()) // plain text's "(none)"
+        return Node::text("(none) (stale)");
+    Node out = node.kind() == Node::Kind::array ? Node::array() : Node::object();
+    for (const auto &[name, child] : node.children()) {
+        if (node.kind() == Node::Kind::array)
+            out.push(marked_stale(child));
+        else
+            out.set(name, marked_stale(child));
+    }
+    return out;
+}
+
+Node text_document(const Node &document)
+{
+    Node out = Node::object();
+    bool past_pid = false;
+    for (const auto &[name, child] : document.children()) {
+        out.set(name, past_pid && name != "stale" ? marked_stale(child) : child);
+        past_pid = past_pid || name == "pid";
+    }
+    return out;
+}
+
 // The status file: one named on the command line; the simulated SP's, as
 // kvtsim names it (--sim); under $KVT_SP_ROOT, where a simulated SP keeps
 // the daemon's fixed paths; else the SP's own.
@@ -148,8 +163,7 @@ bool status_path(const std::string &argument, std::string &path, std::string &er
         path = argument;
         return true;
     }
-    const char *root = std::getenv("KVT_SP_ROOT");
-    path = std::string(root && *root ? root : "") + kvt::status::kPath;
+    path = sp_status_path();
     return true;
 }
 
@@ -169,12 +183,17 @@ int status_command(bool json, const std::vector<std::string> &arguments)
     }
     StatusFile status;
     if (!read_status(path, status)) {
-        std::fprintf(stderr, "kvtcard: no kvtd status at %s (kvtd has not run since boot)\n",
-                     path.c_str());
+        const bool named = !arguments.empty() && arguments.front() != kSimCard;
+        std::fprintf(stderr, "kvtcard: no kvtd status at %s: %s%s\n", path.c_str(),
+                     std::strerror(errno), named ? "" : " (kvtd has not run since boot)");
         return kExitError;
     }
     const bool running = process_runs(value_of(status, key::pid));
-    const Node out = document(path, status, running);
+    const bool stale = !running && !ended_in_order(status);
+    Node out = document(path, status, running);
+    out.set("stale", Node::boolean(stale));
+    if (!json && stale)
+        out = text_document(out);
     std::fputs((json ? to_json(out) : to_text(out)).c_str(), stdout);
     return running ? kExitRunning : kExitEnded;
 }

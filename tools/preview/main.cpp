@@ -44,12 +44,11 @@ bool load_slot(LoadedCard &card, std::string &error)
         error = std::string("cannot read the card in the slot: ") + std::strerror(errno);
         return false;
     }
-    kvt_image_t copy = card.image;
+    kvt::StartupFacts judged;
     kvt_card_verdict verdict{};
-    card.valid = valid_KVT(&copy, kvtPlatform) != 0;
-    card.reason = describe_KVT(&copy, kvtPlatform, &verdict) == 0 ? verdict.reason
-                  : card.valid                                    ? "card valid"
-                                                                  : "card invalid";
+    kvt::judge_card(card.image, judged, verdict);
+    card.valid = judged.card_valid;
+    card.reason = judged.card_reason;
     card.source = "slot";
     return true;
 }

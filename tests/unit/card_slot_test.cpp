@@ -1,0 +1,166 @@
+// The card slot a Linux board opens from its device setting: the card
+// monitor's header read (device 0x53 to the platform) finds the card
+// wherever the setting puts it, the at24 backend needs no i2c-dev, an
+// adapter that cannot run the card's transfers is refused by name, and no
+// message longer than the kernel takes reaches it.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cardlib/card_slot.hpp"
+#include "cardlib/i2c_eeprom_device.hpp"
+#include "sim/card_chip.hpp"
+#include "sim/control.hpp"
+#include "tests/support/rows.hpp"
+#include "tests/support/sim_root.hpp"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::size_t kHeaderAddress = 0x1800;
+constexpr std::array<unsigned char, 8> kHeader{0x0B, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+
+// The card chip as an i2c-dev bus would reach it; counts the buses opened.
+class ChipView : public cardlib::I2cBus {
+  public:
+    int transfer(std::span<const cardlib::I2cMessage> messages) override
+    {
+        return kvtsim::card_chip().transfer(messages);
+    }
+    cardlib::BusyWait busy_wait() const override { return kvtsim::card_chip().busy_wait(); }
+    std::optional<cardlib::Adapter> adapter() override { return kvtsim::card_chip().adapter(); }
+};
+
+int buses_opened = 0;
+
+std::unique_ptr<cardlib::I2cBus> open_chip(const std::string &)
+{
+    ++buses_opened;
+    return std::make_unique<ChipView>();
+}
+
+// What the card monitor's i2c_writeread asks: the 8 header bytes of the
+// card at device 0x53.
+int read_header(cardlib::I2cBus &bus, std::array<unsigned char, 8> &header)
+{
+    std::array<unsigned char, 2> at{0x18, 0x00};
+    const std::array messages{cardlib::I2cMessage{cardlib::kCardI2cAddress, false, at},
+                              cardlib::I2cMessage{cardlib::kCardI2cAddress, true, header}};
+    return cardlib::transfer_when_ready(bus, messages);
+}
+
+struct SlotCase {
+    const char *name;
+    const char *setting; // {dir}: the test's root
+    std::uint16_t chip_address;
+    bool opens_i2c_dev;
+};
+
+const SlotCase kSlots[] = {
+    {"i2c_dev_at_0x50", "i2c:/dev/i2c-7@0x50", 0x50, true},
+    {"i2c_dev_at_0x53", "/dev/i2c-7", 0x53, true},
+    {"at24_file_of_a_card_at_0x50", "at24:{dir}/sys/bus/i2c/devices/1-0050/eeprom", 0x53, false},
+    {"at24_file_anywhere", "{dir}/card-slot", 0x53, false},
+};
+
+using kvttest::PrintTo;
+
+class CardSlot : public testing::TestWithParam<SlotCase> {
+  protected:
+    ~CardSlot() override { kvtsim::card_chip().set_model({}); }
+
+    // The card behind the slot's backend: the chip at its address, or a
+    // file where the setting names the at24 file.
+    std::string setting_with_card()
+    {
+        const SlotCase &c = GetParam();
+        std::string text = c.setting;
+        if (const auto at = text.find("{dir}"); at != std::string::npos)
+            text.replace(at, 5, root_.dir());
+        kvtsim::ImageBytes image{};
+        std::copy(kHeader.begin(), kHeader.end(), image.begin());
+        kvtsim::card_chip().set_model({.address = c.chip_address});
+        EXPECT_EQ(kvtsim::card_insert_image(image), 0);
+        if (!c.opens_i2c_dev) {
+            const std::string path = text.substr(text.find('/'));
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+            const Bytes part = kvtsim::card_eeprom();
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char *>(part.data()),
+                       static_cast<std::streamsize>(part.size()));
+        }
+        return text;
+    }
+
+    kvttest::SimRoot root_;
+};
+
+TEST_P(CardSlot, TheHeaderReadOfDevice0x53FindsTheCardWhereTheSettingPutsIt)
+{
+    std::string error;
+    const auto setting = cardlib::parse_device_setting(setting_with_card(), error);
+    ASSERT_TRUE(setting) << error;
+    buses_opened = 0;
+    auto slot = cardlib::open_card_slot(*setting, cardlib::kPart24c64, error, open_chip);
+    ASSERT_TRUE(slot) << error;
+    EXPECT_EQ(buses_opened, GetParam().opens_i2c_dev ? 1 : 0);
+
+    std::array<unsigned char, 8> header{};
+    ASSERT_EQ(read_header(*slot->header_bus, header), 0) << std::strerror(errno);
+    EXPECT_EQ(header, kHeader);
+    Bytes through_device(8);
+    ASSERT_EQ(slot->device->read(kHeaderAddress, through_device), 0);
+    EXPECT_TRUE(std::equal(kHeader.begin(), kHeader.end(), through_device.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CardSlot, testing::ValuesIn(kSlots), kvttest::by_name);
+
+TEST(CardSlotAdapter, AnSmbusOnlyAdapterIsRefusedByNameAndNeverSentATransfer)
+{
+    kvttest::SimRoot root;
+    kvtsim::card_chip().set_model({.plain_i2c = false});
+    std::string error;
+    const auto setting = cardlib::parse_device_setting("/dev/i2c-0", error);
+    EXPECT_FALSE(cardlib::open_card_slot(*setting, cardlib::kPart24c64, error, open_chip));
+    EXPECT_NE(error.find("/dev/i2c-0: adapter \"card chip\" is SMBus-only"), std::string::npos)
+        << error;
+
+    cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress,
+                                    cardlib::kPart24c64);
+    const std::uint64_t before = kvtsim::card_chip().transfers();
+    Bytes byte(1);
+    errno = 0;
+    EXPECT_EQ(device.read(0, byte), -1);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(kvtsim::card_chip().transfers(), before);
+    kvtsim::card_chip().set_model({});
+}
+
+// The kernel's message length is 16 bits wide: a longer message cut to it
+// would read nothing and succeed. The shim refuses it before it opens the
+// adapter; one the kernel takes gets as far as the (missing) adapter.
+TEST(CardSlotAdapter, TheI2cDevShimRefusesAMessageLongerThanTheKernelTakes)
+{
+    const auto bus = cardlib::i2c_dev_bus("/nonexistent/i2c-9");
+    for (const std::size_t len : {std::size_t{65536}, cardlib::kKernelMaxMessage + 1}) {
+        Bytes buffer(len);
+        const cardlib::I2cMessage message{0x53, true, buffer};
+        errno = 0;
+        EXPECT_EQ(bus->transfer(std::span(&message, 1)), -1);
+        EXPECT_EQ(errno, EMSGSIZE) << len;
+    }
+    Bytes most(cardlib::kKernelMaxMessage);
+    const cardlib::I2cMessage message{0x53, true, most};
+    errno = 0;
+    EXPECT_EQ(bus->transfer(std::span(&message, 1)), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+} // namespace
