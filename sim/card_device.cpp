@@ -150,7 +150,7 @@ class CardFaults : public cardlib::I2cBus {
 
     long budget_ = -1;
     bool power_lost_ = false; // until a read finds the power back
-    long power_ = -1; // bytes the card still takes before the power cut
+    long power_ = -1;         // bytes the card still takes before the power cut
 };
 
 CardFaults &card_faults()

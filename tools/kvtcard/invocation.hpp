@@ -31,7 +31,7 @@ struct Invocation {
     bool all = false;
     bool force = false;
     bool whole = false; // write: the file is a dump of the whole part
-    bool live = false; // write: even while kvtd runs on the slot's SP
+    bool live = false;  // write: even while kvtd runs on the slot's SP
     Geometry geometry;
     std::vector<CardSource> sources;
 };

@@ -253,9 +253,15 @@ bool parse(int argc, char **argv, Parsed &parsed, std::string &error)
 std::string first_option_in(unsigned options)
 {
     constexpr std::pair<unsigned, const char *> kNames[] = {
-        {kJson, "--json"},   {kShowPasswords, "--show-passwords"}, {kAll, "--all"},
-        {kForce, "--force"}, {kGeometry, "--part or --offset"},    {kSlots, "--device or --sim"},
-        {kWhole, "--whole"}, {kLive, "--live"}, {kChecksum, "--checksum-start"},
+        {kJson, "--json"},
+        {kShowPasswords, "--show-passwords"},
+        {kAll, "--all"},
+        {kForce, "--force"},
+        {kGeometry, "--part or --offset"},
+        {kSlots, "--device or --sim"},
+        {kWhole, "--whole"},
+        {kLive, "--live"},
+        {kChecksum, "--checksum-start"},
     };
     for (const auto &[bit, name] : kNames)
         if (options & bit)
