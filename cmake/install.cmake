@@ -1,5 +1,5 @@
 # Install rules and the Debian packages, one per component:
-#   kvtd             the daemon, its unit and man page
+#   kvtd             the daemon, its unit and man page, kvtd-preview
 #   kvtcard          the card inspector (no simulator code)
 #   kvtsim           the simulated SP's tools, kvtsim and kvtsim-em
 #   kvtsim-services  the simulated SP's services as a static library, the
@@ -9,6 +9,11 @@
 include(GNUInstallDirs)
 
 install(TARGETS kvtd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT kvtd)
+# kvtcard preview's planner: the daemon's code against the SP's services,
+# so it goes with the daemon, beside kvtcard.
+if(TARGET kvtd-preview)
+  install(TARGETS kvtd-preview RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kvtd)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kvtd.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT kvtd)
 # kvtd(8) sends the operator here for every symptom.
@@ -86,7 +91,7 @@ include(CPack)
 if(KVT_TESTS)
   set(kvt_extra_files "")
   if(TARGET kvtcard)
-    list(APPEND kvt_extra_files bin/kvtcard share/man/man1/kvtcard.1)
+    list(APPEND kvt_extra_files bin/kvtcard share/man/man1/kvtcard.1 bin/kvtd-preview)
   endif()
   if(KVT_SIMULATOR)
     list(APPEND kvt_extra_files bin/kvtsim bin/kvtsim-em share/man/man1/kvtsim.1

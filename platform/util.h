@@ -4,6 +4,7 @@
 #define KVT_PLATFORM_UTIL_H
 
 #include <stddef.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #ifdef __cplusplus
@@ -38,6 +39,11 @@ int sp_fsync(int fd);
 int sp_close(int fd);
 int sp_rename(const char *fixed_from, const char *fixed_to);
 int sp_unlink(const char *fixed_path);
+/* lstat(2) and readlink(2) on a fixed path: what lies at the path itself,
+ * a symbolic link there not followed. On the simulated SP an absolute link
+ * target is a fixed path again (it stays under the root). */
+int sp_lstat(const char *fixed_path, struct stat *st);
+ssize_t sp_readlink(const char *fixed_path, char *buf, size_t len);
 
 /* Sleeps for `seconds` of platform time; a signal cuts it short.
  * Returns 0, or -1 when interrupted. */

@@ -18,7 +18,7 @@ seconds=${1:-600}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(audit_intake card_image kvt_data climode_file writer_values card_verdict
-                                   restore_capture)
+                                   restore_capture round_trip)
 build=${KVT_FUZZ_BUILD_DIR:-build/fuzz}
 parallel=${KVT_FUZZ_PARALLEL:-1}
 jobs=${KVT_FUZZ_JOBS:-1}

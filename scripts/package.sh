@@ -41,7 +41,8 @@ check() { # package, then "mode path" lines it must hold, and nothing else
     echo "$deb: $(dpkg-deb -f "$deb" Depends)"
 }
 
-check kvtd "-rwxr-xr-x ./usr/sbin/kvtd" "-rw-r--r-- ./usr/share/man/man8/kvtd.8" \
+check kvtd "-rwxr-xr-x ./usr/sbin/kvtd" "-rwxr-xr-x ./usr/bin/kvtd-preview" \
+    "-rw-r--r-- ./usr/share/man/man8/kvtd.8" \
     "-rw-r--r-- ./usr/share/doc/kvtd/operator-guide.md" \
     "-rw-r--r-- ./usr/lib/systemd/system/kvtd.service"
 check kvtcard "-rwxr-xr-x ./usr/bin/kvtcard" "-rw-r--r-- ./usr/share/man/man1/kvtcard.1"

@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target kvtd kvtsim kvtsim-em kvtcard
+cmake --build --preset release --target kvtd kvtsim kvtsim-em kvtcard kvtd-preview
 exec python3 scripts/test-docs.py --build build/release "$@"

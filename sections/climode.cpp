@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,7 +10,6 @@
 #include "base/files.hpp"
 #include "base/log.hpp"
 #include "card/sections.hpp"
-#include "sections/card_texts.hpp"
 #include "sections/user_data.hpp"
 
 namespace {
@@ -107,78 +105,4 @@ void kvtd_snapshot_cli_mode()
         log_error("Error writing out KVT data!\n");
         kvtd_fatal_stop();
     }
-}
-
-namespace {
-
-// The file's mode whatever the daemon's umask: the CLI reads it, only the
-// SP's own services write it.
-constexpr mode_t kCliModeFileMode = 0644;
-
-// The lines of the used entries in table order. An entry whose line the
-// capture could not read back (or that would split into other lines) is
-// left out: written, it would stop the daemon at the next capture, and at
-// every start after it, until someone mended the file by hand.
-int skipped_entries = 0;
-
-std::string restored_lines()
-{
-    std::string lines;
-    skipped_entries = 0;
-    const std::span table(kvt_image.climode_table);
-    for (std::size_t k = 0; k < table.size(); ++k) {
-        log_progress("i: %d\n", static_cast<int>(k));
-        const kvt::CliModeEntry &entry = table[k];
-        if (entry.name.chars[0] == '\0')
-            continue;
-        char name[sizeof entry.name.chars + 1];
-        char mode[sizeof entry.mode.chars + 1];
-        entry.name.c_str(name);
-        entry.mode.c_str(mode);
-        if (const kvt::TextProblem problem = kvt::climode_entry_problem(entry)) {
-            log_error("restore_climode: skipping entry %d (%s:%s): %s\n", static_cast<int>(k), name,
-                      mode, problem);
-            ++skipped_entries;
-            continue;
-        }
-        lines.append(name).append(":").append(mode).append("\n");
-    }
-    return lines;
-}
-
-[[noreturn]] void replace_failed(const kvt::ReplaceResult &result)
-{
-    log_error("restore_climode: %s of the new %s failed: %s; the old file stays\n",
-              kvt::step_name(result.failed), kCliModePath, std::strerror(result.error));
-    log_error("kvtd: failed to write climode ret=%d\n", -1);
-    kvtd_fatal_stop();
-}
-
-} // namespace
-
-// The file is replaced whole or not at all: a full file system or a failed
-// write leaves the SP's old CLI modes in place.
-void restore_climode()
-{
-    if (kvt::user_data_backup_off(kvt_image)) {
-        log_error(
-            "restore_climode: returning immediately because KVT_NO_BACKUP_USER_DATA is set\n");
-        return;
-    }
-    kvt::FileReplacement file(kCliModePath, kCliModeFileMode);
-    if (!file.opened()) {
-        log_error("restore_climode: failed to open cli_mode file %s\n", kCliModePath);
-        kvtd_fatal_stop();
-    }
-    log_progress("adding in the saved cli_modes\n");
-    const kvt::ReplaceResult result = file.commit(restored_lines());
-    if (result.failed != kvt::ReplaceStep::none)
-        replace_failed(result);
-    kvt::update_checksum(kvt_image, kvt::Section::climodes);
-    log_progress("cli_mode restore done\n");
-}
-
-int restore_climode_skipped()
-{
-    return skipped_entries;
 }

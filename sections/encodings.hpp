@@ -71,26 +71,6 @@ bool alert_type_from_name(const char *value, unsigned char *code);
 const char *alert_level_name(unsigned char code);
 const char *alert_type_name(unsigned char code);
 
-// Receives the settings the restore of sections 4 to 7 makes, in the
-// restore's order, each as an object path and its value text. The POST
-// verbosities and levels are named by the platform-control library: they
-// come with their code and that name, or nullptr when the library has none.
-class MiscSettingSink {
-  public:
-    virtual void set(const char *path, const char *value) = 0;
-    virtual void set_named(const char *path, unsigned char code, const char *name) = 0;
-    // A text of the card that is not to be set (kvt::object_text_problem
-    // says why); the object keeps its value.
-    virtual void skip(const char * /*path*/, const char * /*reason*/) {}
-
-  protected:
-    ~MiscSettingSink() = default;
-};
-
-// Every object the misc restore sets from `image`. The keyswitch is not among
-// them: the restore sets it through the platform-control library afterwards.
-void for_each_misc_setting(const Image &image, MiscSettingSink &sink);
-
 // A "%d" or "%u" conversion: optional white space and sign, then at least
 // one digit; whatever follows the number is ignored. False when no number
 // can be read. "%d" clamps to the int range; "%u" wraps as the C library

@@ -11,6 +11,3 @@ void get_current_misc(luapi_session session, kvt_image_t *image);
 void get_current_backup_user_data(kvt_image_t *image);
 int diag_mode_type_from_name(const char *name, std::uint32_t *code);
 void restore_misc();
-// Values of the last restore_misc that the card holds but the SP could not
-// take back (each logged), so not set.
-int restore_misc_skipped();

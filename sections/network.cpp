@@ -9,6 +9,7 @@
 #include "base/log.hpp"
 #include "card/sections.hpp"
 #include "platform/luapi.h"
+#include "sections/restore_plan.hpp"
 
 namespace {
 
@@ -77,46 +78,36 @@ void set_netflag(kvt_image_t *image, std::uint32_t bit, bool on)
     image->netflags.set(on ? (flags | bit) : (flags & ~bit));
 }
 
-// Sets one pending object to the dotted form of an address field.
-void restore_address(luapi_session *session, const kvt::NetAddress &field,
-                     const char *convert_failed, const char *label, const char *pending_path,
-                     const char *set_failed)
+using Plan = kvt::NetworkRestorePlan;
+
+Plan::Address address_step(const kvt::NetAddress &field, const char *label,
+                           const char *pending_path, const char *convert_failed,
+                           const char *set_failed)
 {
-    char text[INET_ADDRSTRLEN];
-    if (inet_ntop(AF_INET, field.bytes, text, sizeof text) == nullptr)
-        fail(session, convert_failed);
-    log_progress("%s: %s\n", label, text);
-    if (set_obj_val(session, pending_path, text) != 0)
+    char text[INET_ADDRSTRLEN] = {};
+    const bool converted = inet_ntop(AF_INET, field.bytes, text, sizeof text) != nullptr;
+    return {label, pending_path, convert_failed, set_failed, converted ? text : ""};
+}
+
+void set_or_fail(luapi_session *session, const char *path, const char *value,
+                 const char *set_failed)
+{
+    if (set_obj_val(session, path, value) != 0)
         fail(session, set_failed);
 }
 
-void restore_static(luapi_session *session)
+// The static settings are set even when the SP already has them.
+void apply_static(luapi_session *session, const Plan &plan)
 {
-    if (kvt_image.netflags.get() & kvt::KVT_NET_IPV6)
-        fail(session, "IPv6 not supported yet!\n");
     log_progress("restoring static IPV4\n");
-    if (set_obj_val(session, "/X/network/pendingipdiscovery", "static") != 0)
-        fail(session, "error setting pendingipdiscovery\n");
-    restore_address(session, kvt_image.ipaddress, kAddress.convert_failed, "ip address",
-                    "/X/network/pendingipaddress", "error setting pendingipaddress\n");
-    restore_address(session, kvt_image.ipgateway, kGateway.convert_failed, "gateway",
-                    "/X/network/pendingipgateway", "error setting pendingipgateway\n");
-    restore_address(session, kvt_image.ipnetmask, kNetmask.convert_failed, "netmask",
-                    "/X/network/pendingipnetmask", "error setting pendingnetmask\n");
-}
-
-// Returns false when the SP already uses DHCP and nothing is to be committed.
-bool restore_dhcp(luapi_session *session)
-{
-    char discovery[kObjValueSize];
-    if (get_obj_val(session, "/X/network/ipdiscovery", discovery, sizeof discovery) != 0)
-        fail(session, "get_obj_val FAILED, shutting down\n");
-    if (std::strcmp(discovery, "dhcp") == 0)
-        return false;
-    log_progress("restoring dhcp\n");
-    if (set_obj_val(session, "/X/network/pendingipdiscovery", "dhcp") != 0)
-        fail(session, "error setting pendingipdiscovery\n");
-    return true;
+    set_or_fail(session, "/X/network/pendingipdiscovery", "static",
+                "error setting pendingipdiscovery\n");
+    for (const Plan::Address &address : plan.addresses) {
+        if (address.text.empty())
+            fail(session, address.convert_failed);
+        log_progress("%s: %s\n", address.label, address.text.c_str());
+        set_or_fail(session, address.pending_path, address.text.c_str(), address.set_failed);
+    }
 }
 
 void commit_pending(luapi_session *session)
@@ -124,6 +115,11 @@ void commit_pending(luapi_session *session)
     if (set_obj_val(session, "/X/network/commitpending", "true") != 0 &&
         luapi_errno != kCommitNothingPending)
         fail(session, "error setting commitpending\n");
+}
+
+kvt::PlanStep set_step(std::string target, std::string value)
+{
+    return {kvt::PlanAction::set, std::move(target), std::move(value), {}};
 }
 
 } // namespace
@@ -183,18 +179,97 @@ void kvtd_update_ipsettings()
     }
 }
 
+namespace kvt {
+
+NetworkRestorePlan plan_network_restore(luapi_session *session, const Image &image)
+{
+    NetworkRestorePlan plan;
+    const std::uint32_t flags = image.netflags.get();
+    if ((flags & KVT_NET_STATIC) == 0) {
+        char discovery[kObjValueSize];
+        if (get_obj_val(session, "/X/network/ipdiscovery", discovery, sizeof discovery) != 0)
+            plan.kind = Plan::Kind::unreadable;
+        else
+            plan.kind =
+                std::strcmp(discovery, "dhcp") == 0 ? Plan::Kind::keep_dhcp : Plan::Kind::dhcp;
+        return plan;
+    }
+    if ((flags & KVT_NET_IPV6) != 0) {
+        plan.kind = Plan::Kind::ipv6;
+        return plan;
+    }
+    plan.kind = Plan::Kind::static_ipv4;
+    plan.addresses = {
+        address_step(image.ipaddress, "ip address", "/X/network/pendingipaddress",
+                     kAddress.convert_failed, "error setting pendingipaddress\n"),
+        address_step(image.ipgateway, "gateway", "/X/network/pendingipgateway",
+                     kGateway.convert_failed, "error setting pendingipgateway\n"),
+        address_step(image.ipnetmask, "netmask", "/X/network/pendingipnetmask",
+                     kNetmask.convert_failed, "error setting pendingnetmask\n"),
+    };
+    return plan;
+}
+
+void apply_network_restore(luapi_session *session, const NetworkRestorePlan &plan)
+{
+    switch (plan.kind) {
+    case Plan::Kind::keep_dhcp:
+        return;
+    case Plan::Kind::unreadable:
+        fail(session, "get_obj_val FAILED, shutting down\n");
+    case Plan::Kind::ipv6:
+        fail(session, "IPv6 not supported yet!\n");
+    case Plan::Kind::dhcp:
+        log_progress("restoring dhcp\n");
+        set_or_fail(session, "/X/network/pendingipdiscovery", "dhcp",
+                    "error setting pendingipdiscovery\n");
+        break;
+    case Plan::Kind::static_ipv4:
+        apply_static(session, plan);
+        break;
+    }
+    commit_pending(session);
+}
+
+SectionPlan describe(const NetworkRestorePlan &plan)
+{
+    SectionPlan section{"network", false, {}};
+    std::vector<PlanStep> &steps = section.steps;
+    switch (plan.kind) {
+    case Plan::Kind::keep_dhcp:
+        steps.push_back({PlanAction::keep, "/X/network/ipdiscovery", "dhcp",
+                         "the SP already uses DHCP: nothing is set or committed"});
+        return section;
+    case Plan::Kind::unreadable:
+        steps.push_back({PlanAction::stop,
+                         "/X/network/ipdiscovery",
+                         {},
+                         "the SP's discovery mode cannot be read: the restore stops"});
+        return section;
+    case Plan::Kind::ipv6:
+        steps.push_back({PlanAction::stop, "/X/network/ipdiscovery", "static",
+                         "IPv6 on the card: the restore stops"});
+        return section;
+    case Plan::Kind::dhcp:
+        steps.push_back(set_step("/X/network/pendingipdiscovery", "dhcp"));
+        break;
+    case Plan::Kind::static_ipv4:
+        steps.push_back(set_step("/X/network/pendingipdiscovery", "static"));
+        for (const Plan::Address &address : plan.addresses)
+            steps.push_back(set_step(address.pending_path, address.text));
+        break;
+    }
+    steps.push_back(set_step("/X/network/commitpending", "true"));
+    return section;
+}
+
+} // namespace kvt
+
 void restore_network()
 {
     luapi_session session;
     init_luapi_session(&session);
-    // The static settings are set even when the SP already has them.
-    bool commit = true;
-    if (kvt_image.netflags.get() & kvt::KVT_NET_STATIC)
-        restore_static(&session);
-    else
-        commit = restore_dhcp(&session);
-    if (commit)
-        commit_pending(&session);
+    kvt::apply_network_restore(&session, kvt::plan_network_restore(&session, kvt_image));
     close_luapi_session(&session);
     kvt::update_checksum(kvt_image, kvt::Section::network);
     log_progress("done restoring network settings\n");

@@ -52,7 +52,7 @@ KeptCard keep_overwritten_card(std::span<const unsigned char> part)
     shift_older();
     const ReplaceResult written = write_newest(newest, part);
     if (written.failed != ReplaceStep::none) {
-        result.error = std::string(step_name(written.failed)) + ": " + std::strerror(written.error);
+        result.error = describe(written);
         return result;
     }
     result.kept = true;

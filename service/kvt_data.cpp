@@ -28,46 +28,48 @@ MacRead read_mac(std::FILE *file, unsigned (&octets)[kvt::kMacLength])
     return MacRead::ok;
 }
 
-[[noreturn]] void give_up(std::FILE *file, const char *line)
+// The line a MAC that did not read stops the daemon with, or nullptr.
+const char *mac_problem(MacRead read, const char *short_read, const char *bogus)
 {
-    log_error_line(line);
-    std::fclose(file);
-    kvtd_fatal_stop();
+    switch (read) {
+    case MacRead::short_read:
+        return short_read;
+    case MacRead::bogus:
+        return bogus;
+    case MacRead::ok:
+        break;
+    }
+    return nullptr;
 }
 
 } // namespace
 
-void read_sp_mac(unsigned char *mac)
+const char *kvt::load_sp_mac(unsigned char *mac)
 {
     std::FILE *file = kvt::open_for_reading(kKvtDataPath);
-    if (!file) {
-        log_error("config variable database open failed!\n");
-        kvtd_fatal_stop();
-    }
-
+    if (!file)
+        return "config variable database open failed!\n";
     // The base MAC is checked, so a damaged file is caught, but not used.
     unsigned base[kvt::kMacLength];
-    switch (read_mac(file, base)) {
-    case MacRead::short_read:
-        give_up(file, "error reading base MAC address\n");
-    case MacRead::bogus:
-        give_up(file, "base MAC address has bogus value\n");
-    case MacRead::ok:
-        break;
-    }
-
     unsigned sp[kvt::kMacLength];
-    switch (read_mac(file, sp)) {
-    case MacRead::short_read:
-        give_up(file, "error reading sp MAC address\n");
-    case MacRead::bogus:
-        give_up(file, "sp MAC address has bogus value\n");
-    case MacRead::ok:
-        break;
-    }
-
+    const char *problem = mac_problem(read_mac(file, base), "error reading base MAC address\n",
+                                      "base MAC address has bogus value\n");
+    if (problem == nullptr)
+        problem = mac_problem(read_mac(file, sp), "error reading sp MAC address\n",
+                              "sp MAC address has bogus value\n");
+    std::fclose(file);
+    if (problem != nullptr)
+        return problem;
     // Only the low byte of each value is kept; all are at most 0xFF here.
     std::transform(std::begin(sp), std::end(sp), mac,
                    [](unsigned octet) { return static_cast<unsigned char>(octet); });
-    std::fclose(file);
+    return nullptr;
+}
+
+void read_sp_mac(unsigned char *mac)
+{
+    if (const char *line = kvt::load_sp_mac(mac)) {
+        log_error_line(line);
+        kvtd_fatal_stop();
+    }
 }

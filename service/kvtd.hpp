@@ -18,6 +18,11 @@ void wait_for_ipmi();
 int trelmproc_run();
 int check_kvt_chip();
 void read_sp_mac(unsigned char *mac);
+namespace kvt {
+// The SP MAC of the KVT-data file into `mac`; nullptr, or the line
+// read_sp_mac logs before it stops the daemon.
+const char *load_sp_mac(unsigned char *mac);
+} // namespace kvt
 
 // full capture (service/capture.cpp)
 void get_current_config(kvt_image_t *image);

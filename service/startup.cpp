@@ -62,23 +62,7 @@ struct StartupReport {
     bool user_data_off = false;
     int user_failures = 0;
     int climodes_skipped = 0;
-    int misc_skipped = 0;
 };
-
-// The validator gets a copy so that nothing it does can touch the image.
-// Beside the acceptance rule, the card library's verdict on the card can
-// refuse it for a write of its own that a cut left half done.
-void judge_card(StartupReport &report)
-{
-    kvt_image_t copy = kvt_image;
-    report.facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
-    if (describe_KVT(&copy, kvtPlatform, &report.verdict) != 0) {
-        report.facts.card_reason = report.facts.card_valid ? "card valid" : "card invalid";
-        return;
-    }
-    report.facts.card_valid = report.facts.card_valid && report.verdict.valid != 0;
-    report.facts.card_reason = report.verdict.reason;
-}
 
 bool card_is_blank(const kvt_image_t &image)
 {
@@ -148,8 +132,8 @@ void take_sp_identity()
 
 // What the restore did, section by section, for whoever reads the log
 // after a board or card swap. Network and misc failures never get here
-// (they stop the daemon); user changes that failed and card texts the SP
-// could not take back are only logged.
+// (they stop the daemon); user changes the SP refused and CLI-mode lines
+// that would not read back are only logged.
 void log_summary_line(const char *what, bool skipped_by_policy, int left_out, const char *unit)
 {
     if (skipped_by_policy)
@@ -166,7 +150,7 @@ void log_restore_summary(const StartupReport &report)
     log_summary_line("users", report.user_data_off, report.user_failures, "failures");
     log_summary_line("CLI modes", report.user_data_off, report.climodes_skipped, "left out");
     log_progress("restore summary: network applied\n");
-    log_summary_line("misc settings", false, report.misc_skipped, "left out");
+    log_progress("restore summary: misc settings applied\n");
 }
 
 void restore_from_card(StartupReport &report, int moved)
@@ -197,7 +181,6 @@ void restore_from_card(StartupReport &report, int moved)
     report.restored = true;
     report.user_failures = restore_passwd_failures();
     report.climodes_skipped = restore_climode_skipped();
-    report.misc_skipped = restore_misc_skipped();
 }
 
 // The status takes the decision before it is carried out, so that a start
@@ -261,7 +244,7 @@ int trelmproc_initialize()
     StartupReport report;
     report.facts.shutdown = shutdown != 0;
     report.facts.moved = moved != 0;
-    judge_card(report);
+    kvt::judge_card(kvt_image, report.facts, report.verdict);
     if (kvt::startup_action(report.facts) != kvt::StartupAction::capture)
         report.facts.same_mac = card_mac_is_sp_mac();
     record_decision(report.facts);

@@ -1,6 +1,22 @@
 #include "service/startup_decision.hpp"
 
+#include "card/image.hpp"
+#include "service/kvtd.hpp"
+
 namespace kvt {
+
+void judge_card(const kvt_image_t &image, StartupFacts &facts, kvt_card_verdict &verdict)
+{
+    // The library gets a copy so that nothing it does can touch the image.
+    kvt_image_t copy = image;
+    facts.card_valid = valid_KVT(&copy, kvtPlatform) != 0;
+    if (describe_KVT(&copy, kvtPlatform, &verdict) != 0) {
+        facts.card_reason = facts.card_valid ? "card valid" : "card invalid";
+        return;
+    }
+    facts.card_valid = facts.card_valid && verdict.valid != 0;
+    facts.card_reason = verdict.reason;
+}
 
 StartupAction startup_action(const StartupFacts &facts)
 {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/card_lib.h"
+
 namespace kvt {
 
 enum class StartupAction { capture, restore, nothing };
@@ -15,6 +17,12 @@ struct StartupFacts {
     bool moved = false;
     bool same_mac = false; // the card's header MAC is the SP's; asked only of a valid card
 };
+
+// Judges a copy of the card's image as start-up does: by the acceptance
+// rule, and by the card library's verdict, which can also refuse a card
+// that a write of its own, cut off, left half done. Fills card_valid and
+// card_reason, and `verdict` for its warning.
+void judge_card(const kvt_image_t &image, StartupFacts &facts, kvt_card_verdict &verdict);
 
 // Capture when the card is refused or a shutdown is recorded; otherwise
 // restore when the MAC differs or the card was moved; otherwise nothing.

@@ -22,7 +22,5 @@ std::span<const Command> platform_commands();
 std::span<const Command> config_commands();
 // event manager, PCM, IPMI user commands, raw audit records
 std::span<const Command> event_commands();
-// the card inspector's preview on this SP (tools/kvtcard/sp/preview_command.cpp)
-std::span<const Command> preview_commands();
 
 } // namespace kvtsim::cli

@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+
+#include "sim/files.hpp"
 
 namespace kvtsim::cli {
 
@@ -16,7 +19,13 @@ int status(int rc, const char *what)
 {
     if (rc == 0)
         return 0;
-    if (what)
+    if (!what)
+        return 1;
+    // A change that could not be stored says why ("No space left on
+    // device"); one the service refused says only that it failed.
+    if (const int error = files::last_write_error())
+        std::cerr << "kvtsim: " << what << " failed: " << std::strerror(error) << '\n';
+    else
         std::cerr << "kvtsim: " << what << " failed\n";
     return 1;
 }

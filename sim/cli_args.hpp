@@ -18,7 +18,7 @@ inline constexpr int kRefused = 3;
 int refuse(const std::string &why);
 
 // 0 when `rc` is 0; otherwise 1, after "kvtsim: <what> failed" when `what`
-// is given.
+// is given (with ": <reason>" when a file could not be written).
 int status(int rc, const char *what = nullptr);
 
 // A whole number (decimal, 0x hex or 0 octal) that fills `text` and fits a

@@ -25,7 +25,16 @@ int run_set(const Args &args)
 {
     if (args.size() != 2)
         return kUsage;
-    return status(object_set(args[0], args[1]), "set (unknown object or refused value)");
+    switch (object_write(args[0], args[1])) {
+    case 0:
+        return 0;
+    case kLuapiNoObject:
+        return status(-1, "set (no such object)");
+    case kLuapiBadValue:
+        return status(-1, "set (value refused)");
+    default:
+        return status(-1, "set");
+    }
 }
 
 int run_objects(const Args &args)

@@ -160,12 +160,22 @@ int run_ipmi(const Args &args)
 
 constexpr long kMaxFaultCount = 1000000;
 
+// A family that takes a target ("file.open:") with one this SP has not.
+std::string fault_refusal(const std::string &name)
+{
+    for (const std::string &family : fault_names())
+        if (family.ends_with(':') && name.starts_with(family))
+            return "unknown fault target " + name.substr(family.size()) + " of " + family +
+                   " (an object, POST name, variable, event class or daemon file of this SP)";
+    return "unknown fault name " + name + " (kvtsim fault list shows every name)";
+}
+
 int fault_set_args(const Args &args)
 {
     if (args.size() > 4)
         return kUsage;
     if (!fault_name_known(args[1]))
-        return refuse("unknown fault name " + args[1] + " (kvtsim fault list shows every name)");
+        return refuse(fault_refusal(args[1]));
     const auto value = args.size() > 2 ? parse_long(args[2]) : std::optional<long long>(0);
     if (!value || *value < INT_MIN || *value > INT_MAX)
         return refuse("fault value " + args[2] + " is not a number from " +

@@ -6,8 +6,9 @@
 // taken from the environment variable KVT_SP_ROOT (default: "kvt-sp" in
 // $XDG_RUNTIME_DIR, else ".kvt-sp" in the user's home directory). A root is
 // used only when it is a directory (not a symbolic link) owned by the
-// effective user and writable by nobody else: every other user could plant
-// files and links in it that the daemon would then write or run.
+// effective user and writable by nobody else, with nothing below it that
+// others can write: every other user could plant files and links in it that
+// the daemon would then write or run.
 // The daemon's fixed paths live under it at the same relative place
 // ("/var/log/kvtd.log" is <root>/var/log/kvtd.log); the simulated
 // services keep their own state under <root>/sim/.
@@ -41,7 +42,8 @@ using Mac = std::array<unsigned char, 6>;
 std::string default_root();
 // KVT_SP_ROOT, or the default root when it is unset or empty.
 std::string configured_root();
-// Why `dir` may not be used as an SP root, or nullopt when it may.
+// Why `dir` may not be used as an SP root, or nullopt when it may: the
+// directory itself, then everything below it.
 std::optional<std::string> root_refusal(const std::string &dir);
 // The configured root when it may be used. Otherwise a path under which
 // nothing can be opened or created (not even by root), after the reason was
@@ -120,7 +122,9 @@ void fault_clear(std::string_view name);
 void faults_clear_all();
 // The names above; a family that takes an argument ends in ':'.
 std::vector<std::string> fault_names();
-// True for a name above (a family with its argument).
+// True for a name above; a family only with an argument this SP has (an
+// object path, a POST name, a persisted variable, an event class, a file in
+// one of the directories the daemon keeps files in).
 bool fault_name_known(std::string_view name);
 struct ActiveFault {
     std::string name;
@@ -213,15 +217,20 @@ std::optional<std::string> nv_get(std::string_view name);
 int nv_set(std::string_view name, std::string_view value);
 
 // ---- users ----------------------------------------------------------------
+// The user database keeps the rules of a Linux one (sim/user_db.hpp): it
+// refuses names useradd refuses, unknown role names and passwords with a
+// newline, and stores a password as its hash.
 struct User {
     std::string name;
     unsigned uid = 0;
-    std::string password; // at most 16 characters
+    std::string password; // to user_add: the text to set; from users(): the stored attribute
     std::string roles;    // serialized, e.g. "admin,operator"
     bool proxy = false;
 };
 std::vector<User> users();
 int user_add(const User &user);
+// The attribute the database stores for `password` of the account `name`.
+std::string password_attribute(std::string_view name, std::string_view password);
 int user_delete(std::string_view name);
 int user_set_password(std::string_view name, std::string_view password);
 int user_set_roles(std::string_view name, std::string_view roles);
@@ -232,6 +241,18 @@ std::string mask_to_roles(std::uint32_t mask);
 // ---- CLI modes --------------------------------------------------------------
 std::string cli_mode_file();
 int write_cli_mode_file(std::string_view text);
+
+// ---- the calls that change the SP --------------------------------------------
+// From journal_start() on, every call a process on this root makes to add,
+// delete or change a user (um_add_local_user, um_delete_local_user,
+// um_set_local_user_password, um_set_local_user_roles), to set an object
+// (luapife_set_obj_val) or the keyswitch (capi_set_keyswitch) is recorded
+// as one line: "<call> <arguments> = <result>", e.g. "um_add_local_user
+// alice = 0", "luapife_set_obj_val /X/darvcli/prompt sp> = 0",
+// "um_set_local_user_roles alice 0x00000020 = 0", a newline written "\n"
+// and a backslash "\\". Passwords are not recorded.
+void journal_start();
+std::vector<std::string> journal();
 
 // ---- what the SP recorded ----------------------------------------------------
 // Fault log lines: "fault <n> <text>", "clear <n> <text>", "event <n>",

@@ -13,6 +13,7 @@
 
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
+#include "sim/files.hpp"
 
 namespace kvtsim {
 
@@ -52,7 +53,8 @@ void spawn_detached(const std::string &program)
         return;
     ::setsid();
     const int null = ::open("/dev/null", O_RDWR);
-    const int err = ::open(sim_path("em.stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    // Each event manager starts its own record of drops.
+    const int err = files::open_file(sim_path("em.stderr"), O_WRONLY | O_CREAT | O_TRUNC);
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::dup2(err >= 0 ? err : null, 2);

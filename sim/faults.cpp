@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "sim/control.hpp"
+#include "sim/fault_targets.hpp"
 #include "sim/file_lock.hpp"
 #include "sim/files.hpp"
 #include "sim/locked_text.hpp"
@@ -203,8 +204,8 @@ bool fault_name_known(std::string_view name)
     for (std::string_view known : kFaultNames) {
         if (name == known)
             return !known.ends_with(':');
-        if (known.ends_with(':') && name.starts_with(known) && name.size() > known.size())
-            return true;
+        if (known.ends_with(':') && name.starts_with(known))
+            return fault_target_known(known, name.substr(known.size()));
     }
     return false;
 }
@@ -239,8 +240,7 @@ void fault_set(std::string_view name, long value, int count)
         memory().faults.insert_or_assign(std::string(name), fault);
         return;
     }
-    std::error_code ignored;
-    fs::create_directories(sim_path("faults"), ignored);
+    files::make_dirs(sim_path("faults"));
     FaultsLock lock;
     write_fault(fault_path(name), fault);
 }

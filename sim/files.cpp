@@ -1,16 +1,18 @@
 #include "sim/files.hpp"
 
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kvtsim::files {
 
 namespace {
+
+thread_local int write_error = 0;
 
 bool write_all(int fd, const void *buffer, std::size_t len)
 {
@@ -19,18 +21,50 @@ bool write_all(int fd, const void *buffer, std::size_t len)
         len, [&](std::size_t done, std::size_t left) { return ::write(fd, data + done, left); });
 }
 
-bool replace_bytes(const std::string &path, const void *bytes, std::size_t len)
+// Records the failure of the current errno for last_write_error() and
+// gives false; errno is left as it was.
+bool failed()
 {
-    const std::string temp = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = write_all(fd, bytes, len);
-    ::close(fd);
-    if (written && ::rename(temp.c_str(), path.c_str()) == 0)
-        return true;
-    ::unlink(temp.c_str());
+    write_error = errno != 0 ? errno : EIO;
+    errno = write_error;
     return false;
+}
+
+bool written()
+{
+    write_error = 0;
+    return true;
+}
+
+// Writes the temporary and sets its mode; false with errno set. No sync:
+// the rename is what other processes must see whole, and a simulated SP
+// has nothing to keep over a power cut.
+bool fill(int fd, const void *bytes, std::size_t len, mode_t mode)
+{
+    return write_all(fd, bytes, len) && ::fchmod(fd, mode) == 0;
+}
+
+bool replace_bytes(const std::string &path, const void *bytes, std::size_t len, mode_t mode)
+{
+    std::string temporary = path + ".new.XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return failed();
+    bool ok = fill(fd, bytes, len, mode);
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (ok)
+        return written();
+    ::unlink(temporary.c_str());
+    errno = error;
+    return failed();
 }
 
 } // namespace
@@ -43,8 +77,11 @@ bool move_all(std::size_t size,
         const ssize_t n = step(done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
             return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
@@ -60,25 +97,68 @@ std::optional<std::string> read(const std::string &path)
     return text.str();
 }
 
-bool replace(const std::string &path, std::span<const unsigned char> bytes)
+bool replace(const std::string &path, std::string_view bytes, mode_t mode)
 {
-    return replace_bytes(path, bytes.data(), bytes.size());
+    return replace_bytes(path, bytes.data(), bytes.size(), mode);
 }
 
-bool replace(const std::string &path, const std::string &text)
+bool replace(const std::string &path, std::span<const unsigned char> bytes, mode_t mode)
 {
-    return replace_bytes(path, text.data(), text.size());
+    return replace_bytes(path, bytes.data(), bytes.size(), mode);
+}
+
+int last_write_error()
+{
+    return write_error;
+}
+
+int open_file(const std::string &path, int flags, mode_t mode)
+{
+    if ((flags & O_CREAT) != 0) {
+        // Made here: its mode is set whatever the umask took from it.
+        const int fd = ::open(path.c_str(), flags | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            ::fchmod(fd, mode);
+            return fd;
+        }
+        if (errno != EEXIST || (flags & O_EXCL) != 0)
+            return -1;
+        flags &= ~O_CREAT;
+    }
+    return ::open(path.c_str(), flags | O_CLOEXEC);
+}
+
+bool make_dirs(const std::string &dir)
+{
+    struct stat st {};
+    if (dir.empty())
+        return true;
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    const std::size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !make_dirs(dir.substr(0, slash)))
+        return false;
+    if (::mkdir(dir.c_str(), kDirMode) != 0)
+        return errno == EEXIST;
+    // mkdir's mode passed through the umask.
+    return ::chmod(dir.c_str(), kDirMode) == 0;
 }
 
 bool append_line(const std::string &path, const std::string &line)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = open_file(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0)
-        return false;
+        return failed();
     const std::string whole = line + "\n";
-    const bool written = write_all(fd, whole.data(), whole.size());
+    const bool ok = write_all(fd, whole.data(), whole.size());
+    const int error = errno;
     ::close(fd);
-    return written;
+    errno = error;
+    return ok ? written() : failed();
 }
 
 std::vector<std::string> lines(const std::string &path)

@@ -12,6 +12,7 @@
 
 #include "platform/logging.h"
 #include "platform/util.h"
+#include "sim/files.hpp"
 
 namespace {
 
@@ -48,7 +49,8 @@ void dblog_print(int /*level*/, const char *format, ...)
     if (line.empty() || line.back() != '\n')
         line += '\n';
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    const int fd = sp_open(frame_log_path().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int fd = kvtsim::files::open_in_root(frame_log_path().c_str(), O_WRONLY | O_APPEND,
+                                               kvtsim::files::kFileMode);
     if (fd < 0)
         return;
     // One write per line: with O_APPEND the line stays whole even when

@@ -5,6 +5,7 @@
 
 #include "platform/capi.h"
 #include "sim/control.hpp"
+#include "sim/journal.hpp"
 
 namespace {
 
@@ -30,7 +31,9 @@ extern "C" int capi_get_keyswitch(uint32_t *position)
 
 extern "C" int capi_set_keyswitch(unsigned char position)
 {
-    if (kvtsim::fault_fires("capi.set_keyswitch") || position > kHighestPosition)
-        return -1;
-    return kvtsim::nv_set(kKeyswitchVariable, std::to_string(position));
+    int result = -1;
+    if (!kvtsim::fault_fires("capi.set_keyswitch") && position <= kHighestPosition)
+        result = kvtsim::nv_set(kKeyswitchVariable, std::to_string(position));
+    kvtsim::journal_call("capi_set_keyswitch " + std::to_string(position), result);
+    return result;
 }

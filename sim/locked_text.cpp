@@ -22,11 +22,9 @@ namespace {
 std::string lock_path_for(const std::string &path)
 {
     const std::filesystem::path file(path);
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
-    std::string lock_path = sim_path(file.filename().string() + ".lock");
-    std::filesystem::create_directories(std::filesystem::path(lock_path).parent_path(), ignored);
-    return lock_path;
+    files::make_dirs(file.parent_path().string());
+    files::make_dirs(sim_path(""));
+    return sim_path(file.filename().string() + ".lock");
 }
 
 std::string read_whole(const std::string &path)
@@ -35,18 +33,6 @@ std::string read_whole(const std::string &path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-bool replace_whole(const std::string &path, std::string_view text)
-{
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!out.flush())
-            return false;
-    }
-    return ::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 // The stores of <root>/sim/ held in this process (keep_stores_in_memory).
@@ -90,7 +76,8 @@ std::string read_locked(const std::string &path)
     return read_whole(path);
 }
 
-bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit)
+bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit,
+                 mode_t mode)
 {
     if (held_in_memory(path)) {
         const std::lock_guard lock(memory().mutex);
@@ -103,10 +90,10 @@ bool edit_locked(const std::string &path, const std::function<bool(std::string &
     std::string text = read_whole(path);
     if (!edit(text))
         return true;
-    return replace_whole(path, text);
+    return files::replace(path, text, mode);
 }
 
-bool write_locked(const std::string &path, std::string_view text)
+bool write_locked(const std::string &path, std::string_view text, mode_t mode)
 {
     if (held_in_memory(path)) {
         const std::lock_guard lock(memory().mutex);
@@ -114,7 +101,7 @@ bool write_locked(const std::string &path, std::string_view text)
         return true;
     }
     FileLock lock(lock_path_for(path), LOCK_EX);
-    return replace_whole(path, text);
+    return files::replace(path, text, mode);
 }
 
 void keep_stores_in_memory()

@@ -12,15 +12,19 @@
 #include <utility>
 #include <vector>
 
+#include "sim/files.hpp"
+
 namespace kvtsim {
 
 // The whole file under a shared lock; empty when it does not exist.
 std::string read_locked(const std::string &path);
 // Runs `edit` on the contents under an exclusive lock and writes the result
-// back when `edit` returns true. False when the file could not be written.
-bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit);
+// back (files::replace, with `mode`) when `edit` returns true. False when
+// the file could not be written (files::last_write_error() says why).
+bool edit_locked(const std::string &path, const std::function<bool(std::string &)> &edit,
+                 mode_t mode = files::kFileMode);
 // Replaces the file as a whole (under the lock).
-bool write_locked(const std::string &path, std::string_view text);
+bool write_locked(const std::string &path, std::string_view text, mode_t mode = files::kFileMode);
 // True once keep_stores_in_memory() was called in this process.
 bool stores_held_in_memory();
 

@@ -8,12 +8,13 @@
 
 #include "platform/logging.h"
 #include "platform/util.h"
+#include "sim/files.hpp"
 
 extern "C" {
 
 void ez_log_nostamp(const char *path, const char *format, ...)
 {
-    const int fd = sp_open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int fd = kvtsim::files::open_in_root(path, O_WRONLY | O_APPEND, kvtsim::files::kFileMode);
     if (fd < 0)
         return;
     va_list args;

@@ -9,6 +9,7 @@
 
 #include "platform/luapi.h"
 #include "sim/control.hpp"
+#include "sim/journal.hpp"
 #include "sim/objects.hpp"
 #include "sim/user_db.hpp"
 
@@ -159,12 +160,17 @@ int luapife_test_set_obj_val(int handle, int session, const char *path, const ch
 
 int luapife_set_obj_val(int handle, int session, const char *path, const char *value)
 {
-    if (object_call_refused(handle, session, path, "luapi.set") != 0)
-        return -1;
-    if (!value)
-        return fail(kvtsim::kLuapiBadValue);
-    const int error = kvtsim::object_write(path, value);
-    return error == 0 ? 0 : fail(error);
+    int result = object_call_refused(handle, session, path, "luapi.set");
+    if (result == 0 && !value)
+        result = fail(kvtsim::kLuapiBadValue);
+    if (result == 0) {
+        const int error = kvtsim::object_write(path, value);
+        result = error == 0 ? 0 : fail(error);
+    }
+    kvtsim::journal_call(std::string("luapife_set_obj_val ") + (path ? path : "") + " " +
+                             (value ? value : ""),
+                         result);
+    return result;
 }
 
 } // extern "C"

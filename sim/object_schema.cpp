@@ -206,11 +206,11 @@ const ObjectRule *find_object(std::string_view path)
 
 bool user_password_accepted(std::string_view v)
 {
-    return plain_text(v) && v.size() <= userdb::kMaxPassword;
+    return plain_text(v) && userdb::password_acceptable(v);
 }
 bool user_roles_accepted(std::string_view v)
 {
-    return plain_text(v);
+    return userdb::roles_acceptable(v);
 }
 bool user_cli_mode_accepted(std::string_view v)
 {

@@ -7,6 +7,7 @@
 
 #include "platform/capi.h"
 #include "sim/control.hpp"
+#include "sim/post_names.hpp"
 
 namespace {
 
@@ -61,7 +62,25 @@ int name_from_code(const PostName (&table)[N], unsigned char code, const char **
     return -1;
 }
 
+template <std::size_t N> bool in_table(const PostName (&table)[N], std::string_view name)
+{
+    for (const PostName &entry : table)
+        if (name == entry.name)
+            return true;
+    return false;
+}
+
 } // namespace
+
+bool kvtsim::post_verbosity_known(std::string_view name)
+{
+    return in_table(kVerbosities, name);
+}
+
+bool kvtsim::post_level_known(std::string_view name)
+{
+    return in_table(kLevels, name);
+}
 
 extern "C" {
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "sim/control.hpp"
+#include "sim/user_db.hpp"
 
 namespace kvtsim {
 
@@ -72,5 +73,23 @@ std::string mask_to_roles(std::uint32_t mask)
     }
     return roles;
 }
+
+namespace userdb {
+
+bool roles_acceptable(std::string_view roles)
+{
+    if (roles.empty())
+        return true;
+    while (true) {
+        const auto comma = roles.find(',');
+        if (role_bit(trim_blanks(roles.substr(0, comma))) == 0)
+            return false;
+        if (comma == std::string_view::npos)
+            return true;
+        roles.remove_prefix(comma + 1);
+    }
+}
+
+} // namespace userdb
 
 } // namespace kvtsim

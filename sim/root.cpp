@@ -91,7 +91,9 @@ std::string configured_root()
     return dir.empty() ? default_root() : dir;
 }
 
-std::optional<std::string> root_refusal(const std::string &dir)
+namespace {
+
+std::optional<std::string> top_refusal(const std::string &dir)
 {
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0)
@@ -106,6 +108,34 @@ std::optional<std::string> root_refusal(const std::string &dir)
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return "writable by group or others";
     return std::nullopt;
+}
+
+// Whatever lies below the root counts as the root itself: a file or
+// directory there that others can write lets them plant a user, a CLI-mode
+// line or a link just as well. Links are not followed (the services never
+// follow one) and their own mode means nothing.
+std::optional<std::string> refusal_below(const std::string &dir)
+{
+    std::error_code error;
+    fs::recursive_directory_iterator entry(dir, error);
+    for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+        struct stat st {};
+        if (::lstat(entry->path().c_str(), &st) != 0 || S_ISLNK(st.st_mode))
+            continue;
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return fs::relative(entry->path(), dir).string() +
+                   " in it is writable by group or others";
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> root_refusal(const std::string &dir)
+{
+    if (auto refusal = top_refusal(dir))
+        return refusal;
+    return refusal_below(dir);
 }
 
 std::string root()
@@ -136,23 +166,10 @@ constexpr const char *kRootDirs[] = {
     "/dev/shm", "/coredump", "/conf",    "/sim/card",     "/sim/faults",
 };
 
-constexpr auto kDirMode = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec;
-
-// Modes are set explicitly: the caller's umask may be 0.
-bool make_dir(const std::string &dir)
-{
-    std::error_code error;
-    fs::create_directories(dir, error);
-    if (!error)
-        fs::permissions(dir, kDirMode, error);
-    return !error;
-}
-
 bool make_tree()
 {
     for (const char *dir : kRootDirs)
-        if (!make_dir(path_in_root(dir)))
+        if (!files::make_dirs(path_in_root(dir)))
             return false;
     return true;
 }
@@ -163,9 +180,9 @@ bool reset_records(const RootOptions &options)
 {
     const std::string kvt_data =
         mac_text(options.base_mac) + "\n" + mac_text(options.sp_mac) + "\n";
-    bool ok = files::replace(path_in_root("/dev/console"), std::string());
-    ok = files::replace(sim_path("faultlog"), std::string()) && ok;
-    ok = files::replace(sim_path("power.log"), std::string()) && ok;
+    bool ok = files::replace(path_in_root("/dev/console"), "");
+    ok = files::replace(sim_path("faultlog"), "") && ok;
+    ok = files::replace(sim_path("power.log"), "") && ok;
     ok = write_kvt_data(kvt_data) == 0 && ok;
     ok = card_insert_blank() == 0 && ok;
     std::error_code ignored;
@@ -207,9 +224,11 @@ int create_root(const std::string &dir, const RootOptions &options)
 {
     if (dir.empty())
         return -1;
-    if (!fs::exists(dir) && !make_dir(dir))
+    // Only the root itself is checked here: resetting a root gives every
+    // file it rewrites its fixed mode again.
+    if (!fs::exists(dir) && !files::make_dirs(dir))
         return -1;
-    if (root_refusal(dir))
+    if (top_refusal(dir))
         return -1;
     RootSwitch selected(dir);
     if (!make_tree() || !reset_records(options))

@@ -1,7 +1,9 @@
 // The daemon's own file operations on the simulated SP: each fixed path is
 // opened under the root, one directory at a time, and no symbolic link is
 // followed on the way, so a link planted in the root cannot send a write
-// elsewhere. Faults "file.open:<fixed path>", "file.write", "file.fsync",
+// elsewhere. A link at the path itself is for the daemon to look at
+// (sp_lstat, sp_readlink); the path it names is a fixed path again, so it
+// never leads out of the root. Faults "file.open:<fixed path>", "file.write", "file.fsync",
 // "file.close" and "file.rename" make a step fail with their errno;
 // "file.write_short" makes a write take at most its value in bytes.
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include "platform/util.h"
 #include "sim/control.hpp"
 #include "sim/fault_errno.hpp"
+#include "sim/files.hpp"
 
 namespace {
 
@@ -139,6 +142,30 @@ int sp_rename(const char *fixed_from, const char *fixed_to)
     return ::renameat(from.fd, from.name.c_str(), to.fd, to.name.c_str());
 }
 
+int sp_lstat(const char *fixed_path, struct stat *st)
+{
+    if (fixed_path != nullptr && std::string_view(fixed_path) == "/") {
+        const std::string dir = kvtsim::configured_root();
+        if (kvtsim::root() != dir) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::lstat(dir.c_str(), st);
+    }
+    Parent parent;
+    if (!open_parent(fixed_path, parent))
+        return -1;
+    return ::fstatat(parent.fd, parent.name.c_str(), st, AT_SYMLINK_NOFOLLOW);
+}
+
+ssize_t sp_readlink(const char *fixed_path, char *buf, size_t len)
+{
+    Parent parent;
+    if (!open_parent(fixed_path, parent))
+        return -1;
+    return ::readlinkat(parent.fd, parent.name.c_str(), buf, len);
+}
+
 int sp_unlink(const char *fixed_path)
 {
     Parent parent;
@@ -148,3 +175,17 @@ int sp_unlink(const char *fixed_path)
 }
 
 } // extern "C"
+
+// Most calls find the file there: one open.
+int kvtsim::files::open_in_root(const char *fixed_path, int flags, mode_t mode)
+{
+    int fd = sp_open(fixed_path, flags, 0);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    fd = sp_open(fixed_path, flags | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) {
+        ::fchmod(fd, mode);
+        return fd;
+    }
+    return errno == EEXIST ? sp_open(fixed_path, flags, 0) : -1;
+}

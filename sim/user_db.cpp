@@ -65,33 +65,22 @@ std::string format_users(const std::vector<User> &users)
     return text;
 }
 
-bool name_acceptable(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxName)
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        return c == ':' || c == '/' || c == ',' || static_cast<unsigned char>(c) <= ' ';
-    });
-}
-
-bool password_acceptable(std::string_view password)
-{
-    return password.size() <= kMaxPassword && password.find('\n') == std::string_view::npos;
-}
-
 // One locked read-modify-write of the database; `change` returns 0 to
 // have its result stored.
 int edit(const std::function<int(std::vector<User> &)> &change)
 {
     int result = -1;
-    const bool written = edit_locked(db_file(), [&](std::string &text) {
-        std::vector<User> users = parse_users(text);
-        result = change(users);
-        if (result != 0)
-            return false;
-        text = format_users(users);
-        return true;
-    });
+    const bool written = edit_locked(
+        db_file(),
+        [&](std::string &text) {
+            std::vector<User> users = parse_users(text);
+            result = change(users);
+            if (result != 0)
+                return false;
+            text = format_users(users);
+            return true;
+        },
+        files::kPrivateMode);
     return written ? result : -1;
 }
 
@@ -109,7 +98,10 @@ std::vector<User> load()
 
 void store(const std::vector<User> &users)
 {
-    write_locked(db_file(), format_users(users));
+    std::vector<User> stored = users;
+    for (User &user : stored)
+        user.password = password_attribute(user.name, user.password);
+    write_locked(db_file(), format_users(stored), files::kPrivateMode);
 }
 
 std::optional<User> find(std::string_view name)
@@ -128,7 +120,8 @@ bool uid_taken(unsigned uid)
 
 int add(const User &user)
 {
-    if (!name_acceptable(user.name) || !password_acceptable(user.password))
+    if (!name_acceptable(user.name) || !roles_acceptable(user.roles) ||
+        !password_acceptable(user.password))
         return -1;
     return edit([&](std::vector<User> &users) {
         const bool clash = std::any_of(users.begin(), users.end(), [&](const User &u) {
@@ -138,6 +131,7 @@ int add(const User &user)
             return -1;
         User added = user;
         added.roles = mask_to_roles(roles_to_mask(user.roles));
+        added.password = password_attribute(user.name, user.password);
         users.push_back(std::move(added));
         return 0;
     });
@@ -162,14 +156,14 @@ int set_password(std::string_view name, std::string_view password)
         const auto user = std::find_if(users.begin(), users.end(), by_name(name));
         if (user == users.end())
             return -1;
-        user->password = password;
+        user->password = password_attribute(name, password);
         return 0;
     });
 }
 
 int set_roles(std::string_view name, std::string_view roles)
 {
-    if (roles.find('\n') != std::string_view::npos)
+    if (!roles_acceptable(roles))
         return -1;
     return edit([&](std::vector<User> &users) {
         const auto user = std::find_if(users.begin(), users.end(), by_name(name));

@@ -4,11 +4,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"
+#include "sim/files.hpp"
+#include "sim/journal.hpp"
 #include "sim/user_db.hpp"
 
 namespace {
@@ -86,11 +90,11 @@ int um_get_local_user_attr_password(const char *name, char *buf, size_t buflen)
 
 int um_set_local_user_password(const char *name, const char *password)
 {
-    if (const int failure = fault_result("um.set_password"))
-        return failure;
-    if (!name || !password)
-        return -1;
-    return kvtsim::userdb::set_password(name, password);
+    int result = fault_result("um.set_password");
+    if (result == 0)
+        result = !name || !password ? -1 : kvtsim::userdb::set_password(name, password);
+    kvtsim::journal_call(std::string("um_set_local_user_password ") + (name ? name : ""), result);
+    return result;
 }
 
 int um_user_is_proxy(const char *name)
@@ -111,32 +115,38 @@ int um_is_user_enabled(int which)
 
 int um_add_local_user(const char *name, uid_t uid)
 {
-    if (const int failure = fault_result("um.add"))
-        return failure;
-    if (!name)
-        return -1;
-    kvtsim::User user;
-    user.name = name;
-    user.uid = uid;
-    return kvtsim::userdb::add(user);
+    int result = fault_result("um.add");
+    if (result == 0 && !name)
+        result = -1;
+    if (result == 0) {
+        kvtsim::User user;
+        user.name = name;
+        user.uid = uid;
+        result = kvtsim::userdb::add(user);
+    }
+    kvtsim::journal_call(std::string("um_add_local_user ") + (name ? name : ""), result);
+    return result;
 }
 
 int um_delete_local_user(const char *name)
 {
-    if (const int failure = fault_result("um.delete"))
-        return failure;
-    if (!name)
-        return -1;
-    return kvtsim::userdb::remove(name);
+    int result = fault_result("um.delete");
+    if (result == 0)
+        result = name ? kvtsim::userdb::remove(name) : -1;
+    kvtsim::journal_call(std::string("um_delete_local_user ") + (name ? name : ""), result);
+    return result;
 }
 
 int um_set_local_user_roles(const char *name, uint32_t mask)
 {
-    if (const int failure = fault_result("um.set_roles"))
-        return failure;
-    if (!name)
-        return -1;
-    return kvtsim::userdb::set_roles(name, kvtsim::mask_to_roles(mask));
+    int result = fault_result("um.set_roles");
+    if (result == 0)
+        result = name ? kvtsim::userdb::set_roles(name, kvtsim::mask_to_roles(mask)) : -1;
+    char text[16];
+    std::snprintf(text, sizeof text, " 0x%08x", mask);
+    kvtsim::journal_call(std::string("um_set_local_user_roles ") + (name ? name : "") + text,
+                         result);
+    return result;
 }
 
 uid_t um_get_root_marn_uid(void)
@@ -151,7 +161,7 @@ int pwdb_lock(void)
     if (pwdb_fd >= 0)
         return 0;
     const std::string path = kvtsim::path_in_root("/etc/.pwd.lock");
-    pwdb_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    pwdb_fd = kvtsim::files::open_file(path, O_RDWR | O_CREAT, kvtsim::files::kPrivateMode);
     if (pwdb_fd < 0)
         return -1;
     return ::flock(pwdb_fd, LOCK_EX);

@@ -26,6 +26,11 @@ int user_set_password(std::string_view name, std::string_view password)
     return userdb::set_password(name, password);
 }
 
+std::string password_attribute(std::string_view name, std::string_view password)
+{
+    return userdb::password_attribute(name, password);
+}
+
 int user_set_roles(std::string_view name, std::string_view roles)
 {
     return userdb::set_roles(name, roles);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "sim/control.hpp"
+#include "sim/files.hpp"
 
 extern "C" {
 
@@ -33,7 +34,7 @@ const char *sp_resolve_path(const char *fixed_path, char *out, size_t out_len)
 // keeps holding it after the fork into the background.
 int get_lock(long *handle, const char *path)
 {
-    const int fd = sp_open(path, O_RDWR | O_CREAT, 0600);
+    const int fd = kvtsim::files::open_in_root(path, O_RDWR, kvtsim::files::kPrivateMode);
     if (fd < 0)
         return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -32,6 +31,7 @@
 
 #include "sim/control.hpp"
 #include "sim/em_protocol.hpp"
+#include "sim/files.hpp"
 
 namespace {
 
@@ -54,6 +54,10 @@ void on_stop(int)
 // largest events. Past it new events for that subscriber are dropped, and
 // said so, instead of growing the event manager without bound.
 constexpr std::size_t kMaxQueuedBytes = std::size_t{4} * kvtsim::em::kMaxPayload;
+// Drops said one by one for each subscriber; past these they are only
+// counted, and the count said when the subscriber goes, so that one stuck
+// subscriber cannot fill the disk with sim/em.stderr.
+constexpr unsigned long kDropLines = 10;
 
 struct Connection {
     int fd = -1;
@@ -64,6 +68,7 @@ struct Connection {
     std::string out;
     bool close_when_sent = false;
     bool broken = false;
+    unsigned long dropped = 0;
 };
 
 std::string frame_bytes(Kind kind, std::int32_t a, std::int32_t b, std::string_view payload)
@@ -97,13 +102,13 @@ class Pcm {
     void receive(int type, std::string_view data)
     {
         const std::string text(data.substr(0, data.find('\0')));
-        std::ofstream log(kvtsim::sim_path("pcm.log"), std::ios::app);
+        const std::string path = kvtsim::sim_path("pcm.log");
         if (type == 1)
-            log << "initialize " << text << "\n";
+            kvtsim::files::append_line(path, "initialize " + text);
         else if (type == 2)
-            log << "heartbeat " << text << "\n";
+            kvtsim::files::append_line(path, "heartbeat " + text);
         else
-            log << "type " << type << " " << text << "\n";
+            kvtsim::files::append_line(path, "type " + std::to_string(type) + " " + text);
     }
 
     // The heartbeat text for `number`, or for the next of its own count.
@@ -126,10 +131,7 @@ class Pcm {
 
     static void store_state(int state)
     {
-        const std::string path = kvtsim::sim_path("system_state");
-        const std::string temporary = path + ".new";
-        std::ofstream(temporary) << state << "\n";
-        std::rename(temporary.c_str(), path.c_str());
+        kvtsim::files::replace(kvtsim::sim_path("system_state"), std::to_string(state) + "\n");
     }
 
   private:
@@ -168,6 +170,9 @@ class Server {
         std::erase_if(connections_, [](const Connection &c) {
             if (!c.broken && !(c.close_when_sent && c.out.empty()))
                 return false;
+            if (c.dropped > kDropLines)
+                std::fprintf(stderr, "kvtsim-em: subscriber %d (pid %d) left: %lu events dropped\n",
+                             c.subscriber_id, c.pid, c.dropped);
             ::close(c.fd);
             return true;
         });
@@ -295,6 +300,14 @@ class Server {
             c.out += frame_bytes(Kind::event, event_class, event_type, data);
             return;
         }
+        if (++c.dropped > kDropLines) {
+            if (c.dropped == kDropLines + 1)
+                std::fprintf(stderr,
+                             "kvtsim-em: subscriber %d (pid %d): further drops are counted, "
+                             "not said\n",
+                             c.subscriber_id, c.pid);
+            return;
+        }
         std::fprintf(stderr,
                      "kvtsim-em: subscriber %d (pid %d) is not reading: dropped event class %d "
                      "type %d of %zu bytes, %zu bytes wait for it\n",
@@ -343,10 +356,11 @@ int listen_on(const std::string &path)
     if (fd < 0)
         return -1;
     ::unlink(path.c_str());
-    // The socket API takes every address family through sockaddr.
+    // The socket API takes every address family through sockaddr. Whoever
+    // can connect can post events: the socket is its owner's alone.
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 64) != 0) {
+        ::chmod(path.c_str(), kvtsim::files::kPrivateMode) != 0 || ::listen(fd, 64) != 0) {
         ::close(fd);
         return -1;
     }
@@ -374,7 +388,7 @@ int main()
                      std::strerror(errno));
         return 1;
     }
-    std::ofstream(kvtsim::sim_path("em.pid")) << ::getpid() << "\n";
+    kvtsim::files::replace(kvtsim::sim_path("em.pid"), std::to_string(::getpid()) + "\n");
     Pcm pcm(time_scale());
     Server(listener, pcm).run();
     ::close(listener);

@@ -13,10 +13,10 @@ namespace {
 using kvtsim::cli::Command;
 using kvtsim::cli::kUsage;
 
-std::array<std::span<const Command>, 4> tables()
+std::array<std::span<const Command>, 3> tables()
 {
     return {kvtsim::cli::platform_commands(), kvtsim::cli::config_commands(),
-            kvtsim::cli::event_commands(), kvtsim::cli::preview_commands()};
+            kvtsim::cli::event_commands()};
 }
 
 const Command *find(const std::string &name)

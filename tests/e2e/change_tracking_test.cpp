@@ -131,7 +131,10 @@ void apply(const Step &step)
 constexpr std::size_t kAdminPassword = 0x008 + 35 + 17;
 constexpr std::size_t kOperatorPassword = 0x008 + 2 * 35 + 17;
 constexpr std::size_t kAdminCliMode = 0x57F + 34 + 17;
-constexpr const char *kNewPassword = "0123456789abcdef"; // the longest, 16
+constexpr const char *kNewPassword = "0123456789abcdef";
+// What the card holds of it: the user manager's hashed attribute.
+const std::string kOperatorHash = kvtsim::password_attribute("operator1", kNewPassword);
+const std::string kAdminHash = kvtsim::password_attribute("admin", kNewPassword);
 
 // One row per way a change reaches kvtd and per rule between writers; the
 // encodings of every writer are proven by the unit tests.
@@ -147,14 +150,14 @@ const Row kRows[] = {
     // Turning it on again takes the users as they are now.
     {"BackupOffThenOn", {{How::object, "/X/policy/BACKUP_USER_DATA", "disabled"}, {How::object, "/X/users/operator1/password", kNewPassword},
                          {How::object, "/X/policy/BACKUP_USER_DATA", "enabled"}},
-     Section::users, {kOperatorPassword, z(kNewPassword)}},
+     Section::users, {kOperatorPassword, z(kOperatorHash)}},
     // A pending address counts only once committed.
     {"NetworkCommit", {{How::object, "/X/network/pendingipaddress", "192.168.1.77"}, {How::object, "/X/network/commitpending", "true"}},
      Section::network, {0x190, bytes({192, 168, 1, 77})}},
-    {"UserObject", {{How::object, "/X/users/operator1/password", kNewPassword}}, Section::users, {kOperatorPassword, z(kNewPassword)}},
+    {"UserObject", {{How::object, "/X/users/operator1/password", kNewPassword}}, Section::users, {kOperatorPassword, z(kOperatorHash)}},
     {"UserCliModeObject", {{How::object, "/X/users/admin/cli_mode", "default"}}, Section::climodes, {kAdminCliMode, z("default")}},
     // IPMI user 2 is admin.
-    {"IpmiSetUserPassword", {{How::ipmi, "user-password", "2", kNewPassword}}, Section::users, {kAdminPassword, z(kNewPassword)}},
+    {"IpmiSetUserPassword", {{How::ipmi, "user-password", "2", kNewPassword}}, Section::users, {kAdminPassword, z(kAdminHash)}},
 };
 // clang-format on
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "sim/control.hpp"
 #include "tests/support/daemon.hpp"
@@ -154,6 +155,7 @@ struct CopyCase {
     bool argv0_in_coredump;
     unsigned mode;
     bool copy_runs;
+    uid_t owner = 0; // another owner for the copy (as root only); 0: the test's own
 };
 
 using kvttest::PrintTo;
@@ -170,6 +172,11 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     std::ofstream(copy) << "#!/bin/sh\necho \"$0 $*\" > \"" << kvtsim::path_in_root("/coredump/ran")
                         << "\"\n";
     fs::permissions(copy, fs::perms(c.mode));
+    if (c.owner != 0 && ::geteuid() != 0)
+        GTEST_SKIP() << "giving the copy to another user needs root";
+    if (c.owner != 0) {
+        ASSERT_EQ(::chown(copy.c_str(), c.owner, c.owner), 0);
+    }
     fs::remove(kvtsim::path_in_root("/dev/console")); // made by the daemon, with its mode
     Daemon daemon(
         {.args = {"-0", "-x"}, .argv0 = c.argv0_in_coredump ? "/coredump/kvtd" : KVTD_BINARY});
@@ -191,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
     Frame, CoreDumpCopy,
     testing::Values(CopyCase{"ExecutableCopyRuns", false, 0755, true},
                     CopyCase{"UnexecutableCopyIsIgnored", false, 0644, false},
-                    CopyCase{"CopyWritableByOthersIsIgnored", false, 0757, false},
+                    // One writable by others makes the simulated SP refuse its whole root.
+                    CopyCase{"CopyOfAnotherUserIsIgnored", false, 0755, false, 4242},
                     CopyCase{"ArgvZeroInCoredumpNeverReexecutes", true, 0755, false}),
     by_name);
 

@@ -48,35 +48,38 @@ int start_in_background()
     return code;
 }
 
-TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
+// What a card holds goes to the SP as the restore always sent it: the SP's
+// services refuse what they cannot hold, and only CLI-mode lines that would
+// not read back are left out. Card texts reach the log escaped.
+TEST(HostileCard, GoesToTheSpsServicesAndOnlyLinesThatWouldNotReadBackAreLeftOut)
 {
     SimRoot root;
     ASSERT_NO_FATAL_FAILURE(capture_a_card());
     ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
         std::memset(image.climode_table, 0, sizeof image.climode_table);
         const char *modes[][2] = {
-            {"good", "default"}, {"bob", ""}, {"x\nadmin", "default"}, {"a:b", "m"}};
+            {"go\tod", "\x1b[1m"}, {"bob", ""}, {"x\nadmin", "default"}, {"a:b", "m"}};
         for (std::size_t k = 0; k < 4; ++k) {
             image.climode_table[k].name.store(modes[k][0]);
             image.climode_table[k].mode.store(modes[k][1]);
         }
-        image.customerinfo.store("rack\x1b[2J");
+        image.cliprompt.store("\x1b[1msp>\x1b[0m");
         image.user_table[5].name.store("ev\nil");
         image.user_table[5].password.store("pw");
         image.role_table[5].set(0x01);
     }));
 
     EXPECT_EQ(start_in_background(), 0);
-    EXPECT_EQ(kvtsim::cli_mode_file(), "good:default\n");
+    EXPECT_EQ(kvtsim::cli_mode_file(), "go\tod:\x1b[1m\n");
+    EXPECT_EQ(kvtsim::object_get("/X/darvcli/prompt"), "\x1b[1msp>\x1b[0m");
     for (const char *line : {
              "restore_climode: skipping entry 1 (bob:): empty mode\n",
-             "restore_climode: skipping entry 2 (x\\nadmin:default): control character in name\n",
+             "restore_climode: skipping entry 2 (x\\nadmin:default): newline in name\n",
              "restore_climode: skipping entry 3 (a:b:m): colon in name\n",
-             "restore_passwd: skipping entry 5 (ev\\nil): control character in name\n",
-             "restore_misc: not setting /X/system_identifier: control character in value\n",
+             "kvtd: failed to add user ev\\nil ret=-1\n",
              "restore summary: users applied with 1 failures (see lines above)\n",
              "restore summary: CLI modes applied with 3 left out (see lines above)\n",
-             "restore summary: misc settings applied with 1 left out (see lines above)\n",
+             "restore summary: misc settings applied\n",
          })
         EXPECT_EQ(log_count(line), 1) << line;
     EXPECT_EQ(log_count("\nadmin"), 0) << "a card text began a log line of its own";
@@ -89,21 +92,28 @@ TEST(HostileCard, TextsTheCaptureCouldNotTakeBackAreSkippedAndLoggedEscaped)
     EXPECT_EQ(log_count("===== kvtd shutting down =====\n"), 0);
 }
 
-// A small tmpfs over the root's /etc, holding its files and filled up.
-bool mount_full_etc(const std::string &etc, std::string &error)
+// A small tmpfs over a directory of the root, holding its files and filled
+// up.
+bool mount_full(const std::string &dir, std::string &error)
 {
     std::vector<std::pair<fs::path, std::string>> saved;
-    for (const auto &entry : fs::directory_iterator(etc))
-        saved.emplace_back(entry.path().filename(), read_file(entry.path().string()));
-    if (::mount("tmpfs", etc.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) {
+    for (const auto &entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file())
+            saved.emplace_back(entry.path().filename(), read_file(entry.path().string()));
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) {
         error = std::strerror(errno);
         return false;
     }
-    for (const auto &[name, text] : saved)
-        std::ofstream(etc + "/" + name.string()) << text;
-    std::ofstream filler(etc + "/filler");
+    for (const auto &[name, text] : saved) {
+        std::ofstream(dir + "/" + name.string()) << text;
+        fs::permissions(dir + "/" + name.string(), fs::perms::owner_read | fs::perms::owner_write |
+                                                       fs::perms::group_read |
+                                                       fs::perms::others_read);
+    }
+    std::ofstream filler(dir + "/filler");
     for (int i = 0; i < 64 && filler; ++i)
         filler << std::string(1024, 'f') << std::flush;
+    fs::permissions(dir + "/filler", fs::perms::owner_read | fs::perms::owner_write);
     return true;
 }
 
@@ -123,13 +133,14 @@ TEST(HostileCard, RestoreOntoAFullFileSystemKeepsTheOldCliModesAndStops)
     }));
     const std::string etc = kvtsim::path_in_root("/etc");
     std::string error;
-    if (!mount_full_etc(etc, error))
+    if (!mount_full(etc, error))
         GTEST_SKIP() << "no tmpfs could be mounted here: " << error;
 
     start_in_background(); // the fatal stop ends it
     EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
     EXPECT_FALSE(root.exists("/etc/cli_mode.conf.new"));
     EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), 1) << root.service_log();
+    EXPECT_EQ(log_count("restore_climode: "), 0) << "a line of ours before the restore's own";
     EXPECT_EQ(log_count("restore summary: CLI modes applied\n"), 0);
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
     ::umount2(etc.c_str(), MNT_DETACH);
@@ -164,7 +175,9 @@ TEST(DaemonFiles, NoneIsWritableByOthersWhateverTheUmask)
     EXPECT_EQ(mode_of(kvtsim::path_in_root("/var/tmp/kvtd_lock")), 0600u);
 }
 
-TEST(SpRoot, LinksPlantedInTheRootAreNotFollowed)
+// A link in the root leads to a path under the root: an absolute target
+// is a fixed path of the SP, never a file outside it.
+TEST(SpRoot, LinksInTheRootNeverLeadOutOfIt)
 {
     SimRoot root;
     ASSERT_NO_FATAL_FAILURE(capture_a_card());
@@ -178,10 +191,9 @@ TEST(SpRoot, LinksPlantedInTheRootAreNotFollowed)
         fs::create_symlink(victim, kvtsim::path_in_root(fixed));
     }
 
-    EXPECT_EQ(start_in_background(), 0);
+    start_in_background(); // the CLI-mode file's target is not there: a fatal stop
     for (const auto &victim : fs::directory_iterator(victims))
         EXPECT_EQ(read_file(victim.path().string()), "untouched\n") << victim.path();
-    EXPECT_EQ(kvtsim::cli_mode_file().find("untouched"), std::string::npos);
     fs::remove_all(victims);
 }
 
@@ -203,6 +215,30 @@ Ran run_on_root(const std::string &dir, const std::string &command)
     fs::remove(out);
     fs::remove(err);
     return run;
+}
+
+// A full disk under the simulator's own stores: the change fails, says
+// why, and leaves no temporary behind.
+TEST(SimFiles, AFullDiskSaysSoAndLeavesNoTemporary)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root)";
+    SimRoot root;
+    const std::string sim = kvtsim::path_in_root("/sim");
+    std::string error;
+    if (!mount_full(sim, error))
+        GTEST_SKIP() << "no tmpfs could be mounted here: " << error;
+    const std::string prompt = *kvtsim::object_get("/X/darvcli/prompt");
+
+    const Ran set =
+        run_on_root(root.dir(), std::string(KVT_BINARY_DIR) + "/kvtsim set /X/darvcli/prompt " +
+                                    std::string(20000, 'p'));
+    EXPECT_EQ(set.code, 1);
+    EXPECT_EQ(set.err, "kvtsim: set failed: No space left on device\n");
+    for (const auto &entry : fs::directory_iterator(sim))
+        EXPECT_EQ(entry.path().string().find(".new"), std::string::npos) << entry.path();
+    ::umount2(sim.c_str(), MNT_DETACH);
+    EXPECT_EQ(kvtsim::object_get("/X/darvcli/prompt"), prompt);
 }
 
 // A root kvtd refuses (`reason`, after "refused: ") or where it cannot take

@@ -10,8 +10,8 @@ namespace kvttest {
 ToolRun run_tool(const std::string &program, const std::string &args)
 {
     const std::string dir = KVT_BINARY_DIR;
-    const std::string command =
-        "KVT_KVTSIM='" + dir + "/kvtsim' '" + dir + "/" + program + "' " + args + " 2>&1";
+    const std::string command = "KVT_KVTSIM='" + dir + "/kvtsim' KVT_PREVIEW='" + dir +
+                                "/kvtd-preview' '" + dir + "/" + program + "' " + args + " 2>&1";
     ToolRun run;
     std::FILE *pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)

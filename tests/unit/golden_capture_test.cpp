@@ -90,12 +90,14 @@ std::vector<Field> fields_by_hand()
         {"sp_mac", 0x001, {0x00, 0x14, 0x4f, 0x00, 0x00, 0x01}}, // the SP MAC of KVT-data
         {"cksum1", 0x007, {0x0B}},                               // 5A^0B^14^4F^01
         // section 2: users (marnint, anonymous, default and the proxy are never stored)
-        {"user_table[0]", 0x008, user("root", "changeme", 4)},     // role admin
-        {"user_table[1]", 0x02B, user("admin", "admin123", 4)},    // roles admin,operator
-        {"user_table[2]", 0x04E, user("operator1", "oper123", 3)}, // role operator
-        {"user_table[3..10]", 0x071, zeros(8 * 35)},               // free
-        {"cksum2", 0x189, {0x68}},                                 // the three entries
-        {"reserved_18a", 0x18A, zeros(2)},                         // outside every section
+        // The passwords are the user database's hashes of "changeme", "admin123" and
+        // "oper123": a card carries no password in clear text.
+        {"user_table[0]", 0x008, user("root", "~67c58ab9d1d9064", 4)},      // role admin
+        {"user_table[1]", 0x02B, user("admin", "~8454f1fec4608b9", 4)},     // admin,operator
+        {"user_table[2]", 0x04E, user("operator1", "~bb84beb501c0a1f", 3)}, // role operator
+        {"user_table[3..10]", 0x071, zeros(8 * 35)},                        // free
+        {"cksum2", 0x189, {0x43}},                                          // the three entries
+        {"reserved_18a", 0x18A, zeros(2)},                                  // outside every section
         // section 3: network
         {"netflags", 0x18C, {0x80, 0x00, 0x00, 0x00}},   // static, IPv4
         {"ipaddress", 0x190, address(192, 168, 1, 10)},  // 192.168.1.10

@@ -70,8 +70,9 @@ constexpr Command kCommands[] = {
      "The fields in which two cards differ; exit 0 when they are the same, 1 when not.\n",
      kCards | kShowPasswords, kvtcard::run_diff},
     {"preview", "[CARD]",
-     "What kvtd would do with the card on the simulated SP of KVT_SP_ROOT (made by\n"
-     "kvtsim preview): the start-up decision and what a restore would change.\n"
+     "What kvtd would do with the card on this SP (KVT_SP_ROOT on the simulated SP),\n"
+     "made by kvtd-preview with kvtd's own code: the start-up decision and the plan of\n"
+     "each section's restore, beside what the SP holds now.\n"
      "CARD defaults to --sim.\n",
      kCards & ~kChecksum, kvtcard::run_preview},
     {"hexdump", "CARD",

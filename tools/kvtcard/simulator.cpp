@@ -25,14 +25,20 @@ std::string own_directory()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string kvtsim_program()
+// `name` from the variable `env`, else from beside kvtcard, else from PATH.
+std::string program_path(const char *env, const std::string &name)
 {
-    if (const char *set = std::getenv("KVT_KVTSIM"); set && *set)
+    if (const char *set = std::getenv(env); set && *set)
         return set;
-    std::string beside = own_directory() + "/kvtsim";
+    std::string beside = own_directory() + "/" + name;
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;
-    return "kvtsim";
+    return name;
+}
+
+std::string kvtsim_program()
+{
+    return program_path("KVT_KVTSIM", "kvtsim");
 }
 
 // Quotes a word for the shell: the only place the words pass through one.
@@ -80,9 +86,9 @@ bool simulated_path(const std::string &fixed, std::string &path, std::string &er
     return kvtsim_path("path " + quoted(fixed), path, error);
 }
 
-int run_kvtsim(const std::vector<std::string> &args, std::string &error)
+int run_preview_program(const std::vector<std::string> &args, std::string &error)
 {
-    const std::string program = kvtsim_program();
+    const std::string program = program_path("KVT_PREVIEW", "kvtd-preview");
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -96,7 +102,7 @@ int run_kvtsim(const std::vector<std::string> &args, std::string &error)
         ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
     if (spawned != 0) {
         error = "cannot run " + program + ": " + std::strerror(spawned) +
-                " (preview needs the simulated SP's tool kvtsim)";
+                " (preview needs kvtd-preview, built with kvtd against this SP's services)";
         return -1;
     }
     int status = 0;

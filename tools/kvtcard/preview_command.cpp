@@ -1,6 +1,6 @@
-// preview: made by the simulated SP's tool (kvtsim preview), which reads the
-// SP's state, so that kvtcard carries no simulator code. A card in a slot
-// is read here and handed over as a dump.
+// preview: made by kvtd-preview, the daemon's own start-up rule and restore
+// plans built against the SP's services, so that kvtcard carries no code
+// of them. A card in a slot is read here and handed over as a dump.
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -43,7 +43,7 @@ int run_preview(const Invocation &run)
 {
     if (run.sources.size() > 1)
         return fail("preview takes at most one card");
-    // kvtsim reads the image at its own place, and a file as it is.
+    // kvtd-preview reads the image at its own place, and a file as it is.
     if (run.geometry.image_address != cardlib::kImageAddress)
         return fail("preview reads the image at 0x1800 only");
     const CardSource source = run.sources.empty()
@@ -53,11 +53,11 @@ int run_preview(const Invocation &run)
     std::string error;
     if (source.kind == CardSource::Kind::device && !part_in_file(source, run.geometry, card, error))
         return fail(error);
-    std::vector<std::string> words{"preview"};
+    std::vector<std::string> words;
     if (run.json)
         words.emplace_back("--json");
     words.push_back(card);
-    const int status = run_kvtsim(words, error);
+    const int status = run_preview_program(words, error);
     if (card != source.where)
         ::unlink(card.c_str());
     return status < 0 ? fail(error) : status;
