@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "card/text_escape.hpp"
+#include "card/line_text.hpp"
 #include "platform/logging.h"
 
 namespace kvt {
@@ -45,14 +45,8 @@ void write_log_line(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string message = formatted(format, args);
     va_end(args);
-    std::string message(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0)
-        std::vsnprintf(message.data(), message.size() + 1, format, again);
-    va_end(again);
     cut_to_limit(message, format);
     write_line(message.c_str());
 }

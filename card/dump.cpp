@@ -7,7 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include "card/text_escape.hpp"
+#include "card/line_text.hpp"
 
 namespace {
 
@@ -34,13 +34,8 @@ __attribute__((format(printf, 1, 2))) void line(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
+    const std::string text = kvt::formatted(format, args);
     va_end(args);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
     dump_line(text.c_str());
 }
 

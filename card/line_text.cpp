@@ -1,4 +1,4 @@
-#include "card/text_escape.hpp"
+#include "card/line_text.hpp"
 
 #include <cstdio>
 
@@ -24,6 +24,18 @@ void append_escaped(std::string &out, std::string_view text)
             out += hex;
         }
     }
+}
+
+std::string formatted(const char *format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0)
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
 }
 
 } // namespace kvt
