@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/audit.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 
 int main(int argc, char **argv)
 {

@@ -14,8 +14,8 @@
 #include "sections/network.hpp"
 #include "sections/users.hpp"
 #include "service/kvtd.hpp"
-#include "sim/audit.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 
 namespace kvtbench {
 

@@ -24,7 +24,7 @@
 #include "cardlib/i2c_bus.hpp"
 #include "platform/card_lib.h"
 #include "service/kvtd.hpp"
-#include "sim/card_chip.hpp"
+#include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
 
 namespace {

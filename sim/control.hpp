@@ -98,10 +98,10 @@ void set_stores_in_memory(StoreContents contents);
 //                          have been programmed into the card: later page
 //                          writes program nothing, unknown to the writer;
 //                          each page write is noted as it was meant in
-//                          <root>/sim/card/power_cut (sim/card_device.cpp)
+//                          <root>/sim/card/power_cut (sim/card/card_device.cpp)
 //   "card.detect"          the slot's presence-detect line gives no signal
 //   "card.pull"            value N: the card leaves the slot once N more
-//                          bytes have crossed the bus (sim/card_chip.hpp)
+//                          bytes have crossed the bus (sim/card/card_chip.hpp)
 //   "card.busy"            value N: each write cycle of the card's part
 //                          lasts N microseconds
 //   "luapi.open", "luapi.session_create",
@@ -217,7 +217,7 @@ std::optional<std::string> nv_get(std::string_view name);
 int nv_set(std::string_view name, std::string_view value);
 
 // ---- users ----------------------------------------------------------------
-// The user database keeps the rules of a Linux one (sim/user_db.hpp): it
+// The user database keeps the rules of a Linux one (sim/users/user_db.hpp): it
 // refuses names useradd refuses, unknown role names and passwords with a
 // newline, and stores a password as its hash.
 struct User {

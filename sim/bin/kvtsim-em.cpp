@@ -30,8 +30,8 @@
 #include <unistd.h>
 
 #include "sim/control.hpp"
-#include "sim/em_protocol.hpp"
-#include "sim/files.hpp"
+#include "sim/em/em_protocol.hpp"
+#include "sim/root/files.hpp"
 
 namespace {
 

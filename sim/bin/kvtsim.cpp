@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "sim/cli.hpp"
-#include "sim/cli_args.hpp"
 #include "sim/control.hpp"
+#include "sim/kvtsim/args.hpp"
+#include "sim/kvtsim/commands.hpp"
 
 namespace {
 

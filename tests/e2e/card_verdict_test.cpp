@@ -10,7 +10,7 @@
 #include "base/section_write.hpp"
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
-#include "sim/eeprom.hpp"
+#include "sim/card/eeprom.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/tool_run.hpp"

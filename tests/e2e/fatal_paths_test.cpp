@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "card/image.hpp"
-#include "sim/audit.hpp"
+#include "sim/em/audit.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/rows.hpp"

@@ -32,8 +32,8 @@
 
 #include "card/sections.hpp"
 #include "cardlib/layout.hpp"
-#include "sim/audit.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/tool_run.hpp"
 

@@ -14,8 +14,8 @@
 #include "card/sections.hpp"
 #include "platform/card_lib.h"
 #include "sections/encodings.hpp"
-#include "sim/audit.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
 

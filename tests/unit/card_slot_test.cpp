@@ -15,7 +15,7 @@
 
 #include "cardlib/card_slot.hpp"
 #include "cardlib/i2c_eeprom_device.hpp"
-#include "sim/card_chip.hpp"
+#include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"

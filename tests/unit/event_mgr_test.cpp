@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/event_mgr.h"
-#include "sim/audit.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/sim_root.hpp"
 

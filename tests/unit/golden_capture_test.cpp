@@ -4,7 +4,7 @@
 //
 // tests/golden/default_capture.bin was made by this capture on x86. Every
 // field of it is also written out below, worked out by hand from the
-// simulated SP's defaults (sim/defaults.cpp), so that the committed image
+// simulated SP's defaults (sim/root/defaults.cpp), so that the committed image
 // is itself checked. When the card layout or the simulated defaults change
 // on purpose, the failing test leaves the new capture in its temporary
 // directory to replace it with, and the table is brought up to date.

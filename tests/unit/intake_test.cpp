@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "service/kvtd.hpp"
-#include "sim/persisted_vars.hpp"
+#include "sim/services/persisted_vars.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 #include "tests/unit/section_writes.hpp"

@@ -19,8 +19,8 @@
 #include "cardlib/layout.hpp"
 #include "cardlib/record.hpp"
 #include "platform/card_lib.h"
+#include "sim/card/eeprom.hpp"
 #include "sim/control.hpp"
-#include "sim/eeprom.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 

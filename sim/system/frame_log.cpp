@@ -1,0 +1,68 @@
+// The frame log: <root>/var/log/<process name>.frame.log, one line per
+// dblog_print call. The frame writes it from the main thread, the event
+// thread and the event manager's delivery thread.
+#include <cerrno> // program_invocation_short_name
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/logging.h"
+#include "platform/util.h"
+#include "sim/root/files.hpp"
+
+namespace {
+
+std::mutex frame_log_mutex;
+std::string frame_log_name; // guarded by frame_log_mutex
+
+std::string frame_log_path()
+{
+    const std::string name =
+        frame_log_name.empty() ? program_invocation_short_name : frame_log_name;
+    return "/var/log/" + name + ".frame.log";
+}
+
+} // namespace
+
+extern "C" {
+
+void init_dblog(const char *process_name, const char * /*config_path*/)
+{
+    const std::lock_guard<std::mutex> guard(frame_log_mutex);
+    frame_log_name = process_name ? process_name : "";
+}
+
+void dblog_print(int /*level*/, const char *format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    std::string line = text;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    const std::lock_guard<std::mutex> guard(frame_log_mutex);
+    const int fd = kvtsim::files::open_in_root(frame_log_path().c_str(), O_WRONLY | O_APPEND,
+                                               kvtsim::files::kFileMode);
+    if (fd < 0)
+        return;
+    // One write per line: with O_APPEND the line stays whole even when
+    // another process of the same name writes too.
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+
+void fini_dblog_file(int /*flags*/)
+{
+    const std::lock_guard<std::mutex> guard(frame_log_mutex);
+    frame_log_name.clear();
+}
+
+} // extern "C"
