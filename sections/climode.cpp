@@ -9,6 +9,7 @@
 #include "base/fatal_stop.hpp"
 #include "base/files.hpp"
 #include "base/log.hpp"
+#include "card/cli_mode_line.hpp"
 #include "card/sections.hpp"
 #include "sections/user_data.hpp"
 
@@ -22,43 +23,6 @@ struct CliModeTable {
     kvt::CliModeEntry entries[kvt::kMaxUsers];
 };
 
-struct SplitLine {
-    int parts = 0; // 0: no name, 1: a name but no mode, 2: both
-    std::string_view name;
-    std::string_view mode;
-};
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Splits a line as the conversion "%[^:]:%s" would: the name is everything
-// before the first colon (at least one character, blanks kept), the mode the
-// first blank-delimited word after it. Only views into `line` are returned.
-SplitLine split_line(std::string_view line)
-{
-    SplitLine split;
-    const std::size_t colon = line.find(':');
-    split.name = line.substr(0, colon);
-    if (split.name.empty())
-        return split;
-    split.parts = 1;
-    if (colon == std::string_view::npos)
-        return split;
-    std::size_t first = colon + 1;
-    while (first < line.size() && is_blank(line[first]))
-        ++first;
-    std::size_t last = first;
-    while (last < line.size() && !is_blank(line[last]))
-        ++last;
-    if (last == first)
-        return split;
-    split.mode = line.substr(first, last - first);
-    split.parts = 2;
-    return split;
-}
-
 // Reads up to 11 lines into the table; a line that does not split stops the
 // daemon.
 void read_table(std::FILE *file, CliModeTable &table)
@@ -67,9 +31,10 @@ void read_table(std::FILE *file, CliModeTable &table)
     for (kvt::CliModeEntry &entry : table.entries) {
         if (std::fgets(line, sizeof line, file) == nullptr)
             return;
-        const SplitLine split = split_line(std::string_view(line, ::strnlen(line, sizeof line)));
-        if (split.parts != 2) {
-            log_error("parse error! ret = %d\n", split.parts);
+        const kvt::CliModeLine split =
+            kvt::split_cli_mode_line(std::string_view(line, ::strnlen(line, sizeof line)));
+        if (split.fields != 2) {
+            log_error("parse error! ret = %d\n", split.fields);
             kvtd_fatal_stop();
         }
         // The fields hold 16 characters; a longer name or mode is cut to fit

@@ -1,6 +1,6 @@
 // Restore of "/etc/cli_mode.conf" from the CLI-mode table: one "%s:%s\n"
 // line per used entry, in table order.
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -9,6 +9,7 @@
 #include "base/fatal_stop.hpp"
 #include "base/files.hpp"
 #include "base/log.hpp"
+#include "card/cli_mode_line.hpp"
 #include "card/sections.hpp"
 #include "sections/climode.hpp"
 #include "sections/restore_plan.hpp"
@@ -25,10 +26,7 @@ constexpr std::size_t kFieldChars = 16;
 
 bool has_white_space(std::string_view text)
 {
-    for (const char c : text)
-        if (std::isspace(static_cast<unsigned char>(c)) != 0)
-            return true;
-    return false;
+    return std::any_of(text.begin(), text.end(), kvt::is_cli_mode_blank);
 }
 
 // Why the entry's line would not read back through the capture ("%[^:]:%s"

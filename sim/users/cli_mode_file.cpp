@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "card/cli_mode_line.hpp"
 #include "sim/control.hpp"
 #include "sim/root/locked_text.hpp"
 
@@ -12,17 +13,6 @@ namespace {
 std::string file_path()
 {
     return path_in_root(kCliModeFile);
-}
-
-// The mode word of a "name:mode" line: blanks after the colon skipped,
-// anything after the word ignored.
-std::string mode_word(std::string_view rest)
-{
-    const auto start = rest.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
-        return {};
-    rest.remove_prefix(start);
-    return std::string(rest.substr(0, rest.find_first_of(" \t")));
 }
 
 // The lines of `text`, without their newlines.
@@ -37,14 +27,10 @@ std::vector<std::string_view> lines_of(std::string_view text)
     return lines;
 }
 
-// What follows the colon of a "name:mode" line for `name`; nullopt for a
-// line of another user or without a colon.
-std::optional<std::string_view> mode_part(std::string_view line, std::string_view name)
+// Whether the line is `name`'s.
+bool is_line_of(std::string_view line, std::string_view name)
 {
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || line.substr(0, colon) != name)
-        return std::nullopt;
-    return line.substr(colon + 1);
+    return line.find(':') != std::string_view::npos && kvt::split_cli_mode_line(line).name == name;
 }
 
 } // namespace
@@ -63,8 +49,8 @@ std::optional<std::string> cli_mode_of(std::string_view name)
 {
     const std::string text = cli_mode_file();
     for (const std::string_view line : lines_of(text))
-        if (const auto mode = mode_part(line, name))
-            return mode_word(*mode);
+        if (is_line_of(line, name))
+            return std::string(kvt::split_cli_mode_line(line).mode);
     return std::nullopt;
 }
 
@@ -75,7 +61,7 @@ int set_cli_mode(std::string_view name, std::string_view mode)
         std::string result;
         bool replaced = false;
         for (const std::string_view line : lines_of(text)) {
-            const bool ours = mode_part(line, name).has_value();
+            const bool ours = is_line_of(line, name);
             result.append(ours && !replaced ? std::string_view(wanted) : line).append(1, '\n');
             replaced = replaced || ours;
         }
