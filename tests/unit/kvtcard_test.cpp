@@ -198,17 +198,15 @@ struct DecisionCase {
     const char *reason;
 };
 
+// clang-format off
 const DecisionCase kDecisionCases[] = {
-    {"same_sp", true, false, "running", false, "action: nothing to do",
-     "reason: card valid, MAC matches, not moved"},
-    {"other_sp", false, false, "running", false, "action: restore",
-     "reason: card valid, card MAC differs from SP MAC"},
+    {"same_sp", true, false, "running", false, "action: nothing to do", "reason: card valid, MAC matches, not moved"},
+    {"other_sp", false, false, "running", false, "action: restore", "reason: card valid, card MAC differs from SP MAC"},
     {"moved", true, false, "running", true, "action: restore", "reason: card valid, card moved"},
-    {"corrupt", false, true, "running", false, "action: capture",
-     "reason: card invalid: checksum wrong in section 4"},
-    {"after_fatal_stop", true, false, "shutdown", false, "action: capture",
-     "reason: card valid, shutdown recorded"},
+    {"corrupt", false, true, "running", false, "action: capture", "reason: card invalid: checksum wrong in section 4"},
+    {"after_fatal_stop", true, false, "shutdown", false, "action: capture", "reason: card valid, shutdown recorded"},
 };
+// clang-format on
 
 class KvtcardPreview : public testing::TestWithParam<DecisionCase> {};
 
