@@ -2,6 +2,7 @@
 // trusted only while it is provably the card, so no write of kvtd's ever
 // leaves a section mixed, and no record ever judges an image in memory.
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,12 +92,9 @@ TEST_F(CardCoherence, AKvtcardWriteUnderKvtdIsRefusedAndWithLiveLeavesTheNextCha
     kvt::update_all_checksums(changed);
     const std::string file = root_.dir() + "/changed.img";
     const auto bytes = kvt::image_bytes(changed);
-    {
-        std::FILE *out = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
-        std::fclose(out);
-    }
+    ASSERT_TRUE(std::ofstream(file, std::ios::binary)
+                    .write(reinterpret_cast<const char *>(bytes.data()),
+                           static_cast<std::streamsize>(bytes.size())));
     const ToolRun refused = kvtcard("write --force --sim " + file);
     EXPECT_EQ(refused.status, 2) << refused.out;
     EXPECT_TRUE(has(refused, "runs on this SP")) << refused.out;

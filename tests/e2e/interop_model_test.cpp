@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
@@ -123,13 +124,10 @@ unsigned mixed(const kvt::Image &o, const kvt::Image &n, const kvt::Image &c)
     return sections;
 }
 
+// Configuration sections in which `a` and `b` differ.
 unsigned differing(const kvt::Image &a, const kvt::Image &b)
 {
-    unsigned sections = 0;
-    for (std::size_t s = 1; s < kvt::kSectionMap.size(); ++s)
-        if (!same_section(a, b, s))
-            sections |= 1u << s;
-    return sections;
+    return mixed(a, a, b);
 }
 
 // What the model knows of a card beyond its bytes.
@@ -518,12 +516,9 @@ class Model {
         CardState scratch;
         edit(part, scratch, false);
         const std::string file = sp.dir + "/kvtcard-write.bin";
-        {
-            std::FILE *out = std::fopen(file.c_str(), "wb");
-            ASSERT_NE(out, nullptr);
-            ASSERT_EQ(std::fwrite(part.data(), 1, part.size(), out), part.size());
-            std::fclose(out);
-        }
+        ASSERT_TRUE(std::ofstream(file, std::ios::binary)
+                        .write(reinterpret_cast<const char *>(part.data()),
+                               static_cast<std::streamsize>(part.size())));
         note(std::string("kvtcard write on ") + sp.name + ", then with --live");
         const ToolRun refused = kvtcard("write --force --sim " + file);
         if (refused.status != 2 || !has(refused, "runs on this SP"))
