@@ -153,21 +153,6 @@ TEST_F(TornCard, EveryCutLeavesTheOldOrNewConfigurationOrIsRefused)
     EXPECT_EQ(accepted_mix, 0u);
 }
 
-// A cut that the XOR checksum cannot see (four bytes change alike, two of
-// them reach the card) is named by the record, with the section it hit.
-TEST_F(TornCard, ATearTheChecksumMissesIsNamedBySection)
-{
-    ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
-    for (std::size_t i = 0; i < 4; ++i)
-        kvt_image.mailhost_address.chars[i] ^= 0x21;
-    kvtsim::fault_set("card.write_torn", cardlib::kSlotSize + 2, 1);
-    ASSERT_EQ(kvt::write_section(kvt::Section::console), -1);
-
-    const kvt_card_verdict verdict = card_verdict();
-    EXPECT_FALSE(verdict.valid);
-    EXPECT_STREQ(verdict.reason, "card invalid: write interrupted in section 7");
-}
-
 struct Damage {
     const char *name;
     std::vector<std::pair<std::size_t, unsigned char>> xor_masks; // offset, bits flipped
