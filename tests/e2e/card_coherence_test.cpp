@@ -13,7 +13,6 @@
 #include "sim/control.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
-#include "tests/support/tool_run.hpp"
 
 namespace kvttest {
 namespace {
@@ -78,33 +77,6 @@ TEST_F(CardCoherence, ACaptureEqualToACardRefusedForACutIsAcceptedAndEndsTheRefu
     clear_log();
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_TRUE(log_has("startup decision: nothing to do (card valid, MAC matches, not moved)"));
-    EXPECT_TRUE(ends_cleanly_on_sigterm(*daemon_));
-}
-
-// kvtcard on a live SP: refused, with the way out; written with --live,
-// after which kvtd reads the card again before its own next write.
-TEST_F(CardCoherence, AKvtcardWriteUnderKvtdIsRefusedAndWithLiveLeavesTheNextChangeWhole)
-{
-    ASSERT_NO_FATAL_FAILURE(start());
-    kvt::Image changed = card_as_image();
-    changed.mailhost_address.store("mail.example.net");
-    kvt::update_all_checksums(changed);
-    const std::string file = root_.dir() + "/changed.img";
-    const auto bytes = kvt::image_bytes(changed);
-    {
-        std::FILE *out = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
-        std::fclose(out);
-    }
-    const ToolRun refused = kvtcard("write --force --sim " + file);
-    EXPECT_EQ(refused.status, 2) << refused.out;
-    EXPECT_TRUE(has(refused, "runs on this SP")) << refused.out;
-    EXPECT_EQ(kvtcard("write --force --live --sim " + file).status, 0);
-
-    ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "27"), 0);
-    ASSERT_TRUE(wait_until([] { return card_port_is(27); }));
-    expect_card_is_this_sps();
     EXPECT_TRUE(ends_cleanly_on_sigterm(*daemon_));
 }
 

@@ -106,9 +106,7 @@ bool mount_full(const std::string &dir, std::string &error)
     }
     for (const auto &[name, text] : saved) {
         std::ofstream(dir + "/" + name.string()) << text;
-        fs::permissions(dir + "/" + name.string(), fs::perms::owner_read | fs::perms::owner_write |
-                                                       fs::perms::group_read |
-                                                       fs::perms::others_read);
+        fs::permissions(dir + "/" + name.string(), fs::perms(0644));
     }
     std::ofstream filler(dir + "/filler");
     for (int i = 0; i < 64 && filler; ++i)

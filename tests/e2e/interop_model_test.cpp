@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
@@ -57,24 +58,19 @@ struct Setting {
     void (*store)(kvt::Image &, const std::string &);
 };
 
+// clang-format off
 const Setting kSettings[] = {
-    {"/X/system_identifier",
-     {"rack ABAB row 4", "rack BABA row 4", "rack ABBA row 4", "rack BAAB row 4", "shelf 9"},
+    {"/X/system_identifier", {"rack ABAB row 4", "rack BABA row 4", "rack ABBA row 4", "rack BAAB row 4", "shelf 9"},
      [](const kvt::Image &i) { return std::string(i.customerinfo.view()); },
      [](kvt::Image &i, const std::string &v) { i.customerinfo.store(v); }},
-    {"/X/clients/smtp/port",
-     {"25", "26", "27", "587", "2525"},
+    {"/X/clients/smtp/port", {"25", "26", "27", "587", "2525"},
      [](const kvt::Image &i) { return std::to_string(i.mailhost_port.get()); },
-     [](kvt::Image &i, const std::string &v) {
-         i.mailhost_port.set(static_cast<std::uint16_t>(std::stoi(v)));
-     }},
-    {"/X/darvcli/timeout",
-     {"0", "60", "300", "3600"},
+     [](kvt::Image &i, const std::string &v) { i.mailhost_port.set(static_cast<std::uint16_t>(std::stoi(v))); }},
+    {"/X/darvcli/timeout", {"0", "60", "300", "3600"},
      [](const kvt::Image &i) { return std::to_string(i.cli_timeout.get()); },
-     [](kvt::Image &i, const std::string &v) {
-         i.cli_timeout.set(static_cast<std::uint32_t>(std::stoul(v)));
-     }},
+     [](kvt::Image &i, const std::string &v) { i.cli_timeout.set(static_cast<std::uint32_t>(std::stoul(v))); }},
 };
+// clang-format on
 
 kvt::Image image_of(const Part &part)
 {
@@ -89,20 +85,16 @@ void put_image(Part &part, const kvt::Image &image)
     std::copy(bytes.begin(), bytes.end(), part.begin() + kvtsim::kImageOffset);
 }
 
-bool checksum_right(const kvt::Image &image, std::size_t s)
-{
-    const auto bytes = kvt::image_bytes(image);
-    const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
-    unsigned char sum = 0;
-    calculate_xor_checksum(&bytes[span.first], static_cast<int>(span.length), &sum);
-    return sum == bytes[span.cksum];
-}
-
+// Every checksum right, and the current version.
 bool sound(const kvt::Image &image)
 {
-    for (std::size_t s = 0; s < kvt::kSectionMap.size(); ++s)
-        if (!checksum_right(image, s))
+    const auto bytes = kvt::image_bytes(image);
+    for (const kvt::SectionSpan &span : kvt::kSectionMap) {
+        unsigned char sum = 0;
+        calculate_xor_checksum(&bytes[span.first], static_cast<int>(span.length), &sum);
+        if (sum != bytes[span.cksum])
             return false;
+    }
     return image.hdr_version == kvt::kImageVersion;
 }
 
@@ -123,13 +115,10 @@ unsigned mixed(const kvt::Image &o, const kvt::Image &n, const kvt::Image &c)
     return sections;
 }
 
+// Configuration sections in which `a` and `b` differ.
 unsigned differing(const kvt::Image &a, const kvt::Image &b)
 {
-    unsigned sections = 0;
-    for (std::size_t s = 1; s < kvt::kSectionMap.size(); ++s)
-        if (!same_section(a, b, s))
-            sections |= 1u << s;
-    return sections;
+    return mixed(a, a, b);
 }
 
 // What the model knows of a card beyond its bytes.
@@ -518,12 +507,9 @@ class Model {
         CardState scratch;
         edit(part, scratch, false);
         const std::string file = sp.dir + "/kvtcard-write.bin";
-        {
-            std::FILE *out = std::fopen(file.c_str(), "wb");
-            ASSERT_NE(out, nullptr);
-            ASSERT_EQ(std::fwrite(part.data(), 1, part.size(), out), part.size());
-            std::fclose(out);
-        }
+        ASSERT_TRUE(std::ofstream(file, std::ios::binary)
+                        .write(reinterpret_cast<const char *>(part.data()),
+                               static_cast<std::streamsize>(part.size())));
         note(std::string("kvtcard write on ") + sp.name + ", then with --live");
         const ToolRun refused = kvtcard("write --force --sim " + file);
         if (refused.status != 2 || !has(refused, "runs on this SP"))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,56 +27,32 @@ std::vector<std::string> messages(const std::string &log)
 {
     static const std::regex kStamp("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ");
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        const std::size_t end = log.find('\n', start);
-        const std::string line = log.substr(start, end - start);
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
         std::size_t after = 0;
         for (auto it = std::sregex_iterator(line.begin(), line.end(), kStamp);
              it != std::sregex_iterator(); ++it)
             after = static_cast<std::size_t>(it->position() + it->length());
         lines.push_back(line.substr(after));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
     }
     return lines;
-}
-
-bool starts_with(const std::string &text, const std::string &prefix)
-{
-    return text.rfind(prefix, 0) == 0;
 }
 
 // The lines start-up writes itself, and the ones added for operators; the
 // lines of the routines it calls (capture, dump, restores) are left out.
 bool startup_line(const std::string &line)
 {
+    // clang-format off
     static const char *const kPrefixes[] = {
-        "initialize",
-        "initialization complete",
-        "waiting for IPMI",
-        "error from initial read of KVT",
-        "KVT sp configuration contents invalid",
-        "data to be written:",
-        "write of KVT chip failed!",
-        "wrote KVT",
-        "old config (chip):",
-        "doing restore",
-        "kvt_image.sp_mac = ",
-        "kvt_new_image.sp_mac = ",
-        "kvtd_was_moved = ",
-        "restoring users",
-        "restoring climode",
-        "restoring network config",
-        "restore complete",
-        "===== kvtd shutting down =====",
-        "startup decision: ",
-        "startup: ",
-        "restore summary: ",
-    };
+        "initialize", "initialization complete", "waiting for IPMI", "error from initial read of KVT",
+        "KVT sp configuration contents invalid", "data to be written:", "write of KVT chip failed!",
+        "wrote KVT", "old config (chip):", "doing restore", "kvt_image.sp_mac = ",
+        "kvt_new_image.sp_mac = ", "kvtd_was_moved = ", "restoring users", "restoring climode",
+        "restoring network config", "restore complete", "===== kvtd shutting down =====",
+        "startup decision: ", "startup: ", "restore summary: "};
+    // clang-format on
     for (const char *prefix : kPrefixes)
-        if (starts_with(line, prefix))
+        if (line.starts_with(prefix))
             return true;
     return false;
 }
@@ -100,77 +77,39 @@ struct LogCase {
 
 using kvttest::PrintTo;
 
-void own_card()
+// The restore's lines for a card of `card_mac`, kvtd_was_moved = `moved`,
+// then the decision and the summary.
+// clang-format off
+std::vector<std::string> restore_lines(const std::string &card_mac, char moved, const std::string &decision)
 {
-    capture_a_card();
+    return {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = " + card_mac,
+            "kvt_new_image.sp_mac = 00:14:4f:00:00:01", std::string("kvtd_was_moved = ") + moved,
+            "restoring users", "restoring climode", "restoring network config", "restore complete",
+            "initialization complete", "startup decision: restore (card valid, " + decision + ")",
+            "restore summary: users applied", "restore summary: CLI modes applied",
+            "restore summary: network applied", "restore summary: misc settings applied"};
 }
+// clang-format on
 
-void own_card_moved()
-{
-    capture_a_card();
-    kvtsim::set_moved(true);
-}
+const std::string kCaptureStart =
+    "KVT sp configuration contents invalid, saving current configuration...";
 
-void foreign_card()
-{
-    capture_a_card();
-    ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
-}
-
-void after_fatal_stop()
-{
-    capture_a_card();
-    kvtsim::set_daemon_state("shutdown");
-}
-
-void unreadable_card()
-{
-    kvtsim::fault_set("card.read", 0, 1);
-}
-
+// clang-format off
 const LogCase kPaths[] = {
-    {"NothingToDo",
-     own_card,
-     false,
-     {"initialize", "initialization complete",
-      "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
-    {"CaptureOntoABlankCard",
-     nullptr,
-     false,
-     {"initialize", "KVT sp configuration contents invalid, saving current configuration...",
-      "data to be written:", "wrote KVT", "initialization complete",
-      "startup decision: capture (card blank (erased))"}},
-    {"CaptureAfterAFatalStop",
-     after_fatal_stop,
-     false,
-     {"initialize", "KVT sp configuration contents invalid, saving current configuration...",
-      "data to be written:", "wrote KVT", "initialization complete",
-      "startup decision: capture (card valid, shutdown recorded)", kKept}},
-    {"RestoreFromAnotherSpsCard",
-     foreign_card,
-     false,
-     {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = 00:14:4f:aa:bb:cc",
-      "kvt_new_image.sp_mac = 00:14:4f:00:00:01", "kvtd_was_moved = 0", "restoring users",
-      "restoring climode", "restoring network config", "restore complete",
-      "initialization complete",
-      "startup decision: restore (card valid, card MAC differs from SP MAC)",
-      "restore summary: users applied", "restore summary: CLI modes applied",
-      "restore summary: network applied", "restore summary: misc settings applied"}},
-    {"RestoreFromAMovedCard",
-     own_card_moved,
-     false,
-     {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = 00:14:4f:00:00:01",
-      "kvt_new_image.sp_mac = 00:14:4f:00:00:01", "kvtd_was_moved = 1", "restoring users",
-      "restoring climode", "restoring network config", "restore complete",
-      "initialization complete", "startup decision: restore (card valid, card moved)",
-      "restore summary: users applied", "restore summary: CLI modes applied",
-      "restore summary: network applied", "restore summary: misc settings applied"}},
-    {"FatalStopAtTheCardRead",
-     unreadable_card,
-     true,
-     {"initialize", "error from initial read of KVT - kvtd aborting!",
-      "===== kvtd shutting down ====="}},
+    {"NothingToDo", [] { capture_a_card(); }, false,
+     {"initialize", "initialization complete", "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
+    {"CaptureOntoABlankCard", nullptr, false,
+     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete", "startup decision: capture (card blank (erased))"}},
+    {"CaptureAfterAFatalStop", [] { capture_a_card(); kvtsim::set_daemon_state("shutdown"); }, false,
+     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete", "startup decision: capture (card valid, shutdown recorded)", kKept}},
+    {"RestoreFromAnotherSpsCard", [] { capture_a_card(); ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); }, false,
+     restore_lines("00:14:4f:aa:bb:cc", '0', "card MAC differs from SP MAC")},
+    {"RestoreFromAMovedCard", [] { capture_a_card(); kvtsim::set_moved(true); }, false,
+     restore_lines("00:14:4f:00:00:01", '1', "card moved")},
+    {"FatalStopAtTheCardRead", [] { kvtsim::fault_set("card.read", 0, 1); }, true,
+     {"initialize", "error from initial read of KVT - kvtd aborting!", "===== kvtd shutting down ====="}},
 };
+// clang-format on
 
 class StartupLog : public ::testing::TestWithParam<LogCase> {
   protected:
@@ -197,7 +136,7 @@ TEST_P(StartupLog, FollowsTheFixedSequenceWithAddedLinesAfterIt)
     }
     std::vector<std::string> lines = startup_lines();
     for (std::string &line : lines)
-        if (starts_with(line, kKept))
+        if (line.starts_with(kKept))
             line = kKept; // the path is the root's
     EXPECT_EQ(lines, c.lines) << root.service_log();
 }

@@ -1,10 +1,8 @@
 // Start-up reconciliation, end to end: a restore takes the card's settings
 // and leaves the card carrying this SP's header; the start waits for IPMI.
 // Each path's log, line for line, is in startup_log_test.cpp.
-#include <algorithm>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -164,25 +163,18 @@ int driver_open(const char *path, int flags)
     return ::open(path, flags);
 }
 
-ssize_t driver_pread(int fd, void *buf, std::size_t len, off_t at)
+template <typename Buffer, ssize_t (*Call)(int, Buffer, std::size_t, off_t)>
+ssize_t driver_io(int fd, Buffer buf, std::size_t len, off_t at)
 {
     if (driver_card_pulled) {
         errno = ETIMEDOUT;
         return -1;
     }
-    return ::pread(fd, buf, len, at);
+    return Call(fd, buf, len, at);
 }
 
-ssize_t driver_pwrite(int fd, const void *buf, std::size_t len, off_t at)
-{
-    if (driver_card_pulled) {
-        errno = ETIMEDOUT;
-        return -1;
-    }
-    return ::pwrite(fd, buf, len, at);
-}
-
-constexpr cardlib::FileAccess kDriverFiles{driver_open, driver_pread, driver_pwrite};
+constexpr cardlib::FileAccess kDriverFiles{driver_open, driver_io<void *, ::pread>,
+                                           driver_io<const void *, ::pwrite>};
 
 // The at24 driver's file, played by a plain file.
 class At24FileBackend {

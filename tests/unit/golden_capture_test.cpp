@@ -14,10 +14,8 @@
 #include <cstddef>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/capi.h"
@@ -28,12 +26,6 @@
 namespace {
 
 constexpr const char *kGolden = KVT_SOURCE_DIR "/tests/golden/default_capture.bin";
-
-std::vector<unsigned char> read_file(const char *path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 using Bytes = std::vector<unsigned char>;
 
@@ -174,7 +166,8 @@ TEST(GoldenCapture, FreshSpCapturesToTheCommittedImageByteForByte)
           "\tnetmask: 255.255.255.0\n", "\tgateway: 192.168.1.1\n", "\tcoded discovery: 1\n"})
         EXPECT_TRUE(kvttest::log_has(line)) << line;
 
-    const std::vector<unsigned char> golden = read_file(kGolden);
+    const std::string text = kvttest::read_file(kGolden);
+    const std::vector<unsigned char> golden(text.begin(), text.end());
     ASSERT_EQ(golden.size(), KVT_IMAGE_SIZE) << kGolden;
     if (captured == golden)
         return;

@@ -1,8 +1,6 @@
 // Reading the SP MAC address from the KVT-data file.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "service/kvtd.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"

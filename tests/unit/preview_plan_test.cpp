@@ -30,18 +30,17 @@ namespace {
 using kvt::PlanAction;
 using kvt::PlanStep;
 
-struct Plans {
-    std::vector<kvt::SectionPlan> sections; // users, CLI modes, network, misc settings
-};
+// Users, CLI modes, network, misc settings.
+using Plans = std::vector<kvt::SectionPlan>;
 
 Plans plans_of(const kvt::Image &card)
 {
     luapi_session session;
     init_luapi_session(&session);
-    Plans plans{{kvt::describe(kvt::plan_user_restore(card)),
-                 kvt::describe(kvt::plan_climode_restore(card)),
-                 kvt::describe(kvt::plan_network_restore(&session, card)),
-                 kvt::describe(kvt::plan_misc_restore(card))}};
+    Plans plans{kvt::describe(kvt::plan_user_restore(card)),
+                kvt::describe(kvt::plan_climode_restore(card)),
+                kvt::describe(kvt::plan_network_restore(&session, card)),
+                kvt::describe(kvt::plan_misc_restore(card))};
     close_luapi_session(&session);
     return plans;
 }
@@ -142,14 +141,14 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
     for (const kvt::UserEntry &entry : card.user_table)
         if (entry.name.view() == "root")
             root.card = std::string(entry.password.view().substr(0, 16));
-    for (const PlanStep &step : plans.sections[0].steps)
+    for (const PlanStep &step : plans[0].steps)
         user_step_done(step, root, journal);
-    const kvt::SectionPlan &climodes = plans.sections[1];
+    const kvt::SectionPlan &climodes = plans[1];
     EXPECT_EQ(kvtsim::cli_mode_file(),
               climodes.skipped_by_policy ? file_before : written_lines(climodes));
     bool going_on = true;
-    for (std::size_t section = 2; section < plans.sections.size() && going_on; ++section)
-        for (const PlanStep &step : plans.sections[section].steps)
+    for (std::size_t section = 2; section < plans.size() && going_on; ++section)
+        for (const PlanStep &step : plans[section].steps)
             if (!(going_on = object_step_done(step, journal)))
                 break;
     journal.expect_no_more();

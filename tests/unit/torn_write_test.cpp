@@ -28,11 +28,6 @@ namespace {
 
 using kvtsim::ImageBytes;
 
-void poke_image(std::size_t offset, unsigned char value)
-{
-    ASSERT_EQ(kvtsim::eeprom::poke(cardlib::kImageAddress + offset, &value, 1), 0);
-}
-
 // Start-up's view of the card in the slot: read it whole, then judge it.
 kvt_card_verdict card_verdict()
 {
@@ -44,6 +39,14 @@ kvt_card_verdict card_verdict()
         EXPECT_NE(valid_KVT(&copy, 0), 0) << "the acceptance rule holds for every card accepted";
     }
     return verdict;
+}
+
+// The verdict's reason, and its warning: one holding `warning`, or none.
+void expect_verdict(const kvt_card_verdict &verdict, const char *reason, const char *warning)
+{
+    EXPECT_STREQ(verdict.reason, reason);
+    EXPECT_NE(std::string(verdict.warning).find(warning), std::string::npos) << verdict.warning;
+    EXPECT_EQ(verdict.warning[0] == '\0', warning[0] == '\0') << verdict.warning;
 }
 
 // The configuration as the image holds it: sections 2 to 9, without the
@@ -150,21 +153,6 @@ TEST_F(TornCard, EveryCutLeavesTheOldOrNewConfigurationOrIsRefused)
     EXPECT_EQ(accepted_mix, 0u);
 }
 
-// A cut that the XOR checksum cannot see (four bytes change alike, two of
-// them reach the card) is named by the record, with the section it hit.
-TEST_F(TornCard, ATearTheChecksumMissesIsNamedBySection)
-{
-    ASSERT_EQ(read_in_KVT(&kvt_image, KVT_IMAGE_SIZE), 0);
-    for (std::size_t i = 0; i < 4; ++i)
-        kvt_image.mailhost_address.chars[i] ^= 0x21;
-    kvtsim::fault_set("card.write_torn", cardlib::kSlotSize + 2, 1);
-    ASSERT_EQ(kvt::write_section(kvt::Section::console), -1);
-
-    const kvt_card_verdict verdict = card_verdict();
-    EXPECT_FALSE(verdict.valid);
-    EXPECT_STREQ(verdict.reason, "card invalid: write interrupted in section 7");
-}
-
 struct Damage {
     const char *name;
     std::vector<std::pair<std::size_t, unsigned char>> xor_masks; // offset, bits flipped
@@ -176,22 +164,16 @@ struct Damage {
 // Damage within a section that the XOR checksum catches is refused; damage
 // it misses, and a change by another writer that set the checksums right,
 // are accepted, and named when they lie in the library's last write.
+// clang-format off
 const Damage kDamage[] = {
     {"one_bit", {{0x550, 0x04}}, false, "card invalid: checksum wrong in section 7", ""},
-    {"two_sections",
-     {{0x1D0, 0x01}, {0x520, 0x80}},
-     false,
-     "card invalid: checksum wrong in sections 4, 6",
-     ""},
-    {"same_column_pair_in_the_last_write",
-     {{0x51A, 0x10}, {0x530, 0x10}},
-     true,
-     "card valid",
-     "section 6 changed since this card library's last write"},
+    {"two_sections", {{0x1D0, 0x01}, {0x520, 0x80}}, false, "card invalid: checksum wrong in sections 4, 6", ""},
+    {"same_column_pair_in_the_last_write", {{0x51A, 0x10}, {0x530, 0x10}}, true, "card valid", "section 6 changed since this card library's last write"},
     {"same_column_pair_elsewhere", {{0x200, 0x10}, {0x300, 0x10}}, true, "card valid", ""},
     {"other_writers_header", {{0x003, 0x11}, {0x007, 0x11}}, true, "card valid", ""},
     {"reserved_byte", {{0x6F6, 0xFF}}, true, "card valid", ""},
 };
+// clang-format on
 
 using kvttest::PrintTo;
 
@@ -199,14 +181,13 @@ class DamagedCard : public TornCard, public testing::WithParamInterface<Damage> 
 
 TEST_P(DamagedCard, IsRefusedOnlyWhenTheChecksumsSeeIt)
 {
-    for (const auto &[at, mask] : GetParam().xor_masks)
-        poke_image(at, static_cast<unsigned char>(old_[at] ^ mask));
+    for (const auto &[at, mask] : GetParam().xor_masks) {
+        const auto value = static_cast<unsigned char>(old_[at] ^ mask);
+        ASSERT_EQ(kvtsim::eeprom::poke(cardlib::kImageAddress + at, &value, 1), 0);
+    }
     const kvt_card_verdict verdict = card_verdict();
     EXPECT_EQ(verdict.valid != 0, GetParam().valid);
-    EXPECT_STREQ(verdict.reason, GetParam().reason);
-    EXPECT_NE(std::string(verdict.warning).find(GetParam().warning), std::string::npos)
-        << verdict.warning;
-    EXPECT_EQ(verdict.warning[0] == '\0', GetParam().warning[0] == '\0') << verdict.warning;
+    expect_verdict(verdict, GetParam().reason, GetParam().warning);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, DamagedCard, testing::ValuesIn(kDamage), kvttest::by_name);
@@ -259,95 +240,50 @@ struct History {
     const char *warning = "";
 };
 
+// Each history begins with a capture of configuration("ABAB").
+// clang-format off
 const History kHistories[] = {
-    {"capture_then_customer_info",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); });
-     },
-     "card valid", "section 6 changed since"},
-    {"capture_then_customer_info_and_mac",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         other_writer([](kvt::Image &i) {
-             i.customerinfo.store("shelf 2");
-             i.sp_mac[5] ^= 0x40;
-         });
-     },
-     "card valid", "section 6 changed since"},
-    {"capture_then_misc",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         other_writer([](kvt::Image &i) { i.cli_timeout.set(1200); });
-     },
-     "card valid", "section 4 changed since"},
-    {"capture_then_a_pair_the_xor_misses",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         other_writer([](kvt::Image &i) {
-             i.alert_rules[2].destination.chars[0] ^= 0x02;
-             i.alert_rules[9].destination.chars[1] ^= 0x02;
-         });
-     },
-     "card valid", "section 5 changed since"},
-    {"section_write_then_the_same_section",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
+    {"capture_then_customer_info", [] { other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); }); }, "card valid", "section 6 changed since"},
+    {"capture_then_customer_info_and_mac", [] { other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); i.sp_mac[5] ^= 0x40; }); }, "card valid", "section 6 changed since"},
+    {"capture_then_misc", [] { other_writer([](kvt::Image &i) { i.cli_timeout.set(1200); }); }, "card valid", "section 4 changed since"},
+    {"capture_then_a_pair_the_xor_misses", [] {
+         other_writer([](kvt::Image &i) { i.alert_rules[2].destination.chars[0] ^= 0x02; i.alert_rules[9].destination.chars[1] ^= 0x02; });
+     }, "card valid", "section 5 changed since"},
+    {"section_write_then_the_same_section", [] {
          ASSERT_EQ(live_customer_info("BABA"), 0);
          other_writer([](kvt::Image &i) { i.customerinfo.store("rack XYBA row 5, bay 7"); });
-     },
-     "card valid", "section 6 changed since"},
-    {"hand_off_mac_and_alert_rule",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         other_writer([](kvt::Image &i) {
-             i.sp_mac[5] ^= 0x40;
-             i.alert_rules[4].level = 3;
-         });
-     },
-     "card valid", "section 5 changed since"},
-    {"header_write_back_then_another_header",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
+     }, "card valid", "section 6 changed since"},
+    {"hand_off_mac_and_alert_rule", [] { other_writer([](kvt::Image &i) { i.sp_mac[5] ^= 0x40; i.alert_rules[4].level = 3; }); }, "card valid", "section 5 changed since"},
+    {"header_write_back_then_another_header", [] {
          kvt::Image moved = configuration("ABAB");
          moved.sp_mac[4] ^= 0x01;
          kvt::update_all_checksums(moved);
          ASSERT_EQ(capture(moved), 0);
          other_writer([](kvt::Image &i) { i.sp_mac[3] ^= 0x08; });
-     },
-     "card valid"},
-    {"section_write_cut_between_its_pages",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
-         ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
-     },
-     "card invalid: write interrupted in section 6"},
-    {"cut_then_another_section_changed",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
+     }, "card valid"},
+    {"section_write_cut_between_its_pages", [] { ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1); }, "card invalid: write interrupted in section 6"},
+    {"cut_then_another_section_changed", [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          other_writer([](kvt::Image &i) { i.mailhost_port.set(587); });
-     },
-     "card invalid: write interrupted in section 6"},
-    {"cut_then_a_capture_cut_after_its_record",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
+     }, "card invalid: write interrupted in section 6"},
+    {"cut_then_a_capture_cut_after_its_record", [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          ASSERT_EQ(capture(configuration("BABA"), cardlib::kSlotSize), -1);
-     },
-     "card invalid: write interrupted in section 6"},
-    {"cut_then_a_capture_that_completes",
-     [] {
-         ASSERT_EQ(capture(configuration("ABAB")), 0);
+     }, "card invalid: write interrupted in section 6"},
+    {"cut_then_a_capture_that_completes", [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          ASSERT_EQ(capture(configuration("BABA")), 0);
-     },
-     "card valid"},
+     }, "card valid"},
 };
+// clang-format on
 
 class CardHistory : public testing::TestWithParam<History> {
   protected:
-    void SetUp() override { ASSERT_EQ(kvtsim::card_insert_blank(), 0); }
+    void SetUp() override
+    {
+        ASSERT_EQ(kvtsim::card_insert_blank(), 0);
+        ASSERT_EQ(capture(configuration("ABAB")), 0);
+    }
 
     kvttest::SimRoot root_;
 };
@@ -356,11 +292,7 @@ TEST_P(CardHistory, IsRefusedOnlyForASectionItsOwnCutLeftMixed)
 {
     ASSERT_NO_FATAL_FAILURE(GetParam().play());
     kvtsim::fault_clear("card.write_torn");
-    const kvt_card_verdict verdict = card_verdict();
-    EXPECT_STREQ(verdict.reason, GetParam().reason);
-    EXPECT_NE(std::string(verdict.warning).find(GetParam().warning), std::string::npos)
-        << verdict.warning;
-    EXPECT_EQ(verdict.warning[0] == '\0', GetParam().warning[0] == '\0') << verdict.warning;
+    expect_verdict(card_verdict(), GetParam().reason, GetParam().warning);
 }
 
 INSTANTIATE_TEST_SUITE_P(Histories, CardHistory, testing::ValuesIn(kHistories), kvttest::by_name);
