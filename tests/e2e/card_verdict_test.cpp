@@ -60,23 +60,40 @@ struct VerdictCase {
 
 using kvttest::PrintTo;
 
-// clang-format off
 const VerdictCase kCards[] = {
     {"blank", [] { ASSERT_EQ(kvtsim::card_insert_blank(), 0); }, "capture (card blank (erased))"},
-    {"zeroed_spare_bytes", [] {
+    {"zeroed_spare_bytes",
+     [] {
          ASSERT_NO_FATAL_FAILURE(written_card());
          const std::vector<unsigned char> zeros(kvtsim::kEepromSize - cardlib::kImageEnd, 0);
          ASSERT_EQ(kvtsim::eeprom::poke(cardlib::kImageEnd, zeros.data(), zeros.size()), 0);
-     }, "nothing to do (card valid, MAC matches, not moved)"},
+     },
+     "nothing to do (card valid, MAC matches, not moved)"},
     // a byte of section 6 and its checksum, alike
-    {"other_writers_change", [] { ASSERT_NO_FATAL_FAILURE(written_card()); flip(0x51A, 0x40); flip(kvt::span_of(kvt::Section::customer).cksum, 0x40); },
-     "nothing to do (card valid, MAC matches, not moved)", "section 6 changed since this card library's last write"},
+    {"other_writers_change",
+     [] {
+         ASSERT_NO_FATAL_FAILURE(written_card());
+         flip(0x51A, 0x40);
+         flip(kvt::span_of(kvt::Section::customer).cksum, 0x40);
+     },
+     "nothing to do (card valid, MAC matches, not moved)",
+     "section 6 changed since this card library's last write"},
     {"torn", torn_card, "capture (card invalid: write interrupted in section 7)"},
-    {"damaged", [] { ASSERT_NO_FATAL_FAILURE(written_card()); flip(0x1D0, 0x08); }, "capture (card invalid: checksum wrong in section 4)"},
-    {"foreign", [] { ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); }, "restore (card valid, card MAC differs from SP MAC)"},
-    {"invalidated", [] { ASSERT_NO_FATAL_FAILURE(written_card()); poke(0, kvt::kInvalidatedVersion); }, "capture (card invalidated by a fatal stop)"},
+    {"damaged",
+     [] {
+         ASSERT_NO_FATAL_FAILURE(written_card());
+         flip(0x1D0, 0x08);
+     },
+     "capture (card invalid: checksum wrong in section 4)"},
+    {"foreign", [] { ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); },
+     "restore (card valid, card MAC differs from SP MAC)"},
+    {"invalidated",
+     [] {
+         ASSERT_NO_FATAL_FAILURE(written_card());
+         poke(0, kvt::kInvalidatedVersion);
+     },
+     "capture (card invalidated by a fatal stop)"},
 };
-// clang-format on
 
 class OneVerdict : public ::testing::TestWithParam<VerdictCase> {
   protected:

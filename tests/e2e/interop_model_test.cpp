@@ -58,19 +58,24 @@ struct Setting {
     void (*store)(kvt::Image &, const std::string &);
 };
 
-// clang-format off
 const Setting kSettings[] = {
-    {"/X/system_identifier", {"rack ABAB row 4", "rack BABA row 4", "rack ABBA row 4", "rack BAAB row 4", "shelf 9"},
+    {"/X/system_identifier",
+     {"rack ABAB row 4", "rack BABA row 4", "rack ABBA row 4", "rack BAAB row 4", "shelf 9"},
      [](const kvt::Image &i) { return std::string(i.customerinfo.view()); },
      [](kvt::Image &i, const std::string &v) { i.customerinfo.store(v); }},
-    {"/X/clients/smtp/port", {"25", "26", "27", "587", "2525"},
+    {"/X/clients/smtp/port",
+     {"25", "26", "27", "587", "2525"},
      [](const kvt::Image &i) { return std::to_string(i.mailhost_port.get()); },
-     [](kvt::Image &i, const std::string &v) { i.mailhost_port.set(static_cast<std::uint16_t>(std::stoi(v))); }},
-    {"/X/darvcli/timeout", {"0", "60", "300", "3600"},
+     [](kvt::Image &i, const std::string &v) {
+         i.mailhost_port.set(static_cast<std::uint16_t>(std::stoi(v)));
+     }},
+    {"/X/darvcli/timeout",
+     {"0", "60", "300", "3600"},
      [](const kvt::Image &i) { return std::to_string(i.cli_timeout.get()); },
-     [](kvt::Image &i, const std::string &v) { i.cli_timeout.set(static_cast<std::uint32_t>(std::stoul(v))); }},
+     [](kvt::Image &i, const std::string &v) {
+         i.cli_timeout.set(static_cast<std::uint32_t>(std::stoul(v)));
+     }},
 };
-// clang-format on
 
 kvt::Image image_of(const Part &part)
 {

@@ -42,15 +42,27 @@ std::vector<std::string> messages(const std::string &log)
 // lines of the routines it calls (capture, dump, restores) are left out.
 bool startup_line(const std::string &line)
 {
-    // clang-format off
-    static const char *const kPrefixes[] = {
-        "initialize", "initialization complete", "waiting for IPMI", "error from initial read of KVT",
-        "KVT sp configuration contents invalid", "data to be written:", "write of KVT chip failed!",
-        "wrote KVT", "old config (chip):", "doing restore", "kvt_image.sp_mac = ",
-        "kvt_new_image.sp_mac = ", "kvtd_was_moved = ", "restoring users", "restoring climode",
-        "restoring network config", "restore complete", "===== kvtd shutting down =====",
-        "startup decision: ", "startup: ", "restore summary: "};
-    // clang-format on
+    static const char *const kPrefixes[] = {"initialize",
+                                            "initialization complete",
+                                            "waiting for IPMI",
+                                            "error from initial read of KVT",
+                                            "KVT sp configuration contents invalid",
+                                            "data to be written:",
+                                            "write of KVT chip failed!",
+                                            "wrote KVT",
+                                            "old config (chip):",
+                                            "doing restore",
+                                            "kvt_image.sp_mac = ",
+                                            "kvt_new_image.sp_mac = ",
+                                            "kvtd_was_moved = ",
+                                            "restoring users",
+                                            "restoring climode",
+                                            "restoring network config",
+                                            "restore complete",
+                                            "===== kvtd shutting down =====",
+                                            "startup decision: ",
+                                            "startup: ",
+                                            "restore summary: "};
     for (const char *prefix : kPrefixes)
         if (line.starts_with(prefix))
             return true;
@@ -79,37 +91,67 @@ using kvttest::PrintTo;
 
 // The restore's lines for a card of `card_mac`, kvtd_was_moved = `moved`,
 // then the decision and the summary.
-// clang-format off
-std::vector<std::string> restore_lines(const std::string &card_mac, char moved, const std::string &decision)
+std::vector<std::string> restore_lines(const std::string &card_mac, char moved,
+                                       const std::string &decision)
 {
-    return {"initialize", "old config (chip):", "doing restore", "kvt_image.sp_mac = " + card_mac,
-            "kvt_new_image.sp_mac = 00:14:4f:00:00:01", std::string("kvtd_was_moved = ") + moved,
-            "restoring users", "restoring climode", "restoring network config", "restore complete",
-            "initialization complete", "startup decision: restore (card valid, " + decision + ")",
-            "restore summary: users applied", "restore summary: CLI modes applied",
-            "restore summary: network applied", "restore summary: misc settings applied"};
+    return {"initialize",
+            "old config (chip):",
+            "doing restore",
+            "kvt_image.sp_mac = " + card_mac,
+            "kvt_new_image.sp_mac = 00:14:4f:00:00:01",
+            std::string("kvtd_was_moved = ") + moved,
+            "restoring users",
+            "restoring climode",
+            "restoring network config",
+            "restore complete",
+            "initialization complete",
+            "startup decision: restore (card valid, " + decision + ")",
+            "restore summary: users applied",
+            "restore summary: CLI modes applied",
+            "restore summary: network applied",
+            "restore summary: misc settings applied"};
 }
-// clang-format on
 
 const std::string kCaptureStart =
     "KVT sp configuration contents invalid, saving current configuration...";
 
-// clang-format off
 const LogCase kPaths[] = {
-    {"NothingToDo", [] { capture_a_card(); }, false,
-     {"initialize", "initialization complete", "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
-    {"CaptureOntoABlankCard", nullptr, false,
-     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete", "startup decision: capture (card blank (erased))"}},
-    {"CaptureAfterAFatalStop", [] { capture_a_card(); kvtsim::set_daemon_state("shutdown"); }, false,
-     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete", "startup decision: capture (card valid, shutdown recorded)", kKept}},
-    {"RestoreFromAnotherSpsCard", [] { capture_a_card(); ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); }, false,
-     restore_lines("00:14:4f:aa:bb:cc", '0', "card MAC differs from SP MAC")},
-    {"RestoreFromAMovedCard", [] { capture_a_card(); kvtsim::set_moved(true); }, false,
-     restore_lines("00:14:4f:00:00:01", '1', "card moved")},
-    {"FatalStopAtTheCardRead", [] { kvtsim::fault_set("card.read", 0, 1); }, true,
-     {"initialize", "error from initial read of KVT - kvtd aborting!", "===== kvtd shutting down ====="}},
+    {"NothingToDo",
+     [] { capture_a_card(); },
+     false,
+     {"initialize", "initialization complete",
+      "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
+    {"CaptureOntoABlankCard",
+     nullptr,
+     false,
+     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete",
+      "startup decision: capture (card blank (erased))"}},
+    {"CaptureAfterAFatalStop",
+     [] {
+         capture_a_card();
+         kvtsim::set_daemon_state("shutdown");
+     },
+     false,
+     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete",
+      "startup decision: capture (card valid, shutdown recorded)", kKept}},
+    {"RestoreFromAnotherSpsCard",
+     [] {
+         capture_a_card();
+         ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
+     },
+     false, restore_lines("00:14:4f:aa:bb:cc", '0', "card MAC differs from SP MAC")},
+    {"RestoreFromAMovedCard",
+     [] {
+         capture_a_card();
+         kvtsim::set_moved(true);
+     },
+     false, restore_lines("00:14:4f:00:00:01", '1', "card moved")},
+    {"FatalStopAtTheCardRead",
+     [] { kvtsim::fault_set("card.read", 0, 1); },
+     true,
+     {"initialize", "error from initial read of KVT - kvtd aborting!",
+      "===== kvtd shutting down ====="}},
 };
-// clang-format on
 
 class StartupLog : public ::testing::TestWithParam<LogCase> {
   protected:

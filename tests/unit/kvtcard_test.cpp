@@ -98,18 +98,21 @@ TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
     const std::string dump = write_card(root, "dump.bin", known_image(), 0x1800, 8192);
     for (const std::string &card : {image, dump, "--device " + dump}) {
         const ToolRun run = kvtcard("show " + card);
-        // clang-format off
-        expect_run(run, 0, {
-            "  mac: 00:14:4f:12:34:56\n", "  - slot: 0, name: root, password: ********, privilege: 4,\n",
-            "    privilege_name: administrator, role_mask: 0x80000021, restored: yes\n",
-            "  discovery: static\n", "  ip_address: 192.168.0.10\n", "  trigger_text: \"user-reset error-reset \"\n",
-            "  mode_name: ops5\n", "    - object: /X/network/state, bit: 0x0100, value: enabled\n",
-            "    - object: /HOST/autorestart, bit: 0x0600, value: dumpcore\n", "  timeout: 4294967295\n",
-            "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, type: 1,\n    type_name: email\n",
-            "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n", "  mail_port: 2525\n",
-            "  - slot: 0, name: alice, mode: admin\n", "  - section: 4, name: misc, stored: 0x",
-            "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"});
-        // clang-format on
+        expect_run(run, 0,
+                   {"  mac: 00:14:4f:12:34:56\n",
+                    "  - slot: 0, name: root, password: ********, privilege: 4,\n",
+                    "    privilege_name: administrator, role_mask: 0x80000021, restored: yes\n",
+                    "  discovery: static\n", "  ip_address: 192.168.0.10\n",
+                    "  trigger_text: \"user-reset error-reset \"\n", "  mode_name: ops5\n",
+                    "    - object: /X/network/state, bit: 0x0100, value: enabled\n",
+                    "    - object: /HOST/autorestart, bit: 0x0600, value: dumpcore\n",
+                    "  timeout: 4294967295\n",
+                    "  - rule: 1, destination: ops@example.com, level: 4, level_name: major, type: "
+                    "1,\n    type_name: email\n",
+                    "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n",
+                    "  mail_port: 2525\n", "  - slot: 0, name: alice, mode: admin\n",
+                    "  - section: 4, name: misc, stored: 0x",
+                    "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"});
         EXPECT_EQ(has(run, "format: eeprom\n"), card == dump);
         EXPECT_FALSE(has(run, "changeme"));
         EXPECT_FALSE(has(run, "rule: 15"));
@@ -189,15 +192,17 @@ struct DecisionCase {
     const char *reason;
 };
 
-// clang-format off
 const DecisionCase kDecisionCases[] = {
-    {"same_sp", true, false, "running", false, "action: nothing to do", "reason: card valid, MAC matches, not moved"},
-    {"other_sp", false, false, "running", false, "action: restore", "reason: card valid, card MAC differs from SP MAC"},
+    {"same_sp", true, false, "running", false, "action: nothing to do",
+     "reason: card valid, MAC matches, not moved"},
+    {"other_sp", false, false, "running", false, "action: restore",
+     "reason: card valid, card MAC differs from SP MAC"},
     {"moved", true, false, "running", true, "action: restore", "reason: card valid, card moved"},
-    {"corrupt", false, true, "running", false, "action: capture", "reason: card invalid: checksum wrong in section 4"},
-    {"after_fatal_stop", true, false, "shutdown", false, "action: capture", "reason: card valid, shutdown recorded"},
+    {"corrupt", false, true, "running", false, "action: capture",
+     "reason: card invalid: checksum wrong in section 4"},
+    {"after_fatal_stop", true, false, "shutdown", false, "action: capture",
+     "reason: card valid, shutdown recorded"},
 };
-// clang-format on
 
 class KvtcardPreview : public testing::TestWithParam<DecisionCase> {};
 
@@ -280,12 +285,12 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAn
     EXPECT_EQ(kvttest::read_file(root.dir() + "/saved.bin"), before);
 
     // Section 7's checksum wrong.
-    // clang-format off
-    expect_run(kvtcard("hexdump " + write_card(root, "bad.img", port_25_image(false))), 0, {
-        "section 6, customer info: 0x1d19-0x1d42, checksum ok\n", "section 7, console: 0x1d43-0x1d7e, checksum WRONG: 0x",
-        "reserved: 0x198a-0x198b\n", "  1d40:          7e 2e 00 31 30 2e 30 2e 30 2e 32 35 00  |   ~..10.0.0.25.|\n",
-        " 00 19 00 00!f6     |............... |\n"});
-    // clang-format on
+    expect_run(kvtcard("hexdump " + write_card(root, "bad.img", port_25_image(false))), 0,
+               {"section 6, customer info: 0x1d19-0x1d42, checksum ok\n",
+                "section 7, console: 0x1d43-0x1d7e, checksum WRONG: 0x",
+                "reserved: 0x198a-0x198b\n",
+                "  1d40:          7e 2e 00 31 30 2e 30 2e 30 2e 32 35 00  |   ~..10.0.0.25.|\n",
+                " 00 19 00 00!f6     |............... |\n"});
 
     const std::string file = write_card(root, "new.img", port_25_image());
     expect_run(kvtcard("write " + device + " " + file), 1,

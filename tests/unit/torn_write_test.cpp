@@ -164,16 +164,22 @@ struct Damage {
 // Damage within a section that the XOR checksum catches is refused; damage
 // it misses, and a change by another writer that set the checksums right,
 // are accepted, and named when they lie in the library's last write.
-// clang-format off
 const Damage kDamage[] = {
     {"one_bit", {{0x550, 0x04}}, false, "card invalid: checksum wrong in section 7", ""},
-    {"two_sections", {{0x1D0, 0x01}, {0x520, 0x80}}, false, "card invalid: checksum wrong in sections 4, 6", ""},
-    {"same_column_pair_in_the_last_write", {{0x51A, 0x10}, {0x530, 0x10}}, true, "card valid", "section 6 changed since this card library's last write"},
+    {"two_sections",
+     {{0x1D0, 0x01}, {0x520, 0x80}},
+     false,
+     "card invalid: checksum wrong in sections 4, 6",
+     ""},
+    {"same_column_pair_in_the_last_write",
+     {{0x51A, 0x10}, {0x530, 0x10}},
+     true,
+     "card valid",
+     "section 6 changed since this card library's last write"},
     {"same_column_pair_elsewhere", {{0x200, 0x10}, {0x300, 0x10}}, true, "card valid", ""},
     {"other_writers_header", {{0x003, 0x11}, {0x007, 0x11}}, true, "card valid", ""},
     {"reserved_byte", {{0x6F6, 0xFF}}, true, "card valid", ""},
 };
-// clang-format on
 
 using kvttest::PrintTo;
 
@@ -241,41 +247,73 @@ struct History {
 };
 
 // Each history begins with a capture of configuration("ABAB").
-// clang-format off
 const History kHistories[] = {
-    {"capture_then_customer_info", [] { other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); }); }, "card valid", "section 6 changed since"},
-    {"capture_then_customer_info_and_mac", [] { other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); i.sp_mac[5] ^= 0x40; }); }, "card valid", "section 6 changed since"},
-    {"capture_then_misc", [] { other_writer([](kvt::Image &i) { i.cli_timeout.set(1200); }); }, "card valid", "section 4 changed since"},
-    {"capture_then_a_pair_the_xor_misses", [] {
-         other_writer([](kvt::Image &i) { i.alert_rules[2].destination.chars[0] ^= 0x02; i.alert_rules[9].destination.chars[1] ^= 0x02; });
-     }, "card valid", "section 5 changed since"},
-    {"section_write_then_the_same_section", [] {
+    {"capture_then_customer_info",
+     [] { other_writer([](kvt::Image &i) { i.customerinfo.store("shelf 2"); }); }, "card valid",
+     "section 6 changed since"},
+    {"capture_then_customer_info_and_mac",
+     [] {
+         other_writer([](kvt::Image &i) {
+             i.customerinfo.store("shelf 2");
+             i.sp_mac[5] ^= 0x40;
+         });
+     },
+     "card valid", "section 6 changed since"},
+    {"capture_then_misc", [] { other_writer([](kvt::Image &i) { i.cli_timeout.set(1200); }); },
+     "card valid", "section 4 changed since"},
+    {"capture_then_a_pair_the_xor_misses",
+     [] {
+         other_writer([](kvt::Image &i) {
+             i.alert_rules[2].destination.chars[0] ^= 0x02;
+             i.alert_rules[9].destination.chars[1] ^= 0x02;
+         });
+     },
+     "card valid", "section 5 changed since"},
+    {"section_write_then_the_same_section",
+     [] {
          ASSERT_EQ(live_customer_info("BABA"), 0);
          other_writer([](kvt::Image &i) { i.customerinfo.store("rack XYBA row 5, bay 7"); });
-     }, "card valid", "section 6 changed since"},
-    {"hand_off_mac_and_alert_rule", [] { other_writer([](kvt::Image &i) { i.sp_mac[5] ^= 0x40; i.alert_rules[4].level = 3; }); }, "card valid", "section 5 changed since"},
-    {"header_write_back_then_another_header", [] {
+     },
+     "card valid", "section 6 changed since"},
+    {"hand_off_mac_and_alert_rule",
+     [] {
+         other_writer([](kvt::Image &i) {
+             i.sp_mac[5] ^= 0x40;
+             i.alert_rules[4].level = 3;
+         });
+     },
+     "card valid", "section 5 changed since"},
+    {"header_write_back_then_another_header",
+     [] {
          kvt::Image moved = configuration("ABAB");
          moved.sp_mac[4] ^= 0x01;
          kvt::update_all_checksums(moved);
          ASSERT_EQ(capture(moved), 0);
          other_writer([](kvt::Image &i) { i.sp_mac[3] ^= 0x08; });
-     }, "card valid"},
-    {"section_write_cut_between_its_pages", [] { ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1); }, "card invalid: write interrupted in section 6"},
-    {"cut_then_another_section_changed", [] {
+     },
+     "card valid"},
+    {"section_write_cut_between_its_pages",
+     [] { ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1); },
+     "card invalid: write interrupted in section 6"},
+    {"cut_then_another_section_changed",
+     [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          other_writer([](kvt::Image &i) { i.mailhost_port.set(587); });
-     }, "card invalid: write interrupted in section 6"},
-    {"cut_then_a_capture_cut_after_its_record", [] {
+     },
+     "card invalid: write interrupted in section 6"},
+    {"cut_then_a_capture_cut_after_its_record",
+     [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          ASSERT_EQ(capture(configuration("BABA"), cardlib::kSlotSize), -1);
-     }, "card invalid: write interrupted in section 6"},
-    {"cut_then_a_capture_that_completes", [] {
+     },
+     "card invalid: write interrupted in section 6"},
+    {"cut_then_a_capture_that_completes",
+     [] {
          ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
          ASSERT_EQ(capture(configuration("BABA")), 0);
-     }, "card valid"},
+     },
+     "card valid"},
 };
-// clang-format on
 
 class CardHistory : public testing::TestWithParam<History> {
   protected:

@@ -176,17 +176,22 @@ TEST_P(RootRestore, HandlesRootApart)
 const std::string kCurrent = hashed("root", "current");
 const std::string kSaved = hashed("root", "saved");
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, RootRestore, ::testing::Values(
-    RootCase{"Same", true, kCurrent.c_str(), nullptr, "current", "kvtd: changing root password\n", 0},
-    RootCase{"Changed", true, kSaved.c_str(), nullptr, "saved", "kvtd: changing root password\n", 1},
-    RootCase{"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved", "kvtd: changing root password\n", 1},
-    RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved", "changing root", 1},
-    RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
-    RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current", "kvtd: get root password failed! - ", 1},
-    RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr, "current", "kvtd: error setting root password ret=-1\n", 1}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RootRestore,
+    ::testing::Values(
+        RootCase{"Same", true, kCurrent.c_str(), nullptr, "current",
+                 "kvtd: changing root password\n", 0},
+        RootCase{"Changed", true, kSaved.c_str(), nullptr, "saved",
+                 "kvtd: changing root password\n", 1},
+        RootCase{"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved",
+                 "kvtd: changing root password\n", 1},
+        RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved", "changing root", 1},
+        RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
+        RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
+                 "kvtd: get root password failed! - ", 1},
+        RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr, "current",
+                 "kvtd: error setting root password ret=-1\n", 1}),
     kvttest::by_name);
-// clang-format on
 
 TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
 {
