@@ -34,7 +34,6 @@ namespace {
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;
 constexpr int kIpmiSessionTimeout = 2;
-constexpr std::uint8_t kIpmiPrivilege = 4;
 
 void limit_core_files()
 {
@@ -220,7 +219,7 @@ void mark_running()
 void wait_for_ipmi()
 {
     IPMI20_SESSION_T session{};
-    std::uint8_t privilege = kIpmiPrivilege;
+    std::uint8_t privilege = kvt::kPrivilegeAdmin;
     while (LIBIPMI_Create_Internal_Session(&session, &privilege, kIpmiSessionTimeout) != 0) {
         log_progress("waiting for IPMI\n");
         sp_sleep(kIpmiRetrySeconds);
