@@ -38,6 +38,10 @@ inline constexpr std::uint16_t KVT_AUTORESTART_RESET = 0x0200;
 inline constexpr std::uint16_t KVT_AUTORESTART_DUMPCORE = 0x0400;
 inline constexpr std::uint16_t KVT_NO_BACKUP_USER_DATA = 0x0800;
 
+// The IPMI privilege levels a user entry's privilege byte holds; 0 is neither.
+inline constexpr unsigned char kPrivilegeOperator = 3;
+inline constexpr unsigned char kPrivilegeAdmin = 4;
+
 struct UserEntry {
     TextField<17> name;
     TextField<17> password;

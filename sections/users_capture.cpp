@@ -16,8 +16,6 @@ namespace {
 constexpr std::size_t kEnumBufferSize = 2048;
 constexpr std::uint32_t kRoleAdmin = 0x01;
 constexpr std::uint32_t kRoleOperator = 0x20;
-constexpr unsigned char kPrivilegeAdmin = 4;
-constexpr unsigned char kPrivilegeOperator = 3;
 
 struct UserTables {
     kvt::UserEntry users[kvt::kMaxUsers];
@@ -32,9 +30,9 @@ enum class Walk { full_capture, snapshot };
 unsigned char privilege_from_mask(std::uint32_t mask)
 {
     if (mask & kRoleAdmin)
-        return kPrivilegeAdmin;
+        return kvt::kPrivilegeAdmin;
     if (mask & kRoleOperator)
-        return kPrivilegeOperator;
+        return kvt::kPrivilegeOperator;
     return 0;
 }
 

@@ -385,9 +385,9 @@ std::uint32_t restored_role_mask(const kvt_image_t &image, const kvt::UserEntry 
     if (image.hdr_version > kLastPrivilegeOnlyVersion)
         return role_word;
     switch (saved.privilege) {
-    case 4:
+    case kvt::kPrivilegeAdmin:
         return kAdminRoles;
-    case 3:
+    case kvt::kPrivilegeOperator:
         return kOperatorRoles;
     default:
         return kDefaultRoles;

@@ -71,27 +71,49 @@ LuapiAudit decode_luapi(kvt::RecordReader &reader)
     return record;
 }
 
-const char *ipmi_command_name(std::uint8_t command)
+// What the daemon does after an IPMI command that changed the SP's
+// configuration: only a user change is copied to the card.
+enum class IpmiUpdate { lan, serial_sol, users };
+
+struct IpmiCommand {
+    std::uint8_t number;
+    const char *name;
+    IpmiUpdate update;
+};
+
+constexpr IpmiCommand kIpmiCommands[] = {
+    {0x01, "CMD_SET_LAN_CONFIGURATION_PARAMETERS", IpmiUpdate::lan},
+    {0x10, "CMD_SET_SERIAL_MODEM_CONFIG", IpmiUpdate::serial_sol},
+    {0x12, "CMD_SET_SERIAL_MODEM_MUX", IpmiUpdate::serial_sol},
+    {0x21, "CMD_SET_SOL_CONFIGURATION", IpmiUpdate::serial_sol},
+    {0x40, "CMD_SET_CH_ACCESS", IpmiUpdate::users},
+    {0x43, "CMD_SET_USER_ACCESS", IpmiUpdate::users},
+    {0x45, "CMD_SET_USER_NAME", IpmiUpdate::users},
+    {0x47, "CMD_SET_USER_PASSWORD", IpmiUpdate::users},
+};
+
+// The entry for `number`, or null for a command the daemon does not follow.
+const IpmiCommand *find_ipmi_command(std::uint8_t number)
 {
-    switch (command) {
-    case 0x01:
-        return "CMD_SET_LAN_CONFIGURATION_PARAMETERS";
-    case 0x10:
-        return "CMD_SET_SERIAL_MODEM_CONFIG";
-    case 0x12:
-        return "CMD_SET_SERIAL_MODEM_MUX";
-    case 0x21:
-        return "CMD_SET_SOL_CONFIGURATION";
-    case 0x40:
-        return "CMD_SET_CH_ACCESS";
-    case 0x43:
-        return "CMD_SET_USER_ACCESS";
-    case 0x45:
-        return "CMD_SET_USER_NAME";
-    case 0x47:
-        return "CMD_SET_USER_PASSWORD";
-    default:
-        return "???";
+    for (const IpmiCommand &command : kIpmiCommands)
+        if (command.number == number)
+            return &command;
+    return nullptr;
+}
+
+void apply_ipmi_update(IpmiUpdate update)
+{
+    switch (update) {
+    case IpmiUpdate::lan:
+        log_progress("snapshot updated LAN config\n");
+        return;
+    case IpmiUpdate::serial_sol:
+        log_progress("snapshot updated serial/SOL config\n");
+        return;
+    case IpmiUpdate::users:
+        log_progress("snapshot updated user info\n");
+        kvtd_snapshot();
+        return;
     }
 }
 
@@ -135,9 +157,9 @@ const char *luapi_command_name(std::uint32_t command)
     return "???";
 }
 
-void dump_ipmi_cmd(const IpmiAudit &record)
+void dump_ipmi_cmd(const IpmiAudit &record, const IpmiCommand *command)
 {
-    log_progress("====== IPMI cmd: %s =====\n", ipmi_command_name(record.command));
+    log_progress("====== IPMI cmd: %s =====\n", command != nullptr ? command->name : "???");
     log_progress("    netfn: %d username: <%16s>\n", record.netfn, record.username);
     log_progress("    compCode: %d dataLen: %d\n", record.compCode, record.dataLen);
 }
@@ -208,28 +230,12 @@ void kvtd_process_ipmi_payload(const unsigned char *data, std::uint32_t length)
     if (!reader.ok())
         return;
     log_progress("process IPMI payload: command=0x%x\n", record.command);
-    dump_ipmi_cmd(record);
+    const IpmiCommand *command = find_ipmi_command(record.command);
+    dump_ipmi_cmd(record, command);
     // Only the command byte counts: a command is acted on whatever its
     // network function and completion code.
-    switch (record.command) {
-    case 0x01:
-        log_progress("snapshot updated LAN config\n");
-        return;
-    case 0x10:
-    case 0x12:
-    case 0x21:
-        log_progress("snapshot updated serial/SOL config\n");
-        return;
-    case 0x40:
-    case 0x43:
-    case 0x45:
-    case 0x47:
-        log_progress("snapshot updated user info\n");
-        kvtd_snapshot();
-        return;
-    default:
-        return;
-    }
+    if (command != nullptr)
+        apply_ipmi_update(command->update);
 }
 
 void kvtd_process_luapi_payload(const unsigned char *data, std::uint32_t length)

@@ -34,7 +34,6 @@ namespace {
 constexpr rlim_t kCoreFileLimit = 10485760;
 constexpr unsigned kIpmiRetrySeconds = 5;
 constexpr int kIpmiSessionTimeout = 2;
-constexpr std::uint8_t kIpmiPrivilege = 4;
 
 void limit_core_files()
 {
@@ -56,6 +55,7 @@ void read_card_or_stop()
 // splits it.
 struct StartupReport {
     kvt::StartupFacts facts;
+    kvt::StartupAction action = kvt::StartupAction::nothing;
     kvt_card_verdict verdict{};
     kvt::KeptCard kept;
     bool restored = false;
@@ -185,15 +185,15 @@ void restore_from_card(StartupReport &report, int moved)
 
 // The status takes the decision before it is carried out, so that a start
 // that ends in the fatal stop still tells which path it was on.
-void record_decision(const kvt::StartupFacts &facts)
+void record_decision(const StartupReport &report)
 {
-    kvt::status::record_decision(kvt::action_name(kvt::startup_action(facts)),
-                                 kvt::startup_reason(facts).c_str());
+    kvt::status::record_decision(kvt::action_name(report.action),
+                                 kvt::startup_reason(report.facts).c_str());
 }
 
 void log_report(const StartupReport &report)
 {
-    log_progress("startup decision: %s (%s)\n", kvt::action_name(kvt::startup_action(report.facts)),
+    log_progress("startup decision: %s (%s)\n", kvt::action_name(report.action),
                  kvt::startup_reason(report.facts).c_str());
     if (report.verdict.warning[0] != '\0')
         log_progress("startup: card warning: %s\n", report.verdict.warning);
@@ -219,7 +219,7 @@ void mark_running()
 void wait_for_ipmi()
 {
     IPMI20_SESSION_T session{};
-    std::uint8_t privilege = kIpmiPrivilege;
+    std::uint8_t privilege = kvt::kPrivilegeAdmin;
     while (LIBIPMI_Create_Internal_Session(&session, &privilege, kIpmiSessionTimeout) != 0) {
         log_progress("waiting for IPMI\n");
         sp_sleep(kIpmiRetrySeconds);
@@ -245,12 +245,15 @@ int trelmproc_initialize()
     report.facts.shutdown = shutdown != 0;
     report.facts.moved = moved != 0;
     kvt::judge_card(kvt_image, report.facts, report.verdict);
+    // A card that is captured over needs no MAC comparison, so the SP's
+    // MAC is read only when the decision can still turn on it.
     if (kvt::startup_action(report.facts) != kvt::StartupAction::capture)
         report.facts.same_mac = card_mac_is_sp_mac();
-    record_decision(report.facts);
-    if (kvt::startup_action(report.facts) == kvt::StartupAction::capture)
+    report.action = kvt::startup_action(report.facts);
+    record_decision(report);
+    if (report.action == kvt::StartupAction::capture)
         capture_to_card(report);
-    else if (kvt::startup_action(report.facts) == kvt::StartupAction::restore)
+    else if (report.action == kvt::StartupAction::restore)
         restore_from_card(report, moved);
 
     mark_running();

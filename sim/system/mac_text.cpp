@@ -1,5 +1,8 @@
 #include "sim/system/mac_text.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
 #include <cstdio>
 
 namespace kvtsim {
@@ -14,31 +17,21 @@ std::string mac_text(const Mac &mac)
 
 std::optional<Mac> parse_mac(std::string_view text)
 {
+    constexpr std::ptrdiff_t kMostDigits = 2;
+    constexpr int kHex = 16;
     Mac mac{};
-    std::size_t at = 0;
+    const char *at = text.data();
+    const char *const end = text.data() + text.size();
     for (std::size_t i = 0; i < mac.size(); ++i) {
-        if (i > 0) {
-            if (at >= text.size() || text[at] != ':')
-                return std::nullopt;
-            ++at;
-        }
-        unsigned value = 0;
-        std::size_t digits = 0;
-        for (; at < text.size() && digits < 2; ++at, ++digits) {
-            const char c = text[at];
-            const int v = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
-            if (v < 0)
-                break;
-            value = value * 16 + static_cast<unsigned>(v);
-        }
-        if (digits == 0)
+        if (i > 0 && (at == end || *at++ != ':'))
             return std::nullopt;
-        mac.at(i) = static_cast<unsigned char>(value);
+        const char *const group_end = at + std::min(kMostDigits, end - at);
+        const auto [stop, error] = std::from_chars(at, group_end, mac.at(i), kHex);
+        if (error != std::errc())
+            return std::nullopt;
+        at = stop;
     }
-    if (at != text.size())
+    if (at != end)
         return std::nullopt;
     return mac;
 }

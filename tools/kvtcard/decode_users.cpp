@@ -7,8 +7,6 @@ namespace kvtcard {
 
 namespace {
 
-constexpr unsigned char kPrivilegeAdmin = 4;
-constexpr unsigned char kPrivilegeOperator = 3;
 constexpr const char *kMasked = "********";
 
 bool entry_used(const kvt::UserEntry &entry, std::uint32_t role)
@@ -20,9 +18,9 @@ bool entry_used(const kvt::UserEntry &entry, std::uint32_t role)
 
 const char *privilege_name(unsigned char privilege)
 {
-    if (privilege == kPrivilegeAdmin)
+    if (privilege == kvt::kPrivilegeAdmin)
         return "administrator";
-    if (privilege == kPrivilegeOperator)
+    if (privilege == kvt::kPrivilegeOperator)
         return "operator";
     return "none";
 }
