@@ -161,6 +161,18 @@ TEST_F(CardIo, WritesReachingOutsideTheImageAreRefused)
 }
 
 // The header read's transfer refuses what no I2C message can carry.
+// The slots start at the first page boundary after the image: at most eight
+// of them, none on a part without room for the image or with pages smaller
+// than a slot.
+TEST(CardLayout, SlotsFollowTheImageUpToEight)
+{
+    EXPECT_EQ(cardlib::layout_for(65536, 32).first_slot, 8000u);
+    EXPECT_EQ(cardlib::layout_for(65536, 32).slot_count, 8u);
+    EXPECT_EQ(cardlib::layout_for(65536, 31).slot_count, 0u);
+    EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd, 32).first_slot, 8000u);
+    EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd - 1, 32).first_slot, 0u);
+}
+
 TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
 {
     unsigned char byte = 0;

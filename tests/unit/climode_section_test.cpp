@@ -198,6 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Entries, CliModeLines, ::testing::Values(
     EntryCase{"CarriageReturnInName", "bob\r", "default", nullptr},
     EntryCase{"EscapesInNameAndMode", "\x1b[1mbob", "\x1b[0m", nullptr},
     EntryCase{"ColonInMode", "bob", "a:b", nullptr},
+    EntryCase{"SixteenCharsEach", "nnnnnnnnnnnnnnnn", "mmmmmmmmmmmmmmmm", nullptr},
     EntryCase{"NewlineInName", "x\nadmin", "default", "restore_climode: skipping entry 0 (x\\nadmin:default): newline in name\n"},
     EntryCase{"ColonInName", "a:b", "m", "restore_climode: skipping entry 0 (a:b:m): colon in name\n"},
     EntryCase{"EmptyMode", "bob", "", "restore_climode: skipping entry 0 (bob:): empty mode\n"},

@@ -10,14 +10,14 @@ namespace {
 using Mac = std::array<unsigned char, 6>;
 
 // The file of a fresh SP is read by every capture, the golden one among
-// them; this one takes one-digit and capital octets and trailing text.
+// them; this one takes one-digit and capital octets, 0xFF and trailing text.
 TEST(ReadSpMac, StoresTheSecondAddress)
 {
     kvttest::SimRoot root;
-    ASSERT_EQ(kvtsim::write_kvt_data("0:14:4f:0:0:0\n\t0:A:4f:1:2:3 trailing text\n"), 0);
+    ASSERT_EQ(kvtsim::write_kvt_data("0:14:4f:0:0:ff\n\t0:A:4f:1:2:Ff trailing text\n"), 0);
     Mac mac{};
     read_sp_mac(mac.data());
-    EXPECT_EQ(mac, (Mac{0x00, 0x0a, 0x4f, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(mac, (Mac{0x00, 0x0a, 0x4f, 0x01, 0x02, 0xff}));
     EXPECT_EQ(root.service_log(), "");
 }
 

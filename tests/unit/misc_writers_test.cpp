@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -93,12 +94,16 @@ const Change kChanges[] = {
     {"CustomerInfo", [] { kvtd_write_customerinfo("r7"); }, Section::customer, {{0x519, 'r'}, {0x51A, '7'}}},
     {"MailhostAddress", [] { kvtd_write_mailhost_address("m"); }, Section::console, {{0x546, 'm'}}},
     {"MailhostPort", [] { kvtd_write_mailhost_port("65535"); }, Section::console, {{0x57A, 0xFF}, {0x57B, 0xFF}}},
+    {"EventLevel255", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "255"); }, Section::misc,
+     {{0x1F7, 0xFF}}},
+    {"EventLevel0", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "0"); }, Section::misc, {}},
+    {"Keyswitch0", [] { kvtd_write_keyswitch("0"); }, Section::console, {}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Writers, OneChangePerFamily, testing::ValuesIn(kChanges),
                          kvttest::by_name);
 
-TEST_F(MiscWriters, PortNoneAutorestartAndALongPrompt)
+TEST_F(MiscWriters, PortNoneAndAutorestart)
 {
     for (const char *none : {"none", "NONE", "0"}) {
         kvt_image.mailhost_port.set(25);
@@ -108,13 +113,69 @@ TEST_F(MiscWriters, PortNoneAutorestartAndALongPrompt)
     kvt_image.miscbits.set(kvt::KVT_AUTORESTART_DUMPCORE | kvt::KVT_SSH_ENABLED);
     kvtd_write_autorestart("reset");
     EXPECT_EQ(kvt_image.miscbits.get(), kvt::KVT_AUTORESTART_RESET | kvt::KVT_SSH_ENABLED);
+}
 
-    kvtd_write_cli(CLI_PROMPT, std::string(40, 'a').c_str());
-    EXPECT_FALSE(log_has("truncating prompt"));
-    kvtd_write_cli(CLI_PROMPT, std::string(41, 'b').c_str());
-    EXPECT_EQ(kvt_image.cliprompt.view(), std::string(40, 'b'));
-    EXPECT_TRUE(log_has("kvtd_write_cli: truncating prompt to 40 characters (wanted 41)\n"));
-    EXPECT_TRUE(log_has("this will truncate your prompt upon restore\n"));
+struct Cut {
+    const char *name;
+    void (*write)(const char *value);
+    std::size_t limit;
+    std::string_view (*kept)();
+    std::vector<std::string> lines; // after a value one over the limit
+};
+
+std::string over(std::size_t limit)
+{
+    return std::string(limit + 1, 'b');
+}
+
+// A text field keeps what fits, and says so only past its limit; the
+// destination is rule 1's, the first.
+std::vector<Cut> cuts()
+{
+    return {
+        {"Prompt",
+         [](const char *v) { kvtd_write_cli(CLI_PROMPT, v); },
+         40,
+         [] { return kvt_image.cliprompt.view(); },
+         {"kvtd_write_cli: truncating prompt to 40 characters (wanted 41)\n",
+          "this will truncate your prompt upon restore\n"}},
+        {"CustomerInfo",
+         kvtd_write_customerinfo,
+         40,
+         [] { return kvt_image.customerinfo.view(); },
+         {"write_customerinfo: sequence too long (" + over(40) +
+          "), truncating to 40 characters\n"}},
+        {"EscapeChars",
+         kvtd_write_escapechars,
+         2,
+         [] { return kvt_image.escapechars.view(); },
+         {"write_escapechars: sequence too long (bbb), truncating to 2 characters\n"}},
+        {"Destination",
+         [](const char *v) { kvtd_write_mailalert(1, ALERT_DESTINATION, v); },
+         50,
+         [] { return kvt_image.alert_rules[0].destination.view(); },
+         {"write email alert: destination too big (" + over(50) + ")\n",
+          "\ttruncating to 50 characters\n"}},
+        {"MailhostAddress",
+         kvtd_write_mailhost_address,
+         50,
+         [] { return kvt_image.mailhost_address.view(); },
+         {}},
+    };
+}
+
+TEST_F(MiscWriters, TextsAreCutOnlyPastTheirLimit)
+{
+    for (const Cut &cut : cuts()) {
+        cut.write(std::string(cut.limit, 'a').c_str());
+        EXPECT_EQ(cut.kept(), std::string(cut.limit, 'a')) << cut.name;
+        EXPECT_EQ(root_.service_log().find("truncat"), std::string::npos) << cut.name;
+        cut.write(over(cut.limit).c_str());
+        EXPECT_EQ(cut.kept(), std::string(cut.limit, 'b')) << cut.name;
+        for (const std::string &line : cut.lines)
+            EXPECT_TRUE(log_has(line)) << line;
+        kvttest::clear_log();
+    }
 }
 
 struct Stop {

@@ -30,6 +30,8 @@ constexpr std::size_t rule_byte(int rule, std::size_t field)
 }
 constexpr std::size_t kRule3Level = rule_byte(3, offsetof(kvt::AlertRule, level));
 constexpr std::size_t kRule12Destination = rule_byte(12, 0);
+constexpr std::size_t kRule1Type = rule_byte(1, offsetof(kvt::AlertRule, type));
+constexpr std::size_t kRule15Destination = rule_byte(15, 0);
 
 struct RouteCase {
     const char *name;
@@ -59,6 +61,8 @@ const RouteCase kCases[] = {
     {"AlertPathWithoutNumberIsIgnored", "/X/alertmgmt/rules/x/level", "minor", {}},
     {"AlertPathWithoutFieldIsIgnored", "/X/alertmgmt/rules/3", "minor", {}},
     {"AlertUnknownFieldIsIgnored", "/X/alertmgmt/rules/3/colour", "minor", {}},
+    {"AlertRule1IsTheFirst", "/X/alertmgmt/rules/1/type", "email", {5}, {kRule1Type}},
+    {"AlertRule15IsTheLast", "/X/alertmgmt/rules/15/destination", "d", {5}, {kRule15Destination}},
     {"AlertRule0IsDropped", "/X/alertmgmt/rules/0/level", "minor", {}, {}, kRuleDropped},
     {"AlertRule16IsDropped", "/X/alertmgmt/rules/16/type", "email", {}, {}, kRuleDropped},
     {"BackupUserDataOnRecapturesUsers", "/X/policy/BACKUP_USER_DATA", "enabled", {2, 4, 9}},
@@ -76,8 +80,8 @@ class Router : public testing::TestWithParam<RouteCase> {
   protected:
     kvttest::SimRoot root_;
     kvttest::SectionWrites card_{{kLevelError, kLevelPower, kLevelUser, kVerbosityError,
-                                  kVerbosityPower, kVerbosityUser, kRule3Level,
-                                  kRule12Destination}};
+                                  kVerbosityPower, kVerbosityUser, kRule3Level, kRule12Destination,
+                                  kRule1Type, kRule15Destination}};
 };
 
 TEST_P(Router, ReachesOnlyTheOwnersSection)

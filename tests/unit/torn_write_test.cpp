@@ -337,13 +337,16 @@ INSTANTIATE_TEST_SUITE_P(Histories, CardHistory, testing::ValuesIn(kHistories), 
 
 // A record whose stretch reaches past the image, as a hostile card may
 // hold, is no record of this library: it can neither refuse the card nor
-// send a comparison outside the image. Nor is one of another layout.
+// send a comparison outside the image. Nor is one of another layout, or of
+// pages smaller than 16 or larger than 256 bytes.
 TEST(RecordSlot, NamingAStretchPastTheImageOrAnotherLayoutIsNoRecord)
 {
-    const auto decodes = [](std::size_t first, std::size_t length, unsigned char format) {
+    const auto decodes = [](std::size_t first, std::size_t length, unsigned char format,
+                            std::size_t page_size = 32) {
         cardlib::Record record;
         record.first = static_cast<std::uint16_t>(first);
         record.length = static_cast<std::uint16_t>(length);
+        record.page_size = page_size;
         auto bytes = cardlib::encode(record);
         bytes[offsetof(cardlib::RecordSlot, format)] = format;
         const std::uint16_t check = cardlib::crc16(std::span(bytes).first(cardlib::kSlotSize - 2));
@@ -353,7 +356,12 @@ TEST(RecordSlot, NamingAStretchPastTheImageOrAnotherLayoutIsNoRecord)
     };
     EXPECT_TRUE(decodes(KVT_IMAGE_SIZE - 16, 16, cardlib::kRecordFormat));
     EXPECT_FALSE(decodes(KVT_IMAGE_SIZE - 16, 17, cardlib::kRecordFormat));
+    EXPECT_TRUE(decodes(KVT_IMAGE_SIZE, 0, cardlib::kRecordFormat));
     EXPECT_FALSE(decodes(KVT_IMAGE_SIZE + 1, 0, cardlib::kRecordFormat));
+    EXPECT_TRUE(decodes(0, 8, cardlib::kRecordFormat, 16));
+    EXPECT_FALSE(decodes(0, 8, cardlib::kRecordFormat, 8));
+    EXPECT_TRUE(decodes(0, 8, cardlib::kRecordFormat, 256));
+    EXPECT_FALSE(decodes(0, 8, cardlib::kRecordFormat, 512));
     EXPECT_FALSE(decodes(0, 8, 0xA7));
 }
 

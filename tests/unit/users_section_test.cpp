@@ -193,6 +193,27 @@ INSTANTIATE_TEST_SUITE_P(
                  "kvtd: error setting root password ret=-1\n", 1}),
     kvttest::by_name);
 
+// Ten saved users take the ids of IPMI users 2 to 11, the last exactly, and
+// an eleventh finds none left; of the SP's accounts, the first eleven go.
+TEST_F(UserTables, RestoreHandsOutIpmiIdsUpTo11AndReplacesElevenAccounts)
+{
+    std::vector<kvtsim::User> sp{account("root", 0x21)};
+    for (int i = 10; i < 22; ++i)
+        sp.push_back(account("sp" + std::to_string(i), 0x20));
+    replace_users(sp);
+    save_user(0, "root", hashed("root", "pw"), 4, 0x21);
+    for (std::size_t k = 1; k < kvt::kMaxUsers; ++k)
+        save_user(k, "u" + std::to_string(k), "pw", 3, 0x20);
+    restore_passwd();
+    EXPECT_EQ(sp_user("u10").value().uid, 1011u);
+    EXPECT_FALSE(sp_user("sp20").has_value());
+    EXPECT_TRUE(sp_user("sp21").has_value());
+
+    save_user(0, "u0", "pw", 3, 0x20);
+    EXPECT_EXIT(restore_passwd(), ::testing::ExitedWithCode(255), "");
+    EXPECT_TRUE(log_has("kvtd: restore ran out of user id's!?!\n"));
+}
+
 TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
 {
     replace_users({account("root", 0x21)});
