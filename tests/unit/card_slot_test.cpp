@@ -145,7 +145,8 @@ TEST(CardSlotAdapter, AnSmbusOnlyAdapterIsRefusedByNameAndNeverSentATransfer)
 
 // The kernel's message length is 16 bits wide: a longer message cut to it
 // would read nothing and succeed. The shim refuses it before it opens the
-// adapter; one the kernel takes gets as far as the (missing) adapter.
+// adapter; one the kernel takes gets as far as the (missing) adapter, which
+// has no name and no functions either.
 TEST(CardSlotAdapter, TheI2cDevShimRefusesAMessageLongerThanTheKernelTakes)
 {
     const auto bus = cardlib::i2c_dev_bus("/nonexistent/i2c-9");
@@ -157,10 +158,18 @@ TEST(CardSlotAdapter, TheI2cDevShimRefusesAMessageLongerThanTheKernelTakes)
         EXPECT_EQ(errno, EMSGSIZE) << len;
     }
     Bytes most(cardlib::kKernelMaxMessage);
-    const cardlib::I2cMessage message{0x53, true, most};
+    const cardlib::I2cMessage messages[] = {
+        {0x53, false, most}, {0x53, true, most}, {0x53, true, most}};
+    // No message, or more than a write and a read, is refused before the adapter is opened.
+    for (const std::size_t count : {0, 3}) {
+        errno = 0;
+        EXPECT_EQ(bus->transfer(std::span(messages, count)), -1);
+        EXPECT_EQ(errno, EINVAL) << count;
+    }
     errno = 0;
-    EXPECT_EQ(bus->transfer(std::span(&message, 1)), -1);
+    EXPECT_EQ(bus->transfer(std::span(messages, 2)), -1);
     EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(bus->adapter(), std::nullopt);
 }
 
 } // namespace
