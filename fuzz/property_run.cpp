@@ -1,7 +1,7 @@
 // Plays seeded pseudo-random inputs through a fuzz target's entry point,
 // without libFuzzer and without coverage: the volume a property needs that
-// must hold for every input (some ten times the inputs a second of the
-// instrumented target).
+// must hold for every input (the round trip runs some 13 times as many
+// inputs a second as its ASan target, 2.6 times as many as its UBSan one).
 //
 //   property_<target> RUNS SEED [FIRST]
 //
