@@ -115,35 +115,6 @@ bool mount_full(const std::string &dir, std::string &error)
     return true;
 }
 
-TEST(HostileCard, RestoreOntoAFullFileSystemKeepsTheOldCliModesAndStops)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "mounting a tmpfs needs root (CI runs as root); climode_section_test "
-                        "injects the same errors";
-    SimRoot root;
-    ASSERT_NO_FATAL_FAILURE(capture_a_card());
-    const std::string old_file = kvtsim::cli_mode_file();
-    ASSERT_NO_FATAL_FAILURE(insert_foreign_card([](kvt::Image &image) {
-        for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
-            image.climode_table[k].name.store("user" + std::to_string(k));
-            image.climode_table[k].mode.store("default");
-        }
-    }));
-    const std::string etc = kvtsim::path_in_root("/etc");
-    std::string error;
-    if (!mount_full(etc, error))
-        GTEST_SKIP() << "no tmpfs could be mounted here: " << error;
-
-    start_in_background(); // the fatal stop ends it
-    EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
-    EXPECT_FALSE(root.exists("/etc/cli_mode.conf.new"));
-    EXPECT_EQ(log_count("kvtd: failed to write climode ret=-1\n"), 1) << root.service_log();
-    EXPECT_EQ(log_count("restore_climode: "), 0) << "a line of ours before the restore's own";
-    EXPECT_EQ(log_count("restore summary: CLI modes applied\n"), 0);
-    EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
-    ::umount2(etc.c_str(), MNT_DETACH);
-}
-
 mode_t mode_of(const std::string &path)
 {
     struct stat st {};
