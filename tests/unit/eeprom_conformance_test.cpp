@@ -39,7 +39,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 using cardlib::EepromDevice;
-using cardlib::EepromPart;
 
 // The 24C parts as their datasheets give them, written apart from the card
 // library's table so that a wrong row there fails here.
@@ -386,17 +385,6 @@ TYPED_TEST(EepromOnTheModel, ACardPulledMidWriteKeepsItsOldBytes)
     Bytes got(8);
     ASSERT_EQ(device.read(0x40, got), 0);
     EXPECT_EQ(got, old) << "no stop reached the part: nothing was programmed";
-}
-
-// A backend that splits writes at the wrong page size: the chip wraps each
-// page write that runs past its page to the page's start, so the boundary
-// check sees the data land elsewhere.
-TEST(EepromConformanceCheck, CatchesAWrongPageSplit)
-{
-    kvttest::SimRoot root;
-    constexpr EepromPart kClaimed{"24c64 taken for 64-byte pages", 8192, 64};
-    cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress, kClaimed);
-    EXPECT_NE(boundary_mismatch(device, kClaimed.page, 4096), "");
 }
 
 // A run against a configured device that tested nothing (a filter that
