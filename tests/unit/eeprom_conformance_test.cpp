@@ -63,6 +63,13 @@ TEST(EepromParts, TheLibrarysTableMatchesTheDatasheets)
     }
 }
 
+// The errno a call left when it failed; 0 when it did not.
+template <typename Call> int failure_errno(Call call)
+{
+    errno = 0;
+    return call() == -1 ? errno : 0;
+}
+
 // Splits a write into page writes at `page` boundaries, as the card
 // library does.
 int program_split(EepromDevice &device, std::size_t page, std::size_t address, const Bytes &bytes)
@@ -293,12 +300,8 @@ TYPED_TEST(EepromConformance, RefusesRangesOutsideThePartOrAcrossAPage)
     EepromDevice &device = this->device();
     const std::size_t page = device.page_size();
     Bytes two(2, 0x5A);
-    errno = 0;
-    EXPECT_EQ(device.read(device.part_size() - 1, two), -1);
-    EXPECT_EQ(errno, EINVAL);
-    errno = 0;
-    EXPECT_EQ(device.program(page - 1, two), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(failure_errno([&] { return device.read(device.part_size() - 1, two); }), EINVAL);
+    EXPECT_EQ(failure_errno([&] { return device.program(page - 1, two); }), EINVAL);
     EXPECT_EQ(device.program(device.part_size() - 2, two), 0);
 }
 
@@ -314,12 +317,8 @@ TYPED_TEST(EepromConformance, AnAbsentCardFailsAsUnacknowledgedAndCountsAsAChang
     EXPECT_FALSE(device.card_changed());
     this->backend.pull();
     EXPECT_FALSE(device.present());
-    errno = 0;
-    EXPECT_EQ(device.read(0, byte), -1);
-    EXPECT_EQ(errno, this->backend.nack_errno());
-    errno = 0;
-    EXPECT_EQ(device.program(0, byte), -1);
-    EXPECT_EQ(errno, this->backend.nack_errno());
+    EXPECT_EQ(failure_errno([&] { return device.read(0, byte); }), this->backend.nack_errno());
+    EXPECT_EQ(failure_errno([&] { return device.program(0, byte); }), this->backend.nack_errno());
     this->backend.insert();
     EXPECT_TRUE(device.present());
     EXPECT_TRUE(device.card_changed());
@@ -347,9 +346,8 @@ TYPED_TEST(EepromOnTheModel, WaitsOutTheWriteCycleWithinABound)
     EXPECT_TRUE(chip_answers_at_once());
 
     kvtsim::fault_set("card.busy", (limit * 20).count());
-    errno = 0;
-    EXPECT_EQ(device.program(0x200, bytes), -1);
-    EXPECT_EQ(errno, this->backend.nack_errno());
+    EXPECT_EQ(failure_errno([&] { return device.program(0x200, bytes); }),
+              this->backend.nack_errno());
     kvtsim::fault_clear("card.busy");
     ASSERT_TRUE(kvttest::wait_until(chip_answers_at_once));
     Bytes got(3);
@@ -377,9 +375,8 @@ TYPED_TEST(EepromOnTheModel, ACardPulledMidWriteKeepsItsOldBytes)
     const Bytes old(8, 0x11);
     ASSERT_EQ(device.program(0x40, old), 0);
     kvtsim::fault_set("card.pull", 2 + 5, 1); // the address, then 5 of 8 data bytes
-    errno = 0;
-    EXPECT_EQ(device.program(0x40, Bytes(8, 0x22)), -1);
-    EXPECT_EQ(errno, this->backend.nack_errno());
+    EXPECT_EQ(failure_errno([&] { return device.program(0x40, Bytes(8, 0x22)); }),
+              this->backend.nack_errno());
     this->backend.insert();
     EXPECT_TRUE(device.card_changed());
     Bytes got(8);
