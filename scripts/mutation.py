@@ -183,7 +183,7 @@ TEST_COMMAND = ["ctest", "-L", "unit|e2e", "--stop-on-failure", "-j", "2", "--ti
 # longest first and lets them finish after another test has failed. The quick
 # tests run first, then the long ones only for a mutant the quick ones missed:
 # the same tests judge every mutant, in a fraction of the time.
-LONG_TESTS = "InteropModel|TornCard|Valgrind|StatusOfThePulledCard"
+LONG_TESTS = "InteropModel|TornCard|StatusOfThePulledCard"
 
 
 def tests_pass(obj):
