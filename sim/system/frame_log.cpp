@@ -1,7 +1,7 @@
 // The frame log: <root>/var/log/<process name>.frame.log, one line per
 // dblog_print call. The frame writes it from the main thread, the event
-// thread and the event manager's delivery thread.
-#include <cerrno> // program_invocation_short_name
+// thread and the event manager's delivery thread. As with the SP's logging
+// library, a line before init_dblog or after fini_dblog_file goes nowhere.
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -17,14 +17,7 @@
 namespace {
 
 std::mutex frame_log_mutex;
-std::string frame_log_name; // guarded by frame_log_mutex
-
-std::string frame_log_path()
-{
-    const std::string name =
-        frame_log_name.empty() ? program_invocation_short_name : frame_log_name;
-    return "/var/log/" + name + ".frame.log";
-}
+std::string frame_log_name; // guarded by frame_log_mutex; empty while closed
 
 } // namespace
 
@@ -49,8 +42,11 @@ void dblog_print(int /*level*/, const char *format, ...)
     if (line.empty() || line.back() != '\n')
         line += '\n';
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    const int fd = kvtsim::files::open_in_root(frame_log_path().c_str(), O_WRONLY | O_APPEND,
-                                               kvtsim::files::kFileMode);
+    if (frame_log_name.empty())
+        return;
+    const std::string path = "/var/log/" + frame_log_name + ".frame.log";
+    const int fd =
+        kvtsim::files::open_in_root(path.c_str(), O_WRONLY | O_APPEND, kvtsim::files::kFileMode);
     if (fd < 0)
         return;
     // One write per line: with O_APPEND the line stays whole even when
