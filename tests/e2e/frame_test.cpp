@@ -49,6 +49,7 @@ TEST_P(UsageOption, PrintsTheThreeLinesAndExitsZeroAfterConfigureLoggedTheArgume
                                     "       -b   background mode(Forked Daemon).\n"
                                     "       -h   this options list.\n");
     EXPECT_TRUE(log_has("configure...\n"));
+    EXPECT_TRUE(log_has(std::string("<") + KVTD_BINARY + "> ")) << "the program's own name first";
     EXPECT_TRUE(log_has("<-h> "));
     EXPECT_FALSE(root.exists(kFrameLog));
 }
@@ -71,6 +72,8 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     for (const char *fd : {"0", "1", "2"}) // nothing left on the starter's terminal
         EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pids[0]) + "/fd/" + fd), "/dev/null");
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
+    const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";
+    EXPECT_TRUE(wait_until([&] { return frame_log_count(root, link_thread) == 1; }));
 
     ASSERT_TRUE(signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);

@@ -52,6 +52,12 @@ StatusFile read_status()
     return status;
 }
 
+// "2026-12-08 11:17:32", the form every time in the file takes.
+bool is_time(const std::string &value)
+{
+    return value.size() == 19 && value[4] == '-' && value[10] == ' ' && value[13] == ':';
+}
+
 bool wait_for_status(const char *name, const std::string &value)
 {
     return wait_until([&] { return read_status()[name] == value; });
@@ -84,6 +90,9 @@ TEST_P(StatusAfterStart, GivesTheDecisionItsReasonAndTheState)
     const StatusFile status = read_status();
     EXPECT_EQ(status[key::decision], c.decision);
     EXPECT_EQ(status[key::reason], c.reason);
+    const bool decided = std::string(c.decision) != kvt::status::kNone;
+    EXPECT_EQ(is_time(status[key::decided]), decided) << status[key::decided];
+    EXPECT_TRUE(is_time(status[key::state_since])) << status[key::state_since];
     EXPECT_EQ(status[key::write], c.last_write);
     EXPECT_EQ(status[key::faults], "0");
 
@@ -117,6 +126,7 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     StatusFile status = read_status();
     EXPECT_EQ(status[key::check], "-1");
     EXPECT_EQ(status[key::check_meaning], "I2C read failed");
+    EXPECT_TRUE(is_time(status[key::check_since])) << status[key::check_since];
     EXPECT_GE(std::stoi(status[key::failures]), 3);
     EXPECT_EQ(status[key::faults], "1");
     EXPECT_EQ(status[key::link], "not connected"); // no event manager on this SP

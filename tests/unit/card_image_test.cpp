@@ -6,6 +6,8 @@
 #include <set>
 
 #include "card/sections.hpp"
+#include "cardlib/checksum.hpp"
+#include "platform/card_lib.h"
 
 namespace {
 
@@ -41,6 +43,23 @@ TEST(ChecksumCoverage, EndsOfASectionChangeOnlyItsChecksumOtherBytesNone)
         EXPECT_EQ(sections_with_new_checksum(at), std::set<unsigned>{}) << std::hex << at;
     for (std::size_t at : kChecksums)
         EXPECT_EQ(sections_with_new_checksum(at), std::set<unsigned>{}) << std::hex << at;
+}
+
+// Zero bytes sum to the start value; a length or buffer the call cannot read
+// leaves the caller's byte as it was.
+TEST(XorChecksum, ZeroBytesGiveTheStartValueAndBadArgumentsChangeNothing)
+{
+    const unsigned char start = cardlib::checksum_start();
+    const unsigned char byte = start;
+    unsigned char sum = 0x11;
+    calculate_xor_checksum(&byte, 0, &sum);
+    EXPECT_EQ(sum, start);
+    calculate_xor_checksum(&byte, 1, &sum);
+    EXPECT_EQ(sum, 0);
+    sum = 0x11;
+    calculate_xor_checksum(&byte, -1, &sum);
+    calculate_xor_checksum(nullptr, 1, &sum);
+    EXPECT_EQ(sum, 0x11);
 }
 
 } // namespace

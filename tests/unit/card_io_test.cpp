@@ -147,8 +147,23 @@ TEST_F(CardIo, ACardPutInMeanwhileIsReadAgain)
     EXPECT_GE(kvtsim::card_io().bytes_read, KVT_IMAGE_SIZE);
 }
 
-// Only bytes of kvt_image reach the card, and only at their own place.
-TEST_F(CardIo, WritesReachingOutsideTheImageAreRefused)
+// The record judges the card it was written to; any other image, here a
+// valid one with other customer info, is judged by the acceptance rule.
+TEST_F(CardIo, AnImageThatIsNotTheCardIsJudgedWithoutTheRecord)
+{
+    kvt_image_t other = kvt_image;
+    other.customerinfo.store("r7");
+    kvt::update_all_checksums(other);
+    kvt_card_verdict verdict{};
+    ASSERT_EQ(describe_KVT(&other, 0, &verdict), 0);
+    EXPECT_EQ(verdict.valid, 1);
+    EXPECT_STREQ(verdict.reason, "card valid");
+    EXPECT_STREQ(verdict.warning, "");
+}
+
+// Only bytes of kvt_image reach the card, and only at their own place; a
+// read takes from none to all of the image's bytes.
+TEST_F(CardIo, ReadsAndWritesReachingOutsideTheImageAreRefused)
 {
     const std::vector<unsigned char> before = kvtsim::card_eeprom();
     const auto bytes = kvt::image_bytes(kvt_image);
@@ -158,9 +173,14 @@ TEST_F(CardIo, WritesReachingOutsideTheImageAreRefused)
     EXPECT_EQ(write_out_KVT(elsewhere, 1), -1);
     EXPECT_EQ(write_out_KVT(bytes.data(), -1), -1);
     EXPECT_EQ(kvtsim::card_eeprom(), before);
+
+    std::vector<unsigned char> read(KVT_IMAGE_SIZE + 1);
+    EXPECT_EQ(read_in_KVT(read.data(), -1), -1);
+    EXPECT_EQ(read_in_KVT(read.data(), KVT_IMAGE_SIZE + 1), -1);
+    EXPECT_EQ(read_in_KVT(read.data(), 0), 0);
+    EXPECT_EQ(read_in_KVT(read.data(), KVT_IMAGE_SIZE), 0);
 }
 
-// The header read's transfer refuses what no I2C message can carry.
 // The slots start at the first page boundary after the image: at most eight
 // of them, none on a part without room for the image or with pages smaller
 // than a slot.
@@ -173,6 +193,7 @@ TEST(CardLayout, SlotsFollowTheImageUpToEight)
     EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd - 1, 32).first_slot, 0u);
 }
 
+// The header read's transfer refuses what no I2C message can carry.
 TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
 {
     unsigned char byte = 0;
@@ -182,6 +203,17 @@ TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
         EXPECT_EQ(i2c_writeread(device, &byte, &byte, write_len, read_len), -1) << device;
         EXPECT_EQ(errno, EINVAL);
     }
+}
+
+// A write with no read sets the part's address; a read with no write reads on
+// from it. Neither needs the other's buffer.
+TEST_F(CardIo, AWriteOnlyThenAReadOnlyTransferReadFromTheAddressSet)
+{
+    const unsigned char address[] = {0x18, 0x00};
+    unsigned char byte = 0;
+    ASSERT_EQ(i2c_writeread(0x53, address, nullptr, 2, 0), 0);
+    ASSERT_EQ(i2c_writeread(0x53, nullptr, &byte, 0, 1), 0);
+    EXPECT_EQ(byte, kvtsim::card_eeprom()[cardlib::kImageAddress]);
 }
 
 } // namespace

@@ -161,9 +161,9 @@ TEST(GoldenCapture, FreshSpCapturesToTheCommittedImageByteForByte)
             << field.name << " at 0x" << std::hex << field.offset;
     }
     EXPECT_EQ(at, KVT_IMAGE_SIZE) << "the table ends early";
-    for (const char *line :
-         {"net parms:\n", "\tdiscovery: <static>\n", "\tip addr: 192.168.1.10\n",
-          "\tnetmask: 255.255.255.0\n", "\tgateway: 192.168.1.1\n", "\tcoded discovery: 1\n"})
+    for (const char *line : {"get_current_config: top\n", "net parms:\n", "\tdiscovery: <static>\n",
+                             "\tip addr: 192.168.1.10\n", "\tnetmask: 255.255.255.0\n",
+                             "\tgateway: 192.168.1.1\n", "\tcoded discovery: 1\n"})
         EXPECT_TRUE(kvttest::log_has(line)) << line;
 
     const std::string text = kvttest::read_file(kGolden);

@@ -115,6 +115,19 @@ TEST_F(MiscWriters, PortNoneAndAutorestart)
     EXPECT_EQ(kvt_image.miscbits.get(), kvt::KVT_AUTORESTART_RESET | kvt::KVT_SSH_ENABLED);
 }
 
+// The rule number comes from the event's object path: one without a slot
+// in section 5 touches nothing and says so.
+TEST_F(MiscWriters, ARuleWithoutASlotIsDroppedWithALine)
+{
+    const Bytes before = image_copy();
+    for (int rule : {0, 16}) {
+        kvtd_write_mailalert(rule, ALERT_LEVEL, "critical");
+        EXPECT_TRUE(log_has("kvtd_write_mailalert: rule " + std::to_string(rule) +
+                            " out of range, ignored\n"));
+    }
+    EXPECT_EQ(image_copy(), before);
+}
+
 struct Cut {
     const char *name;
     void (*write)(const char *value);

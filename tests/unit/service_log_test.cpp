@@ -56,13 +56,15 @@ TEST_P(ServiceLog, PutsTheEscapedValueIntoATablesLine)
 
 const std::string kLong(3000, 'y');
 const std::string kOverLimit(kvt::kMaxMessage + 10, 'z');
+const std::string kAtLimit(kvt::kMaxMessage - std::string("\tvalue []\n").size(), 'w');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Lines, ServiceLog, ::testing::Values(
     LogCase{"NewlineInText", "x\nadmin", "x\\nadmin"},
     LogCase{"EscapeAndReturn", "a\x1b[2J\rb\t", "a\\x1b[2J\\rb\\t"},
     LogCase{"PaddedAfterEscaping", "ab", "ab      "},
-    LogCase{"LineOverTwoThousand", kLong, kLong}),
+    LogCase{"LineOverTwoThousand", kLong, kLong},
+    LogCase{"MessageOfExactlyTheLimit", kAtLimit, kAtLimit}),
     kvttest::by_name);
 // clang-format on
 

@@ -144,6 +144,7 @@ struct RootCase {
     const char *password_after; // in clear; nullptr: no root afterwards
     const char *line;
     int line_count;
+    int failures; // counted for the restore's summary
 };
 
 using kvttest::PrintTo;
@@ -171,6 +172,7 @@ TEST_P(RootRestore, HandlesRootApart)
         EXPECT_TRUE(c.sp_has_root || root->uid == 501u) << root->uid;
     }
     EXPECT_EQ(log_count(c.line), c.line_count) << c.line;
+    EXPECT_EQ(restore_passwd_failures(), c.failures);
 }
 
 const std::string kCurrent = hashed("root", "current");
@@ -178,19 +180,20 @@ const std::string kSaved = hashed("root", "saved");
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RootRestore,
-    ::testing::Values(
-        RootCase{"Same", true, kCurrent.c_str(), nullptr, "current",
-                 "kvtd: changing root password\n", 0},
-        RootCase{"Changed", true, kSaved.c_str(), nullptr, "saved",
-                 "kvtd: changing root password\n", 1},
-        RootCase{"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved",
-                 "kvtd: changing root password\n", 1},
-        RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved", "changing root", 1},
-        RootCase{"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1},
-        RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
-                 "kvtd: get root password failed! - ", 1},
-        RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr, "current",
-                 "kvtd: error setting root password ret=-1\n", 1}),
+    ::testing::Values(RootCase{"Same", true, kCurrent.c_str(), nullptr, "current",
+                               "kvtd: changing root password\n", 0, 0},
+                      RootCase{"Changed", true, kSaved.c_str(), nullptr, "saved",
+                               "kvtd: changing root password\n", 1, 0},
+                      RootCase{"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved",
+                               "kvtd: changing root password\n", 1, 0},
+                      RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved",
+                               "changing root", 1, 0},
+                      RootCase{"Deleted", true, nullptr, nullptr, nullptr,
+                               "kvtd: could not find root\n", 1, 0},
+                      RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
+                               "kvtd: get root password failed! - ", 1, 1},
+                      RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr,
+                               "current", "kvtd: error setting root password ret=-1\n", 1, 1}),
     kvttest::by_name);
 
 // Ten saved users take the ids of IPMI users 2 to 11, the last exactly, and
