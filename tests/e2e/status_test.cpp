@@ -2,6 +2,8 @@
 // kvtcard status reads it, on a simulated SP.
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -56,6 +58,13 @@ StatusFile read_status()
 bool is_time(const std::string &value)
 {
     return value.size() == 19 && value[4] == '-' && value[10] == ' ' && value[13] == ':';
+}
+
+std::size_t open_descriptors(int pid)
+{
+    const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(fds),
+                                                  std::filesystem::directory_iterator()));
 }
 
 bool wait_for_status(const char *name, const std::string &value)
@@ -119,6 +128,7 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     SimRoot root;
     Daemon daemon({.time_scale = 0.05}); // the wait for the card must not run out meanwhile
     ASSERT_TRUE(wait_for_status(key::check, "0"));
+    const std::size_t descriptors = open_descriptors(daemon.pid());
     ASSERT_EQ(kvtsim::card_pull(), 0);
     ASSERT_TRUE(wait_for_fault_line("event 65"));
     ASSERT_TRUE(wait_until([] { return !read_status().faults.empty(); }));
@@ -140,6 +150,8 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     status = read_status();
     EXPECT_EQ(status[key::failures], "0");
     EXPECT_TRUE(status.faults.empty());
+    EXPECT_TRUE(wait_until([&] { return open_descriptors(daemon.pid()) == descriptors; }))
+        << "a fault raised and cleared leaves no descriptor open";
 
     // Passing checks change no result: the file is not replaced (a rewrite
     // renames a new file over it).
