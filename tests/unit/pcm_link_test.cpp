@@ -79,6 +79,14 @@ TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
     EXPECT_FALSE(kvttest::log_has("trelmproc_reset_defaults"));
 }
 
+TEST_F(PcmLink, AResetToDefaultsIsLoggedByTheFrameAndTheService)
+{
+    deliver(kPcmResetDefaults);
+    EXPECT_EQ(root_.read("/var/log/kvtd.frame.log"), "received reset to defaults.\n");
+    EXPECT_EQ(kvttest::log_count("In trelmproc_reset_defaults()\n"), 1);
+    EXPECT_TRUE(frameRunning);
+}
+
 TEST_F(PcmLink, EveryStateChangeIsReportedEvenWhenTheStateStaysTheSame)
 {
     ASSERT_EQ(kvtsim::pcm_state(5), 0);
