@@ -38,6 +38,16 @@ bool wait_running(const SimRoot &root, int instances = 1)
     return wait_until([&] { return frame_log_count(root, kRunning) >= instances; });
 }
 
+bool core_file_limit_is(int pid, const std::string &bytes)
+{
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    const std::regex line("Max core file size +" + bytes + " +" + bytes + " +bytes *");
+    for (std::string text; std::getline(limits, text);)
+        if (std::regex_match(text, line))
+            return true;
+    return false;
+}
+
 class UsageOption : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(UsageOption, PrintsTheThreeLinesAndExitsZeroAfterConfigureLoggedTheArguments)
@@ -72,6 +82,7 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     for (const char *fd : {"0", "1", "2"}) // nothing left on the starter's terminal
         EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pids[0]) + "/fd/" + fd), "/dev/null");
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
+    EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
     const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";
     EXPECT_TRUE(wait_until([&] { return frame_log_count(root, link_thread) == 1; }));
 
