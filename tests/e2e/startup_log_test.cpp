@@ -3,6 +3,7 @@
 // decision, a kept card, the restore summary) come only after
 // "initialization complete", never between two fixed lines.
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -150,6 +151,11 @@ const LogCase kPaths[] = {
      [] { kvtsim::fault_set("card.read", 0, 1); },
      true,
      {"initialize", "error from initial read of KVT - kvtd aborting!",
+      "===== kvtd shutting down ====="}},
+    {"FatalStopAtTheCaptureWrite",
+     [] { kvtsim::fault_set("card.write", EIO); },
+     true,
+     {"initialize", kCaptureStart, "data to be written:", "write of KVT chip failed!",
       "===== kvtd shutting down ====="}},
 };
 
