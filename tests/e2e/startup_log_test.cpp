@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -234,6 +235,26 @@ TEST(KeptCard, ACaptureKeepsTheCardItOverwritesTheNewestThree)
     }
     EXPECT_FALSE(fs::exists(kvtsim::path_in_root("/var/lib/kvtd/overwritten-card.4.bin")));
     EXPECT_EQ(log_count(kKept), 4);
+}
+
+// Keeping the old card is a courtesy: a start-up that cannot keep it says
+// why and captures all the same.
+TEST(KeptCard, ACardThatCannotBeKeptIsSaidSoAndTheCaptureGoesOn)
+{
+    SimRoot root;
+    const std::string directory = kvtsim::path_in_root("/var/lib/kvtd");
+    fs::remove_all(directory);
+    std::ofstream(directory) << "a file where the directory goes\n";
+    kvtsim::ImageBytes image = kvtsim::foreign_image(kOtherSpMac);
+    image[0] = 0x20; // a version kvtd refuses
+    ASSERT_EQ(kvtsim::card_insert_image(image), 0);
+    Daemon daemon;
+    ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
+    EXPECT_TRUE(log_has("startup: could not keep the card's previous image in " +
+                        kvtsim::path_in_root("/var/lib/kvtd/overwritten-card.1.bin") + ": "))
+        << root.service_log();
+    expect_card_is_this_sps();
+    EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }
 
 } // namespace
