@@ -128,6 +128,8 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     SimRoot root;
     Daemon daemon({.time_scale = 0.05}); // the wait for the card must not run out meanwhile
     ASSERT_TRUE(wait_for_status(key::check, "0"));
+    // A sample may catch a file the daemon has open for a moment, never one
+    // fewer than it keeps.
     const std::size_t descriptors = open_descriptors(daemon.pid());
     ASSERT_EQ(kvtsim::card_pull(), 0);
     ASSERT_TRUE(wait_for_fault_line("event 65"));
@@ -150,7 +152,7 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     status = read_status();
     EXPECT_EQ(status[key::failures], "0");
     EXPECT_TRUE(status.faults.empty());
-    EXPECT_TRUE(wait_until([&] { return open_descriptors(daemon.pid()) == descriptors; }))
+    EXPECT_TRUE(wait_until([&] { return open_descriptors(daemon.pid()) <= descriptors; }))
         << "a fault raised and cleared leaves no descriptor open";
 
     // Passing checks change no result: the file is not replaced (a rewrite
