@@ -150,6 +150,7 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     ASSERT_TRUE(wait_for_status(key::faults, "0")) << read_file(status_path());
     ASSERT_TRUE(wait_for_status(key::check, "0"));
     status = read_status();
+    EXPECT_EQ(status[key::state], "running");
     EXPECT_EQ(status[key::failures], "0");
     EXPECT_TRUE(status.faults.empty());
     EXPECT_TRUE(wait_until([&] { return open_descriptors(daemon.pid()) <= descriptors; }))

@@ -265,7 +265,8 @@ TEST_F(CliModeTable, ShortWritesGoOnAndAWriteTakingNothingKeepsTheOldFile)
 
     kvt_image.climode_table[0].name.store("other");
     kvtsim::fault_set("file.write_short", 0, -1);
-    EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255),
+                "not replaced: write: Input/output error; the old file stays");
     EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
     // The result of the write that failed, not a number of our own.
     EXPECT_EQ(log_count("kvtd: failed to write climode ret=0\n"), 1);

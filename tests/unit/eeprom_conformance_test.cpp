@@ -161,8 +161,12 @@ bool chip_answers_at_once()
 }
 
 // The bound at24 driver with its card pulled: every read and write waits
-// out its write_timeout and fails with ETIMEDOUT.
-std::atomic<bool> driver_card_pulled{false};
+// out its write_timeout and fails with ETIMEDOUT. An unbound driver fails
+// with ENODEV, and its file is gone (ENOENT).
+std::atomic<int> driver_card_pulled{0};
+// Bytes a read or write moves at most, as a driver with an I/O limit; 0:
+// all asked for.
+std::atomic<std::size_t> driver_chunk{0};
 
 int driver_open(const char *path, int flags)
 {
@@ -172,11 +176,11 @@ int driver_open(const char *path, int flags)
 template <typename Buffer, ssize_t (*Call)(int, Buffer, std::size_t, off_t)>
 ssize_t driver_io(int fd, Buffer buf, std::size_t len, off_t at)
 {
-    if (driver_card_pulled) {
-        errno = ETIMEDOUT;
+    if (driver_card_pulled != 0) {
+        errno = driver_card_pulled;
         return -1;
     }
-    return Call(fd, buf, len, at);
+    return Call(fd, buf, driver_chunk != 0 ? std::min<std::size_t>(len, driver_chunk) : len, at);
 }
 
 constexpr cardlib::FileAccess kDriverFiles{driver_open, driver_io<void *, ::pread>,
@@ -191,14 +195,19 @@ class At24FileBackend {
     {
         std::ofstream(path_, std::ios::binary) << std::string(kSheet.size, '\xff');
     }
-    ~At24FileBackend() { driver_card_pulled = false; }
+    ~At24FileBackend()
+    {
+        driver_card_pulled = 0;
+        driver_chunk = 0;
+    }
     At24FileBackend(const At24FileBackend &) = delete;
     At24FileBackend &operator=(const At24FileBackend &) = delete;
 
     static std::string name() { return "at24_file"; }
     EepromDevice &device() { return device_; }
-    void pull() { driver_card_pulled = true; }
-    void insert() { driver_card_pulled = false; }
+    void pull(int error = ETIMEDOUT) { driver_card_pulled = error; }
+    void insert() { driver_card_pulled = 0; }
+    const std::string &path() const { return path_; }
     Bytes cells() const
     {
         const std::string text = kvttest::read_file(path_);
@@ -323,6 +332,29 @@ TYPED_TEST(EepromConformance, AnAbsentCardFailsAsUnacknowledgedAndCountsAsAChang
     EXPECT_TRUE(device.present());
     EXPECT_TRUE(device.card_changed());
     EXPECT_FALSE(device.card_changed());
+}
+
+// What only the driver's file can do: be cut short, read in pieces, be
+// unbound.
+TEST(At24File, ShortFilesPiecewiseReadsAndAnUnboundDriver)
+{
+    At24FileBackend backend;
+    EepromDevice &device = backend.device();
+    ASSERT_EQ(::truncate(backend.path().c_str(), 4096), 0);
+    Bytes byte(1);
+    EXPECT_EQ(failure_errno([&] { return device.read(5000, byte); }), EIO);
+
+    driver_chunk = 48;
+    Bytes guarded(128, 0xAA);
+    ASSERT_EQ(device.read(0, std::span(guarded).first(64)), 0);
+    EXPECT_EQ(std::count(guarded.begin(), guarded.begin() + 64, 0xFF), 64);
+    EXPECT_EQ(std::count(guarded.begin() + 64, guarded.end(), 0xAA), 64) << "read past its span";
+
+    for (const int error : {ENOENT, ENODEV}) {
+        backend.pull(error);
+        EXPECT_EQ(failure_errno([&] { return device.read(0, byte); }), ENXIO) << error;
+        backend.insert();
+    }
 }
 
 // What only the chip model can do: hold the part busy, pull it mid-transfer.

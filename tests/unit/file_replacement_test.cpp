@@ -82,21 +82,24 @@ class Replacement : public ::testing::Test {
 };
 
 // The daemon makes the file as fopen "w+" does; a file that is there keeps
-// its mode, owner and group.
+// its mode, owner and group, the group also when only the group differs
+// from the daemon's.
 TEST_F(Replacement, KeepsModeOwnerAndGroupAndMakesANewFileUnderTheUmask)
 {
     const std::string file = in_root("/etc/cli_mode.conf");
-    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
     const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown(file.c_str(), kStranger, kStranger), 0);
+    for (const uid_t owner : {kStranger, uid_t{0}}) {
+        ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+        if (root) {
+            ASSERT_EQ(::chown(file.c_str(), owner, kStranger), 0);
+        }
+        restore_climode();
+        EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
+        EXPECT_EQ(mode_of(file), 0640u);
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_TRUE(!root || (st.st_uid == owner && st.st_gid == kStranger)) << owner;
     }
-    restore_climode();
-    EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
-    EXPECT_EQ(mode_of(file), 0640u);
-    struct stat st {};
-    ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    EXPECT_TRUE(!root || (st.st_uid == kStranger && st.st_gid == kStranger));
 
     for (const mode_t umask : {022, 0}) {
         fs::remove(file);
