@@ -131,6 +131,10 @@ TEST(CardSlotAdapter, AnSmbusOnlyAdapterIsRefusedByNameAndNeverSentATransfer)
     EXPECT_FALSE(cardlib::open_card_slot(*setting, cardlib::kPart24c64, error, open_chip));
     EXPECT_NE(error.find("/dev/i2c-0: adapter \"card chip\" is SMBus-only"), std::string::npos)
         << error;
+    error.clear();
+    EXPECT_EQ(cardlib::open_device(*setting, cardlib::kPart24c64, error, open_chip), nullptr)
+        << "kvtcard's device refuses it too";
+    EXPECT_FALSE(error.empty());
 
     cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress,
                                     cardlib::kPart24c64);
