@@ -2,8 +2,6 @@
 // kvtcard status reads it, on a simulated SP.
 #include <cerrno>
 #include <csignal>
-#include <filesystem>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -58,13 +56,6 @@ StatusFile read_status()
 bool is_time(const std::string &value)
 {
     return value.size() == 19 && value[4] == '-' && value[10] == ' ' && value[13] == ':';
-}
-
-std::size_t open_descriptors(int pid)
-{
-    const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(fds),
-                                                  std::filesystem::directory_iterator()));
 }
 
 bool wait_for_status(const char *name, const std::string &value)

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -60,6 +61,13 @@ bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds lim
 bool log_has(std::string_view text)
 {
     return read_file(kvtsim::path_in_root("/var/log/kvtd.log")).find(text) != std::string::npos;
+}
+
+std::size_t open_descriptors(int pid)
+{
+    const std::string process = pid == 0 ? "self" : std::to_string(pid);
+    const std::filesystem::directory_iterator fds("/proc/" + process + "/fd");
+    return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
 }
 
 int count_in(std::string_view text, std::string_view what)

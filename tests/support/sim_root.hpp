@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds lim
 
 // Number of times `what` occurs in `text`.
 int count_in(std::string_view text, std::string_view what);
+
+// Descriptors the process `pid` holds open; 0 is this process.
+std::size_t open_descriptors(int pid = 0);
 
 // True when the service log of the current root contains `text`.
 bool log_has(std::string_view text);

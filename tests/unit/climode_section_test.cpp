@@ -245,23 +245,17 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliModeReplace, ::testing::Values(
     kvttest::by_name);
 // clang-format on
 
-std::size_t open_descriptors()
-{
-    const std::filesystem::directory_iterator fds("/proc/self/fd");
-    return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
-}
-
 // A write cut short goes on with the rest; one that takes nothing fails the
 // replacement; and no descriptor stays open either way.
 TEST_F(CliModeTable, ShortWritesGoOnAndAWriteTakingNothingKeepsTheOldFile)
 {
     kvt_image.climode_table[0].name.store("new");
     kvt_image.climode_table[0].mode.store("default");
-    const std::size_t descriptors = open_descriptors();
+    const std::size_t descriptors = kvttest::open_descriptors();
     kvtsim::fault_set("file.write_short", 3, -1);
     restore_climode();
     EXPECT_EQ(kvtsim::cli_mode_file(), "new:default\n");
-    EXPECT_EQ(open_descriptors(), descriptors);
+    EXPECT_EQ(kvttest::open_descriptors(), descriptors);
 
     kvt_image.climode_table[0].name.store("other");
     kvtsim::fault_set("file.write_short", 0, -1);
