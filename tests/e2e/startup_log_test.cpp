@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,30 +13,13 @@
 
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
+#include "tests/support/sim_root.hpp"
 #include "tests/support/tool_run.hpp"
 
 namespace kvttest {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Each line's last message: the text after its last time stamp. The frame
-// writes its option lines without a newline, so the first line of start-up
-// shares their line.
-std::vector<std::string> messages(const std::string &log)
-{
-    static const std::regex kStamp("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ");
-    std::vector<std::string> lines;
-    std::istringstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        std::size_t after = 0;
-        for (auto it = std::sregex_iterator(line.begin(), line.end(), kStamp);
-             it != std::sregex_iterator(); ++it)
-            after = static_cast<std::size_t>(it->position() + it->length());
-        lines.push_back(line.substr(after));
-    }
-    return lines;
-}
 
 // The lines start-up writes itself, and the ones added for operators; the
 // lines of the routines it calls (capture, dump, restores) are left out.
@@ -74,7 +55,8 @@ bool startup_line(const std::string &line)
 std::vector<std::string> startup_lines()
 {
     std::vector<std::string> kept;
-    for (const std::string &line : messages(read_file(kvtsim::path_in_root("/var/log/kvtd.log"))))
+    for (const std::string &line :
+         log_messages(read_file(kvtsim::path_in_root("/var/log/kvtd.log"))))
         if (startup_line(line))
             kept.push_back(line);
     return kept;
@@ -200,7 +182,7 @@ TEST(StartupLog, MatchingCardGoesFromInitializeStraightToInitializationComplete)
     ASSERT_NO_FATAL_FAILURE(capture_a_card());
     Daemon daemon;
     ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
-    const std::vector<std::string> all = messages(root.service_log());
+    const std::vector<std::string> all = log_messages(root.service_log());
     const auto at = std::find(all.begin(), all.end(), "initialization complete");
     ASSERT_NE(at, all.end());
     ASSERT_NE(at, all.begin());

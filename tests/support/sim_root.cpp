@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace kvttest {
 
@@ -81,6 +83,21 @@ int count_in(std::string_view text, std::string_view what)
 int log_count(std::string_view text)
 {
     return count_in(read_file(kvtsim::path_in_root("/var/log/kvtd.log")), text);
+}
+
+std::vector<std::string> log_messages(const std::string &log)
+{
+    static const std::regex kStamp("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ");
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::size_t after = 0;
+        for (auto it = std::sregex_iterator(line.begin(), line.end(), kStamp);
+             it != std::sregex_iterator(); ++it)
+            after = static_cast<std::size_t>(it->position() + it->length());
+        lines.push_back(line.substr(after));
+    }
+    return lines;
 }
 
 void clear_log()

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/control.hpp"
 
@@ -49,6 +50,10 @@ std::size_t open_descriptors(int pid = 0);
 bool log_has(std::string_view text);
 // Number of times `text` occurs in the service log.
 int log_count(std::string_view text);
+// Each log line's last message: the text after its last time stamp. The
+// frame writes its option lines without a newline, so the first line of
+// start-up shares their line.
+std::vector<std::string> log_messages(const std::string &log);
 // Drops the service log, so that the next step's lines stand alone.
 void clear_log();
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "card/sections.hpp"
 #include "sections/misc.hpp"
@@ -71,9 +72,11 @@ TEST_F(MiscRestore, RoundTripOntoAnotherSpGivesTheSameValuesAndWritesNoCard)
     EXPECT_EQ(kvtsim::nv_get("keyswitch_state"), kvttest::kMiscKeyswitch[0]);
     EXPECT_EQ(image_copy(), valid);
     EXPECT_EQ(kvtsim::card_image(), blank_card);
-    for (const char *line : {"restore_misc:top\n", "restore_misc:init_luapi_session done\n",
-                             "after setting /X/services/ssh/state\n", "restore_misc Done.\n"})
-        EXPECT_EQ(kvttest::log_count(line), 1) << line;
+    EXPECT_EQ(
+        kvttest::log_messages(second.service_log()),
+        (std::vector<std::string>{"restore_misc:top", "restore_misc:init_luapi_session done",
+                                  "setting /X/services/ssh/state",
+                                  "after setting /X/services/ssh/state", "restore_misc Done."}));
 }
 
 class RestoreOrder : public MiscRestore, public testing::WithParamInterface<const char *> {};
@@ -140,6 +143,9 @@ TEST_P(RestoreDecodes, StoredCodeBecomesItsValueText)
 // refuses only a newline.
 // clang-format off
 const Decoding kDecodings[] = {
+    {"TriggerNone", [](kvt_image_t &i) { i.diag_trigger = 0; }, "/HOST/diag/trigger", "none"},
+    {"TriggerUser", [](kvt_image_t &i) { i.diag_trigger = 1; }, "/HOST/diag/trigger", "user-reset "},
+    {"TriggerAll", [](kvt_image_t &i) { i.diag_trigger = 7; }, "/HOST/diag/trigger", "all-resets"},
     {"TriggerUserError", [](kvt_image_t &i) { i.diag_trigger = 3; }, "/HOST/diag/trigger", "user-reset error-reset "},
     {"TriggerUserPower", [](kvt_image_t &i) { i.diag_trigger = 5; }, "/HOST/diag/trigger", "user-reset power-on-reset "},
     {"ModeFour", [](kvt_image_t &i) { i.diag_mode = 4; }, "/HOST/diag/mode", "bad value", true},
@@ -152,6 +158,8 @@ const Decoding kDecodings[] = {
      "/X/alertmgmt/rules/15/type", "bad value", true},
     {"BothAutorestartBits", [](kvt_image_t &i) { i.miscbits.set(0x0600); }, "/HOST/autorestart", "reset"},
     {"PromptWithoutNul", [](kvt_image_t &i) { std::memset(&i.cliprompt, 'p', 41); }, "/X/darvcli/prompt", std::string(40, 'p')},
+    {"CustomerInfoWithoutNul", [](kvt_image_t &i) { std::memset(&i.customerinfo, 'c', sizeof i.customerinfo); }, "/X/system_identifier", std::string(40, 'c')},
+    {"EscapeWithoutNul", [](kvt_image_t &i) { std::memset(&i.escapechars, 'e', sizeof i.escapechars); }, "/HOST/console/escapechars", "ee"},
     {"DestinationWithoutNul", [](kvt_image_t &i) { std::memset(&i.alert_rules[2].destination, 'd', 51); }, "/X/alertmgmt/rules/3/destination", std::string(50, 'd')},
     {"PromptWithColourCodesIsSet", [](kvt_image_t &i) { i.cliprompt.store("\x1b[1msp>\x1b[0m"); }, "/X/darvcli/prompt", "\x1b[1msp>\x1b[0m"},
     {"NewlineTheServiceRefuses", [](kvt_image_t &i) { i.customerinfo.store("a\nb"); }, "/X/system_identifier", "a\\nb", true},

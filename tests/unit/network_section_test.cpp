@@ -9,6 +9,7 @@
 #include "card/sections.hpp"
 #include "sections/network.hpp"
 #include "sim/control.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -113,6 +114,39 @@ TEST_P(StaticRestoreOrder, SetsPendingObjectsInOrderThenCommits)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachSet, StaticRestoreOrder, ::testing::Range(0, 5));
+
+// Each kind of restore, by what the card holds and what the SP uses, and
+// every line it logs.
+struct LoggedRestore {
+    const char *name;
+    std::uint32_t card_flags;
+    const char *sp_discovery;
+    std::vector<std::string> log;
+};
+const LoggedRestore kLoggedRestores[] = {
+    {"StaticOntoStatic",
+     kvt::KVT_NET_STATIC,
+     "static",
+     {"restoring static IPV4", "ip address: 10.20.30.40", "gateway: 10.20.0.1",
+      "netmask: 255.255.0.0", "done restoring network settings"}},
+    {"DhcpOntoStatic", 0, "static", {"restoring dhcp", "done restoring network settings"}},
+    {"DhcpOntoDhcp", 0, "dhcp", {"done restoring network settings"}},
+};
+
+class LoggedNetworkRestore : public NetworkSection,
+                             public ::testing::WithParamInterface<LoggedRestore> {};
+
+TEST_P(LoggedNetworkRestore, LogsEachStepAndNothingElse)
+{
+    card_holds_static(GetParam().card_flags);
+    ASSERT_EQ(kvtsim::object_set("/X/network/ipdiscovery", GetParam().sp_discovery), 0);
+    kvttest::clear_log();
+    restore_network();
+    EXPECT_EQ(kvttest::log_messages(root_.service_log()), GetParam().log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LoggedNetworkRestore, ::testing::ValuesIn(kLoggedRestores),
+                         kvttest::by_name);
 
 TEST_F(NetworkSection, CommitRefusedWithError113IsTolerated)
 {

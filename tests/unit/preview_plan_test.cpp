@@ -241,6 +241,7 @@ const CardCase kCards[] = {
     {"CodeNoCaptureMakes", [](kvt::Image &c) { c.diag_mode = 5; }},
     {"PostCodeWithoutAName", [](kvt::Image &c) { c.diag_verbosity_power = 200; }},
     {"StaticIpv6", [](kvt::Image &c) { c.netflags.set(kvt::KVT_NET_STATIC | kvt::KVT_NET_IPV6); }},
+    {"DhcpOntoStatic", [](kvt::Image &c) { c.netflags.set(0); }},
     {"DhcpOntoDhcp", [](kvt::Image &c) { c.netflags.set(0); }, [] { kvtsim::object_set("/X/network/ipdiscovery", "dhcp"); }},
     {"NoRootOnTheCard", [](kvt::Image &c) { std::memset(&c.user_table[0], 0, sizeof c.user_table[0]); c.role_table[0].set(0); }},
     {"RootToBeAddedAgain", [](kvt::Image &) {}, [] { kvtsim::fault_set("um.root_disabled"); }},

@@ -370,4 +370,20 @@ TEST(RecordSlot, NamingAStretchPastTheImageOrAnotherLayoutIsNoRecord)
     EXPECT_FALSE(decodes(0, 8, 0xA7));
 }
 
+// A write that changes one byte of a configuration section, its first or
+// its checksum, names that section alone.
+TEST(RecordSections, AChangedFirstOrChecksumByteNamesItsSectionAlone)
+{
+    const std::array<unsigned char, cardlib::kImageSize> before{};
+    for (std::size_t s = 1; s < kvt::kSectionMap.size(); ++s) {
+        const kvt::SectionSpan &span = kvt::kSectionMap.at(s);
+        for (std::size_t at : {span.first, span.cksum}) {
+            auto after = before;
+            after.at(at) = 0x5A;
+            EXPECT_EQ(cardlib::sections_differing(before, after), 1u << (s - 1))
+                << "section " << s + 1 << ", byte " << at;
+        }
+    }
+}
+
 } // namespace
