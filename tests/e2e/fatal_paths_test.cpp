@@ -85,8 +85,6 @@ constexpr Change kPost = Change::post;
 //   address conversions: four bytes always convert to dotted text.
 // - "kvtd: failed to write climode ret=%d": the lines are buffered and
 //   fprintf does not fail on the small restore file.
-// - "Error writing out KVT role_table!": it needs the second of the
-//   snapshot's two card writes to fail; "card.write" fails the first.
 // Paths whose line is the same as a row's (the session lines from the
 // monitor's network disable or the live network update) are not repeated.
 // clang-format off
@@ -200,6 +198,8 @@ const FatalPath kPaths[] = {
     // A new address, so that the network section has bytes to program.
     {"LiveNetworkCard", kLive, "card.write", [] { kvtsim::object_set("/X/network/pendingipaddress", "192.168.1.77"); }, {kSet, "/X/network/commitpending", "true"}, "write to KVT after putting in net info failed\n"},
     {"SnapshotCard", kLive, "card.write", nullptr, {kSet, "/X/users/operator1/role", "admin"}, "Error writing out KVT user_table!\n"},
+    // Privilege 3 either way: the user table programs nothing, so the role table meets the fault.
+    {"SnapshotRoleCard", kLive, "card.write", nullptr, {kSet, "/X/users/operator1/role", "operator,console"}, "Error writing out KVT role_table!\n"},
     {"CliModeSnapshotFileMissing", kLive, "", no_cli_mode_file, {kPost, "/X/users/admin/cli_mode", "compact"}, "kvtd_snapshot_cli_mode: failed to open cli_mode file /etc/cli_mode.conf\n"},
     {"CliModeSnapshotLine", kLive, "", cli_mode_line_without_colon, {kPost, "/X/users/admin/cli_mode", "compact"}, "parse error! ret = 1\n"},
     {"CliModeSnapshotCard", kLive, "card.write", nullptr, {kSet, "/X/users/admin/cli_mode", "default"}, "Error writing out KVT data!\n"},

@@ -6,10 +6,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/user_mgmt.h"
 #include "sections/climode.hpp"
 #include "sections/users.hpp"
 #include "sim/control.hpp"
@@ -69,7 +71,35 @@ class UserTables : public ::testing::Test {
     kvttest::SimRoot root_;
 };
 
-TEST_F(UserTables, CaptureKeepsTheFirstElevenAccountsWithPrivilegeFromTheMask)
+// Another user of the library left an enumeration part-way: each walk
+// starts again from the first account.
+void leave_enumeration_part_way()
+{
+    um_atent entry{};
+    um_atent *result = nullptr;
+    char buffer[2048];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(um_getatent_r(&entry, buffer, sizeof buffer, &result), 0);
+}
+
+kvt::Image captured()
+{
+    kvt::Image image{};
+    capture_user_tables(&image);
+    return image;
+}
+
+// What the snapshot wrote to the card.
+kvt::Image snapshot_on_card()
+{
+    kvtd_snapshot();
+    kvt::Image image{};
+    const kvtsim::ImageBytes card = kvtsim::card_image().value();
+    std::memcpy(&image, card.data(), card.size());
+    return image;
+}
+
+TEST_F(UserTables, BothWalksKeepTheFirstElevenAccountsWithPrivilegeFromTheMask)
 {
     const std::uint32_t masks[] = {0x21, 0x01, 0x20, 0x40};
     const unsigned char privileges[] = {4, 4, 3, 0};
@@ -77,14 +107,19 @@ TEST_F(UserTables, CaptureKeepsTheFirstElevenAccountsWithPrivilegeFromTheMask)
     for (int i = 0; i < 14; ++i)
         many.push_back(account("user" + std::to_string(i), masks[i % 4], "pw" + std::to_string(i)));
     replace_users(many);
-    kvt::Image image{};
-    capture_user_tables(&image);
-    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
-        EXPECT_EQ(image.user_table[k].name.view(), many[k].name);
-        // The user manager's hashed attribute: no card carries a password in clear.
-        EXPECT_EQ(image.user_table[k].password.view(), hashed(many[k].name, many[k].password));
-        EXPECT_EQ(image.user_table[k].privilege, privileges[k % 4]) << k;
-        EXPECT_EQ(image.role_table[k].get(), masks[k % 4]) << k;
+    const std::pair<const char *, kvt::Image (*)()> walks[] = {{"capture", captured},
+                                                               {"snapshot", snapshot_on_card}};
+    for (const auto &[name, walk] : walks) {
+        SCOPED_TRACE(name);
+        ASSERT_NO_FATAL_FAILURE(leave_enumeration_part_way());
+        const kvt::Image image = walk();
+        for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+            EXPECT_EQ(image.user_table[k].name.view(), many[k].name);
+            // The user manager's hashed attribute: no card carries a password in clear.
+            EXPECT_EQ(image.user_table[k].password.view(), hashed(many[k].name, many[k].password));
+            EXPECT_EQ(image.user_table[k].privilege, privileges[k % 4]) << k;
+            EXPECT_EQ(image.role_table[k].get(), masks[k % 4]) << k;
+        }
     }
 }
 
