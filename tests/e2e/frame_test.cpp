@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -68,10 +69,11 @@ INSTANTIATE_TEST_SUITE_P(Frame, UsageOption,
                          testing::Values(std::vector<std::string>{"-b", "-h"},
                                          std::vector<std::string>{"-x", "-h", "-0"}));
 
+// Started with standard input closed, /dev/null opens as descriptor 0.
 TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
 {
     SimRoot root;
-    Daemon parent({.args = {"-b"}});
+    Daemon parent({.args = {"-b"}, .stdin_closed = true});
     EXPECT_EQ(exit_code(parent.wait_exit()), 0);
     EXPECT_TRUE(log_has("initialization complete\n"));
 
@@ -79,8 +81,11 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     const std::vector<int> pids = kvtsim::kvtd_pids();
     ASSERT_EQ(pids.size(), 1u);
     EXPECT_NE(pids[0], parent.pid());
-    for (const char *fd : {"0", "1", "2"}) // nothing left on the starter's terminal
-        EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pids[0]) + "/fd/" + fd), "/dev/null");
+    for (const char *fd : {"0", "1", "2"}) { // nothing left on the starter's terminal
+        std::error_code closed;
+        const std::string target = "/proc/" + std::to_string(pids[0]) + "/fd/" + fd;
+        EXPECT_EQ(fs::read_symlink(target, closed), "/dev/null") << target;
+    }
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
     EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
     const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";

@@ -32,6 +32,8 @@ Daemon::Daemon(DaemonOptions options)
     const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (options.stdin_closed)
+        ::close(0);
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());

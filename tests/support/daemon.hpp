@@ -20,6 +20,7 @@ struct DaemonOptions {
     // A program that runs kvtd, and its arguments before kvtd's path (e.g.
     // valgrind and its options). With one, argv0 is not used.
     std::vector<std::string> wrapper = {};
+    bool stdin_closed = false;
 };
 
 // Starts kvtd with KVT_SP_ROOT and KVT_SIM_TIME_SCALE set; its standard
