@@ -203,7 +203,10 @@ Mac sp_mac();
 int write_kvt_data(const std::string &text);
 
 // ---- IPMI -----------------------------------------------------------------
+// Either way every internal session open ends.
 void set_ipmi_up(bool up);
+// Internal sessions open now; the IPMI stack holds 4 at most.
+int ipmi_sessions_open();
 
 // ---- configuration objects -------------------------------------------------
 // Reads an object; nullopt for an unknown path.

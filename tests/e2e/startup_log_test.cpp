@@ -165,6 +165,7 @@ TEST_P(StartupLog, FollowsTheFixedSequenceWithAddedLinesAfterIt)
         EXPECT_FALSE(kvtsim::moved());
         EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
     }
+    EXPECT_EQ(kvtsim::ipmi_sessions_open(), 0) << "the start left an IPMI session open";
     std::vector<std::string> lines = startup_lines();
     for (std::string &line : lines)
         if (line.starts_with(kKept))

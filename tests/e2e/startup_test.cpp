@@ -58,6 +58,7 @@ TEST(IpmiWait, StartWaitsForIpmiAndThenGoesOnNormally)
     kvtsim::set_ipmi_up(true);
     ASSERT_TRUE(wait_for_log(kRunning)) << root.service_log();
     EXPECT_TRUE(log_has("startup decision: capture (card blank (erased))\n"));
+    EXPECT_EQ(kvtsim::ipmi_sessions_open(), 0);
     EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
 }
 
