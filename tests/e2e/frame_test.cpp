@@ -84,7 +84,7 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     for (const char *fd : {"0", "1", "2"}) { // nothing left on the starter's terminal
         std::error_code closed;
         const std::string target = "/proc/" + std::to_string(pids[0]) + "/fd/" + fd;
-        EXPECT_EQ(fs::read_symlink(target, closed), "/dev/null") << target;
+        EXPECT_EQ(fs::read_symlink(target, closed).string(), "/dev/null") << target;
     }
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
     EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
