@@ -162,7 +162,7 @@ std::string sim_path(std::string_view name)
 namespace {
 
 constexpr const char *kRootDirs[] = {
-    "/etc",     "/var/tmp",  "/var/log", "/var/lib/kvtd", "/run/kvtd",
+    "/etc",     "/var/tmp",  "/var/log", "/var/lib/kvtd", "/run",
     "/dev/shm", "/coredump", "/conf",    "/sim/card",     "/sim/faults",
 };
 

@@ -163,6 +163,22 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     EXPECT_NE(run.out.find("running: no\n"), std::string::npos) << run.out;
 }
 
+// The file's directory is made on first use, open to every reader; a
+// stop the daemon records after its fatal stop leaves the fatal stop.
+TEST(StatusOfAFatalStop, OutlastsTheStopAfterItInADirectoryAllCanRead)
+{
+    SimRoot root;
+    const mode_t before = ::umask(022);
+    kvt::status::record_running();
+    kvt::status::record_fatal_stop(0);
+    kvt::status::record_stopped();
+    ::umask(before);
+    EXPECT_EQ(read_status()[key::state], "fatal stop");
+    struct stat directory {};
+    ASSERT_EQ(::stat(kvtsim::path_in_root("/run/kvtd").c_str(), &directory), 0);
+    EXPECT_EQ(directory.st_mode & 07777, 0755U);
+}
+
 // ---- a background start and an end without a word ------------------------------------
 
 // Each start races the parent's exit against the child's first write: a

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -323,6 +324,7 @@ TEST(KvtcardSlot, RefusesToWriteUnderARunningKvtdUnlessLive)
 {
     kvttest::SimRoot root;
     ASSERT_EQ(kvtsim::card_insert_image(kvt::image_bytes(known_image())), 0);
+    std::filesystem::create_directories(kvtsim::path_in_root("/run/kvtd"));
     std::ofstream(kvtsim::path_in_root("/run/kvtd/status")) << "pid: " << ::getpid() << "\n";
     const std::string file = write_card(root, "new.img", port_25_image());
     expect_run(kvtcard("write --force --sim " + file), 2,
