@@ -17,6 +17,7 @@ struct SettingCase {
     bool read;
     Kind kind;
     unsigned address;
+    const char *refusal = ""; // the whole message when it is not read
 };
 
 const SettingCase kSettings[] = {
@@ -28,11 +29,14 @@ const SettingCase kSettings[] = {
     {"file_naming_no_bus", "/tmp/part.bin", true, Kind::at24, 0x53},
     {"lowest_address", "i2c:/dev/i2c-1@0x03", true, Kind::i2c_dev, 0x03},
     {"highest_address", "i2c:/dev/i2c-1@0x77", true, Kind::i2c_dev, 0x77},
-    {"reserved_address_below", "i2c:/dev/i2c-1@0x02", false, Kind::i2c_dev, 0},
-    {"reserved_address_above", "i2c:/dev/i2c-1@0x78", false, Kind::i2c_dev, 0},
-    {"address_not_a_number", "/dev/i2c-1@0x5g", false, Kind::i2c_dev, 0},
-    {"no_path", "i2c:@0x53", false, Kind::i2c_dev, 0},
-    {"empty", "", false, Kind::i2c_dev, 0},
+    {"reserved_address_below", "i2c:/dev/i2c-1@0x02", false, Kind::i2c_dev, 0,
+     "bad I2C address 0x02 (0x03 to 0x77, e.g. 0x53)"},
+    {"reserved_address_above", "i2c:/dev/i2c-1@0x78", false, Kind::i2c_dev, 0,
+     "bad I2C address 0x78 (0x03 to 0x77, e.g. 0x53)"},
+    {"address_not_a_number", "/dev/i2c-1@0x5g", false, Kind::i2c_dev, 0,
+     "bad I2C address 0x5g (0x03 to 0x77, e.g. 0x53)"},
+    {"no_path", "i2c:@0x53", false, Kind::i2c_dev, 0, "no i2c-dev path (e.g. /dev/i2c-1@0x53)"},
+    {"empty", "", false, Kind::i2c_dev, 0, "no device path"},
 };
 
 using kvttest::PrintTo;
@@ -46,7 +50,7 @@ TEST_P(DeviceSetting, NamesTheBackendAndAddress)
     const auto setting = cardlib::parse_device_setting(c.text, error);
     ASSERT_EQ(setting.has_value(), c.read) << error;
     if (!setting) {
-        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error, c.refusal);
         return;
     }
     EXPECT_EQ(setting->kind, c.kind);
