@@ -18,6 +18,8 @@
 #include "cardlib/checksum.hpp"
 #include "cardlib/layout.hpp"
 #include "cardlib/record.hpp"
+#include "cardlib/record_units.hpp"
+#include "cardlib/verdict.hpp"
 #include "platform/card_lib.h"
 #include "sim/card/eeprom.hpp"
 #include "sim/control.hpp"
@@ -384,6 +386,44 @@ TEST(RecordSections, AChangedFirstOrChecksumByteNamesItsSectionAlone)
                 << "section " << s + 1 << ", byte " << at;
         }
     }
+}
+
+// Every unit of the stretch reads as the write left it, yet the sections'
+// CRC is not the one it left: the 8-bit fingerprint of the last unit took
+// bytes that are neither. No cut can be placed, and the card is refused in
+// the last unit's section.
+TEST(RecordVerdict, AStretchReadAsLeftWhoseCrcIsNotIsRefusedInItsLastSection)
+{
+    kvt::Image found{};
+    found.hdr_version = kvt::kImageVersion;
+    kvt::update_all_checksums(found);
+    kvt::Image left = found;
+    left.customerinfo.store("rack 12 row 4, left of the door");
+    kvt::update_all_checksums(left);
+    const kvt::SectionSpan &customer = kvt::span_of(kvt::Section::customer);
+    const cardlib::Record record = cardlib::record_of_write(
+        kvt::image_bytes(found), kvt::image_bytes(left), {customer.first, customer.length + 1}, 1);
+    const cardlib::Unit last = cardlib::record_units(record).back();
+    ASSERT_EQ(last.section, 5U);
+
+    // Two bytes of the last unit flipped alike keep the XOR checksum; find
+    // a flip its fingerprint does not see.
+    const auto print = [&](const kvt::Image &image) {
+        return cardlib::unit_fingerprint(kvt::image_bytes(image), last.first, last.end);
+    };
+    const auto unseen = [&](const kvt::Image &image) {
+        return print(image) == print(left) &&
+               cardlib::sections_crc(kvt::image_bytes(image), record.sections) != record.crc_after;
+    };
+    kvt::Image seen = left;
+    for (unsigned mask = 1; mask < 256 && !unseen(seen); ++mask) {
+        seen = left;
+        kvt::image_bytes(seen)[last.first] ^= static_cast<unsigned char>(mask);
+        kvt::image_bytes(seen)[last.first + 1] ^= static_cast<unsigned char>(mask);
+    }
+    ASSERT_TRUE(unseen(seen));
+    const cardlib::CardVerdict verdict = cardlib::classify_card(kvt::image_bytes(seen), record);
+    EXPECT_EQ(cardlib::verdict_reason(verdict), "card invalid: write interrupted in section 6");
 }
 
 } // namespace
