@@ -203,7 +203,7 @@ Mac sp_mac();
 int write_kvt_data(const std::string &text);
 
 // ---- IPMI -----------------------------------------------------------------
-// Either way every internal session open ends.
+// Either way, every open internal session ends.
 void set_ipmi_up(bool up);
 // Internal sessions open now; the IPMI stack holds 4 at most.
 int ipmi_sessions_open();
