@@ -1,7 +1,6 @@
 // The card library's copy of the card against the real daemon: it is
 // trusted only while it is provably the card, so no write of kvtd's ever
 // leaves a section mixed, and no record ever judges an image in memory.
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -18,14 +17,6 @@ namespace kvttest {
 namespace {
 
 constexpr const char *kLinkUp = "registered for events\n";
-
-kvt::Image card_as_image()
-{
-    kvt::Image image{};
-    const kvtsim::ImageBytes card = kvtsim::card_image().value();
-    std::memcpy(&image, card.data(), card.size());
-    return image;
-}
 
 class CardCoherence : public testing::Test {
   protected:

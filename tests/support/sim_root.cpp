@@ -1,6 +1,7 @@
 #include "tests/support/sim_root.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -63,6 +64,14 @@ bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds lim
 bool log_has(std::string_view text)
 {
     return read_file(kvtsim::path_in_root("/var/log/kvtd.log")).find(text) != std::string::npos;
+}
+
+kvt::Image card_as_image()
+{
+    kvt::Image image{};
+    const kvtsim::ImageBytes card = kvtsim::card_image().value();
+    std::memcpy(&image, card.data(), card.size());
+    return image;
 }
 
 std::size_t open_descriptors(int pid)

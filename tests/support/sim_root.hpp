@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "card/image.hpp"
 #include "sim/control.hpp"
 
 namespace kvttest {
@@ -45,6 +46,9 @@ int count_in(std::string_view text, std::string_view what);
 
 // Descriptors the process `pid` holds open; 0 is this process.
 std::size_t open_descriptors(int pid = 0);
+
+// The image on the card in the slot; the card must be there.
+kvt::Image card_as_image();
 
 // True when the service log of the current root contains `text`.
 bool log_has(std::string_view text);

@@ -77,9 +77,7 @@ ImageBytes image_with(const ImageBytes &base, std::size_t first, std::size_t end
 // with every checksum right, and touches nothing outside the image.
 void other_writer(const std::function<void(kvt::Image &)> &change)
 {
-    kvt::Image image{};
-    const ImageBytes card = kvtsim::card_image().value();
-    std::memcpy(&image, card.data(), card.size());
+    kvt::Image image = kvttest::card_as_image();
     change(image);
     kvt::update_all_checksums(image);
     const auto bytes = kvt::image_bytes(image);

@@ -93,10 +93,7 @@ kvt::Image captured()
 kvt::Image snapshot_on_card()
 {
     kvtd_snapshot();
-    kvt::Image image{};
-    const kvtsim::ImageBytes card = kvtsim::card_image().value();
-    std::memcpy(&image, card.data(), card.size());
-    return image;
+    return kvttest::card_as_image();
 }
 
 TEST_F(UserTables, BothWalksKeepTheFirstElevenAccountsWithPrivilegeFromTheMask)
