@@ -52,7 +52,7 @@ bool copy_is_trusted(const char *fixed)
         return false;
     const bool dir_ok = fstat(dir_fd, &dir) == 0 && trusted(dir);
     close(dir_fd);
-    const int fd = sp_open(fixed, O_PATH, 0);
+    const int fd = sp_open(fixed, O_PATH | O_NOFOLLOW, 0);
     if (fd < 0)
         return false;
     const bool copy_ok = fstat(fd, &copy) == 0 && S_ISREG(copy.st_mode) && trusted(copy);
