@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sim/control.hpp"
@@ -163,6 +164,12 @@ TEST_P(CriticalLog, LineIsStampedWithLocalTimeAndFallsBackToStandardError)
                                                   R"(warning, unable to generate Initialize )"
                                                   R"(message\.\n$)")))
         << line;
+    if (log_is_directory)
+        return;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(kvtsim::path_in_root("/var/log/daemon_critical.log")).permissions(),
+              fs::perms(0644 & ~mask));
 }
 
 INSTANTIATE_TEST_SUITE_P(Frame, CriticalLog, testing::Bool(), [](const auto &param) {
@@ -171,13 +178,31 @@ INSTANTIATE_TEST_SUITE_P(Frame, CriticalLog, testing::Bool(), [](const auto &par
 
 struct CopyCase {
     const char *name;
-    bool argv0_in_coredump;
-    unsigned mode;
     bool copy_runs;
-    uid_t owner = 0; // another owner for the copy (as root only); 0: the test's own
+    std::string argv0 = KVTD_BINARY;
+    // Files in /coredump, each the script below; the first is the one that runs.
+    std::vector<std::string> copies = {"kvtd"};
+    unsigned mode = 0755;
+    uid_t owner = 0; // another owner for the copies (as root only); 0: the test's own
+    bool copy_is_link = false;
+    std::vector<std::string> args = {"-0", "-x"};
 };
 
 using kvttest::PrintTo;
+
+// "/coredump/" and a name of 245 characters fill the daemon's 256-byte path
+// buffer with its NUL; one character more would be cut to the shorter name.
+const std::string kLongestName(245, 'k');
+const std::string kNameTooLong(246, 'k');
+
+bool holds_descriptor_on(pid_t pid, const std::string &path)
+{
+    std::error_code error;
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (fs::read_symlink(fd.path(), error) == path)
+            return true;
+    return false;
+}
 
 class CoreDumpCopy : public testing::TestWithParam<CopyCase> {};
 
@@ -186,41 +211,58 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
 {
     const CopyCase &c = GetParam();
     SimRoot root;
-    const std::string copy = kvtsim::path_in_root("/coredump/kvtd");
-    fs::create_directories(kvtsim::path_in_root("/coredump"));
-    std::ofstream(copy) << "#!/bin/sh\necho \"$0 $*\" > \"" << kvtsim::path_in_root("/coredump/ran")
-                        << "\"\n";
-    fs::permissions(copy, fs::perms(c.mode));
     if (c.owner != 0 && ::geteuid() != 0)
         GTEST_SKIP() << "giving the copy to another user needs root";
-    if (c.owner != 0) {
-        ASSERT_EQ(::chown(copy.c_str(), c.owner, c.owner), 0);
+    const std::string dir = kvtsim::path_in_root("/coredump");
+    fs::create_directories(dir);
+    for (const std::string &name : c.copies) {
+        const std::string file = dir + "/" + (c.copy_is_link ? "real" : name);
+        std::ofstream(file) << "#!/bin/sh\necho \"$0\" \"$@\" > \"" << dir << "/ran\"\n";
+        fs::permissions(file, fs::perms(c.mode));
+        if (c.copy_is_link)
+            fs::create_symlink(file, dir + "/" + name);
+        if (c.owner != 0) {
+            ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+        }
     }
     fs::remove(kvtsim::path_in_root("/dev/console")); // made by the daemon, with its mode
-    Daemon daemon(
-        {.args = {"-0", "-x"}, .argv0 = c.argv0_in_coredump ? "/coredump/kvtd" : KVTD_BINARY});
+    Daemon daemon({.args = c.args, .argv0 = c.argv0});
 
     if (!c.copy_runs) {
         ASSERT_TRUE(wait_running(root));
         EXPECT_EQ(root.read("/dev/console"), "");
         EXPECT_FALSE(root.exists("/coredump/ran"));
+        EXPECT_FALSE(holds_descriptor_on(daemon.pid(), dir));
         return;
     }
+    const std::string copy = dir + "/" + c.copies.front();
+    std::string called = copy;
+    for (const std::string &arg : c.args)
+        called += " " + arg;
     EXPECT_EQ(exit_code(daemon.wait_exit()), 0);
     EXPECT_EQ(root.read("/dev/console"), "*** Warning: running " + copy + "\n");
     EXPECT_EQ(fs::status(kvtsim::path_in_root("/dev/console")).permissions(), fs::perms(0644));
-    EXPECT_EQ(root.read("/coredump/ran"), copy + " -0 -x\n");
+    EXPECT_EQ(root.read("/coredump/ran"), called + "\n");
     EXPECT_FALSE(root.exists(kFrameLog));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Frame, CoreDumpCopy,
-    testing::Values(CopyCase{"ExecutableCopyRuns", false, 0755, true},
-                    CopyCase{"UnexecutableCopyIsIgnored", false, 0644, false},
+    testing::Values(CopyCase{.name = "ExecutableCopyRuns", .copy_runs = true},
+                    CopyCase{.name = "ExecutableCopyRunsForAKvtdStartedWithNoArguments", .copy_runs = true,
+                             .args = {}},
+                    CopyCase{.name = "UnexecutableCopyIsIgnored", .copy_runs = false, .mode = 0644},
                     // One writable by others makes the simulated SP refuse its whole root.
-                    CopyCase{"CopyOfAnotherUserIsIgnored", false, 0755, false, 4242},
-                    CopyCase{"ArgvZeroInCoredumpNeverReexecutes", true, 0755, false}),
+                    CopyCase{.name = "CopyOfAnotherUserIsIgnored", .copy_runs = false, .owner = 4242},
+                    CopyCase{.name = "CopyThatIsALinkIsIgnored", .copy_runs = false, .copy_is_link = true},
+                    CopyCase{.name = "ArgvZeroInCoredumpNeverReexecutes", .copy_runs = false, .argv0 = "/coredump/kvtd"},
+                    CopyCase{.name = "NameFillingThePathRuns", .copy_runs = true, .argv0 = kLongestName,
+                             .copies = {kLongestName}},
+                    CopyCase{.name = "NameTooLongForThePathRunsNoCopy", .copy_runs = false, .argv0 = kNameTooLong,
+                             .copies = {kNameTooLong, kLongestName}}),
     by_name);
+// clang-format on
 
 } // namespace
 } // namespace kvttest

@@ -148,7 +148,8 @@ TEST_F(CardIo, ACardPutInMeanwhileIsReadAgain)
 }
 
 // The record judges the card it was written to; any other image, here a
-// valid one with other customer info, is judged by the acceptance rule.
+// valid one with other customer info, is judged by the acceptance rule. No
+// image at all is never valid.
 TEST_F(CardIo, AnImageThatIsNotTheCardIsJudgedWithoutTheRecord)
 {
     kvt_image_t other = kvt_image;
@@ -159,6 +160,10 @@ TEST_F(CardIo, AnImageThatIsNotTheCardIsJudgedWithoutTheRecord)
     EXPECT_EQ(verdict.valid, 1);
     EXPECT_STREQ(verdict.reason, "card valid");
     EXPECT_STREQ(verdict.warning, "");
+
+    EXPECT_EQ(valid_KVT(nullptr, 0), 0);
+    EXPECT_EQ(describe_KVT(nullptr, 0, &verdict), -1);
+    EXPECT_EQ(describe_KVT(&other, 0, nullptr), -1);
 }
 
 // Only bytes of kvt_image reach the card, and only at their own place; a

@@ -51,6 +51,7 @@ struct Change {
     std::function<void()> write;
     Section section;
     std::vector<std::pair<std::size_t, unsigned char>> bytes; // besides the checksum
+    std::vector<std::string> lines = {};                      // the writer logs
 };
 
 using kvttest::PrintTo;
@@ -75,6 +76,7 @@ TEST_P(OneChangePerFamily, LandsInItsFieldChecksumAndSectionOnly)
     for (std::size_t i = 0; i < card_after.size(); ++i)
         EXPECT_EQ(card_after[i], i >= span.first && i <= span.cksum ? image[i] : card_before[i])
             << "card byte 0x" << std::hex << i;
+    EXPECT_EQ(kvttest::log_messages(root_.service_log()), c.lines);
 }
 
 // One row per writer family. The other flag writers share Autorunonerror's
@@ -97,7 +99,8 @@ const Change kChanges[] = {
     {"EventLevel255", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "255"); }, Section::misc,
      {{0x1F7, 0xFF}}},
     {"EventLevel0", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "0"); }, Section::misc, {}},
-    {"Keyswitch0", [] { kvtd_write_keyswitch("0"); }, Section::console, {}},
+    {"Keyswitch0", [] { kvtd_write_keyswitch("0"); }, Section::console, {},
+     {"kvtd_write_keyswitch: val=0", "check valid", "kvtd_write_keyswitch: returning"}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Writers, OneChangePerFamily, testing::ValuesIn(kChanges),
