@@ -27,6 +27,13 @@ std::map<int, int> open_sessions; // session -> its connection
 int next_handle = 3;
 int next_session = 1;
 
+// The service knows one kind of connection (1, to the local object store),
+// no session flags and one session mode (8, reads and writes); it refuses
+// any other value.
+constexpr int kLocalConnection = 1;
+constexpr int kNoSessionFlags = 0;
+constexpr int kReadWriteSession = 8;
+
 // Fails the call with `error`; the service's failure result is -1.
 int fail(int error)
 {
@@ -68,21 +75,23 @@ int object_call_refused(int handle, int session, const char *path, const char *f
 
 extern "C" {
 
-int luapife_open(int)
+int luapife_open(int mode)
 {
     if (fault_fails("luapi.open"))
         return -1;
+    if (mode != kLocalConnection)
+        return fail(kvtsim::kLuapiBadValue);
     const std::lock_guard lock(table_mutex);
     const int handle = next_handle++;
     open_handles.insert(handle);
     return handle;
 }
 
-int luapife_session_create(int handle, const char *user, int, int, int *session)
+int luapife_session_create(int handle, const char *user, int flags, int mode, int *session)
 {
     if (fault_fails("luapi.session_create"))
         return -1;
-    if (!session || !user)
+    if (!session || !user || flags != kNoSessionFlags || mode != kReadWriteSession)
         return fail(kvtsim::kLuapiBadValue);
     if (!kvtsim::userdb::find(user))
         return fail(kvtsim::kLuapiNoAccess);
