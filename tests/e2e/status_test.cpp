@@ -219,7 +219,10 @@ TEST(StatusOfALiveChange, NamesTheSectionWrittenAndItsResultAndTheEventManagerLi
 
     ASSERT_EQ(kvtsim::object_set("/X/clients/smtp/port", "2525"), 0);
     ASSERT_TRUE(wait_for_status(key::write, "section 7 (console)")) << read_file(status_path());
-    EXPECT_EQ(read_status()[key::write_result], "ok");
+    const StatusFile written = read_status();
+    EXPECT_EQ(written[key::write_result], "ok");
+    EXPECT_TRUE(is_time(written[key::write_time])) << written[key::write_time];
+    EXPECT_TRUE(is_time(written[key::link_since])) << written[key::link_since];
 
     // Changes made while the link is down never reach the card.
     ASSERT_EQ(kvtsim::em_stop(), 0);

@@ -117,6 +117,9 @@ bool object_step_done(const PlanStep &step, Journal &journal)
 {
     if (step.action == PlanAction::stop)
         return false;
+    if (step.action == PlanAction::keep) {
+        EXPECT_EQ(kvtsim::object_get(step.target), step.value) << "kept as the SP has it";
+    }
     if (step.action != PlanAction::set)
         return true;
     if (step.target == "keyswitch")
