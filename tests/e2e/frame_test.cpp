@@ -195,7 +195,7 @@ using kvttest::PrintTo;
 const std::string kLongestName(245, 'k');
 const std::string kNameTooLong(246, 'k');
 
-bool holds_descriptor_on(pid_t pid, const std::string &path)
+bool holds_descriptor_on(pid_t pid, const fs::path &path)
 {
     std::error_code error;
     for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
@@ -213,14 +213,15 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
     SimRoot root;
     if (c.owner != 0 && ::geteuid() != 0)
         GTEST_SKIP() << "giving the copy to another user needs root";
-    const std::string dir = kvtsim::path_in_root("/coredump");
+    const fs::path dir = kvtsim::path_in_root("/coredump");
     fs::create_directories(dir);
     for (const std::string &name : c.copies) {
-        const std::string file = dir + "/" + (c.copy_is_link ? "real" : name);
-        std::ofstream(file) << "#!/bin/sh\necho \"$0\" \"$@\" > \"" << dir << "/ran\"\n";
+        const fs::path file = dir / (c.copy_is_link ? "real" : name);
+        std::ofstream(file) << "#!/bin/sh\necho \"$0\" \"$@\" > " << dir / "ran"
+                            << "\n";
         fs::permissions(file, fs::perms(c.mode));
         if (c.copy_is_link)
-            fs::create_symlink(file, dir + "/" + name);
+            fs::create_symlink(file, dir / name);
         if (c.owner != 0) {
             ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
         }
@@ -235,7 +236,7 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
         EXPECT_FALSE(holds_descriptor_on(daemon.pid(), dir));
         return;
     }
-    const std::string copy = dir + "/" + c.copies.front();
+    const std::string copy = dir / c.copies.front();
     std::string called = copy;
     for (const std::string &arg : c.args)
         called += " " + arg;
