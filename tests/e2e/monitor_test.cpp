@@ -4,11 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/status.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 
@@ -113,6 +115,19 @@ TEST_F(Monitor, MarkersLeftByAnEarlierRunAreClearedAtStart)
     EXPECT_EQ(kvtsim::fault_log(), (Lines{"clear 63 KVT_DIFFERENT", "clear 64 KVT_REMOVED"}));
 }
 
+// The faults the status file lists, each as its event and name.
+Lines status_faults(const SimRoot &root)
+{
+    Lines faults;
+    std::istringstream text(root.read(kvt::status::kPath));
+    const std::string prefix = std::string(kvt::status::key::fault) + ": ";
+    for (std::string line; std::getline(text, line);)
+        if (line.starts_with(prefix))
+            faults.push_back(
+                line.substr(prefix.size(), line.find(kvt::status::kRaisedAt) - prefix.size()));
+    return faults;
+}
+
 class CardNotReplaced : public Monitor, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
@@ -133,6 +148,9 @@ TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
               network_set_fails ? network_before : std::optional<std::string>("disabled"));
     EXPECT_EQ(kvtsim::power_ops(), (Lines{"0 /SYS 2"}));
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
+    EXPECT_EQ(status_faults(root),
+              (Lines{"64 KVT_REMOVED", "67 KVT_NOT_REPLACED",
+                     network_set_fails ? "68 CANT_DISABLE_NET" : "69 NET_DISABLED"}));
     EXPECT_TRUE(root.exists(kRemoved)); // the fatal-path table proves the next start
 }
 
