@@ -335,11 +335,12 @@ TYPED_TEST(EepromConformance, AnAbsentCardFailsAsUnacknowledgedAndCountsAsAChang
 }
 
 // What only the driver's file can do: be cut short, read in pieces, be
-// unbound.
+// unbound. The file is opened for each access, and closed whatever its end.
 TEST(At24File, ShortFilesPiecewiseReadsAndAnUnboundDriver)
 {
     At24FileBackend backend;
     EepromDevice &device = backend.device();
+    const std::size_t descriptors = kvttest::open_descriptors();
     ASSERT_EQ(::truncate(backend.path().c_str(), 4096), 0);
     Bytes byte(1);
     EXPECT_EQ(failure_errno([&] { return device.read(5000, byte); }), EIO);
@@ -355,6 +356,8 @@ TEST(At24File, ShortFilesPiecewiseReadsAndAnUnboundDriver)
         EXPECT_EQ(failure_errno([&] { return device.read(0, byte); }), ENXIO) << error;
         backend.insert();
     }
+    ASSERT_EQ(device.program(0, byte), 0);
+    EXPECT_EQ(kvttest::open_descriptors(), descriptors);
 }
 
 // What only the chip model can do: hold the part busy, pull it mid-transfer.
