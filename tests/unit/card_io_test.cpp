@@ -11,9 +11,13 @@
 
 #include "base/section_write.hpp"
 #include "card/sections.hpp"
+#include "cardlib/card_copy.hpp"
+#include "cardlib/eeprom_part.hpp"
+#include "cardlib/i2c_eeprom_device.hpp"
 #include "cardlib/layout.hpp"
 #include "platform/card_lib.h"
 #include "platform/i2c.h"
+#include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
@@ -126,6 +130,30 @@ TEST_F(CardIo, RecordSlotsTakeTurns)
         EXPECT_EQ(programs.at(kLayout.slot_address(slot) / kPage), 2u) << "slot " << slot;
     EXPECT_EQ(*std::max_element(programs.begin(), programs.end()), 2 * kLayout.slot_count)
         << "the hottest page is the port's";
+}
+
+// On a part with room for eight slots after the image (a 24C128), as a
+// board's part setting may name, the eight take turns too.
+TEST(CardCopy, RecordSlotsOfALargerPartTakeTurns)
+{
+    kvttest::SimRoot root;
+    const cardlib::EepromPart part = cardlib::part_named("24c128").value();
+    kvtsim::card_chip().set_model({.page = part.page});
+    ASSERT_EQ(kvtsim::card_insert_blank(part.size), 0);
+    cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
+    const cardlib::CardLayout layout = cardlib::layout_for(part.size, part.page);
+    ASSERT_EQ(layout.slot_count, cardlib::kMaxSlots);
+    cardlib::CardCopy copy;
+    ASSERT_EQ(copy.read_card(device), 0);
+    kvtsim::card_page_programs_reset();
+    for (unsigned char round = 0; round < 2 * cardlib::kMaxSlots; ++round) {
+        const unsigned char byte[] = {round};
+        ASSERT_EQ(copy.write(device, 0x57A, byte), 0);
+    }
+    const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
+    for (std::size_t slot = 0; slot < layout.slot_count; ++slot)
+        EXPECT_EQ(programs.at(layout.slot_address(slot) / part.page), 2u) << "slot " << slot;
+    kvtsim::card_chip().set_model({});
 }
 
 // A card put in the slot since the last write: the library's copy no longer
