@@ -185,7 +185,8 @@ struct CardIo {
 CardIo card_io();
 void card_io_reset();
 // Page writes made by this process since the last reset, one count per
-// page of a 24C64 in the slot (index: card address / 32).
+// page of the part in the slot (index: card address / its page size), for
+// the first 256 pages: all of a 24C64 or a 24C128.
 std::vector<std::uint64_t> card_page_programs();
 void card_page_programs_reset();
 // Modelled time of the counted transfers on a bus clocked at `bus_khz`,
