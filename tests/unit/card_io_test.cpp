@@ -132,29 +132,46 @@ TEST_F(CardIo, RecordSlotsTakeTurns)
         << "the hottest page is the port's";
 }
 
-// On a part with room for eight slots after the image (a 24C128), as a
-// board's part setting may name, the eight take turns too.
-TEST(CardCopy, RecordSlotsOfALargerPartTakeTurns)
+// The fewest and the most slots a card can have: one, when the image is
+// placed (as kvtcard may place it) a page from the part's end, and eight,
+// on a part with room for more (a 24C128, as a board's part setting may
+// name). Every slot takes its turn.
+struct SlotCase {
+    const char *name;
+    const char *part;
+    std::size_t image_address;
+    std::size_t slots;
+};
+
+class CardCopySlots : public testing::TestWithParam<SlotCase> {};
+
+TEST_P(CardCopySlots, TakeTurns)
 {
+    const SlotCase &c = GetParam();
     kvttest::SimRoot root;
-    const cardlib::EepromPart part = cardlib::part_named("24c128").value();
+    const cardlib::EepromPart part = cardlib::part_named(c.part).value();
     kvtsim::card_chip().set_model({.page = part.page});
     ASSERT_EQ(kvtsim::card_insert_blank(part.size), 0);
     cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
-    const cardlib::CardLayout layout = cardlib::layout_for(part.size, part.page);
-    ASSERT_EQ(layout.slot_count, cardlib::kMaxSlots);
-    cardlib::CardCopy copy;
+    const cardlib::CardLayout layout = cardlib::layout_for(part.size, part.page, c.image_address);
+    ASSERT_EQ(layout.slot_count, c.slots);
+    cardlib::CardCopy copy(c.image_address);
     ASSERT_EQ(copy.read_card(device), 0);
     kvtsim::card_page_programs_reset();
-    for (unsigned char round = 0; round < 2 * cardlib::kMaxSlots; ++round) {
-        const unsigned char byte[] = {round};
+    for (std::size_t round = 0; round < 2 * c.slots; ++round) {
+        const unsigned char byte[] = {static_cast<unsigned char>(round + 1)};
         ASSERT_EQ(copy.write(device, 0x57A, byte), 0);
     }
     const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
-    for (std::size_t slot = 0; slot < layout.slot_count; ++slot)
+    for (std::size_t slot = 0; slot < c.slots; ++slot)
         EXPECT_EQ(programs.at(layout.slot_address(slot) / part.page), 2u) << "slot " << slot;
     kvtsim::card_chip().set_model({});
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, CardCopySlots,
+                         testing::Values(SlotCase{"OneSlot", "24c64", 8160 - KVT_IMAGE_SIZE, 1},
+                                         SlotCase{"EightSlots", "24c128", 0x1800, 8}),
+                         kvttest::by_name);
 
 // A card put in the slot since the last write: the library's copy no longer
 // holds, the card is read again and gets the whole difference.
