@@ -83,8 +83,17 @@ int transfer_when_ready(I2cBus &bus, std::span<const I2cMessage> messages);
 // the adapter: an SMBus-only adapter runs no combined transfers.
 std::string adapter_problem(const std::string &bus_name, const Adapter &adapter);
 
+// The adapter's system calls: open(2) and ioctl(2) on a board; a test
+// gives its own, as an adapter that misbehaves is not at hand.
+struct AdapterAccess {
+    int (*open)(const char *path, int flags);
+    int (*ioctl)(int fd, unsigned long request, void *arg);
+};
+const AdapterAccess &system_adapter_access();
+
 // The adapter /dev/i2c-N, opened on first use.
 std::unique_ptr<I2cBus> i2c_dev_bus(const std::string &path);
+std::unique_ptr<I2cBus> i2c_dev_bus(const std::string &path, const AdapterAccess &access);
 
 // The bus on which the card monitor reads the card's header
 // (i2c_writeread): the card is device 0x53 there, wherever the board

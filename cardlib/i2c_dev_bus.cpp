@@ -35,9 +35,22 @@ std::string adapter_name(int fd)
     return std::getline(file, name) ? name : "?";
 }
 
+int system_open(const char *path, int flags)
+{
+    return ::open(path, flags);
+}
+
+int system_ioctl(int fd, unsigned long request, void *arg)
+{
+    return ::ioctl(fd, request, arg);
+}
+
 class I2cDevBus : public I2cBus {
   public:
-    explicit I2cDevBus(std::string path) : path_(std::move(path)) {}
+    I2cDevBus(std::string path, const AdapterAccess &access)
+        : path_(std::move(path)), access_(access)
+    {
+    }
     ~I2cDevBus() override
     {
         if (fd_ >= 0)
@@ -67,7 +80,7 @@ class I2cDevBus : public I2cBus {
             msgs.at(i) = {messages[i].address, static_cast<__u16>(messages[i].read ? I2C_M_RD : 0),
                           static_cast<__u16>(messages[i].bytes.size()), messages[i].bytes.data()};
         i2c_rdwr_ioctl_data data{msgs.data(), static_cast<__u32>(messages.size())};
-        const int done = ::ioctl(fd, I2C_RDWR, &data);
+        const int done = access_.ioctl(fd, I2C_RDWR, &data);
         if (done < 0)
             return -1;
         if (static_cast<std::size_t>(done) != messages.size()) {
@@ -81,7 +94,7 @@ class I2cDevBus : public I2cBus {
     {
         const int fd = open_adapter();
         unsigned long functions = 0;
-        if (fd < 0 || ::ioctl(fd, I2C_FUNCS, &functions) != 0)
+        if (fd < 0 || access_.ioctl(fd, I2C_FUNCS, &functions) != 0)
             return std::nullopt;
         return Adapter{adapter_name(fd), (functions & I2C_FUNC_I2C) != 0, kKernelMaxMessage};
     }
@@ -93,20 +106,32 @@ class I2cDevBus : public I2cBus {
     {
         const std::lock_guard guard(lock_);
         if (fd_ < 0)
-            fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+            fd_ = access_.open(path_.c_str(), O_RDWR | O_CLOEXEC);
         return fd_;
     }
 
     std::string path_;
+    const AdapterAccess &access_;
     std::mutex lock_;
     int fd_ = -1;
 };
 
 } // namespace
 
+const AdapterAccess &system_adapter_access()
+{
+    static const AdapterAccess access{system_open, system_ioctl};
+    return access;
+}
+
 std::unique_ptr<I2cBus> i2c_dev_bus(const std::string &path)
 {
-    return std::make_unique<I2cDevBus>(path);
+    return i2c_dev_bus(path, system_adapter_access());
+}
+
+std::unique_ptr<I2cBus> i2c_dev_bus(const std::string &path, const AdapterAccess &access)
+{
+    return std::make_unique<I2cDevBus>(path, access);
 }
 
 } // namespace cardlib

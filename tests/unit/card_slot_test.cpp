@@ -9,8 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "cardlib/card_slot.hpp"
@@ -174,6 +176,47 @@ TEST(CardSlotAdapter, TheI2cDevShimRefusesAMessageLongerThanTheKernelTakes)
     EXPECT_EQ(bus->transfer(std::span(messages, 2)), -1);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(bus->adapter(), std::nullopt);
+}
+
+// An adapter of the test's own: every transfer ends as `result` says,
+// with `error` when it is negative.
+struct AdapterAnswer {
+    int result;
+    int error;
+};
+AdapterAnswer answer{};
+
+int open_null(const char *, int flags)
+{
+    return ::open("/dev/null", flags);
+}
+
+int answer_transfer(int, unsigned long, void *)
+{
+    errno = answer.error;
+    return answer.result;
+}
+
+// The kernel counts the messages it has done: fewer than were given, with
+// no error, is a transfer that did not happen (EIO); an error is the
+// adapter's own.
+TEST(CardSlotAdapter, AShortCountFailsTheTransferAndAnErrorIsPassedOn)
+{
+    const cardlib::AdapterAccess access{open_null, answer_transfer};
+    const auto bus = cardlib::i2c_dev_bus("/dev/i2c-test", access);
+    Bytes address(2);
+    Bytes data(4);
+    const cardlib::I2cMessage messages[] = {{0x53, false, address}, {0x53, true, data}};
+    for (const auto &[given, ends] :
+         {std::pair{AdapterAnswer{0, 0}, EIO}, std::pair{AdapterAnswer{1, 0}, EIO},
+          std::pair{AdapterAnswer{-1, ENXIO}, ENXIO}}) {
+        answer = given;
+        errno = 0;
+        EXPECT_EQ(bus->transfer(messages), -1) << given.result;
+        EXPECT_EQ(errno, ends) << given.result;
+    }
+    answer = {2, 0};
+    EXPECT_EQ(bus->transfer(messages), 0);
 }
 
 } // namespace
