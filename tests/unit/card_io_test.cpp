@@ -243,7 +243,8 @@ TEST(CardLayout, SlotsFollowTheImageUpToEight)
     EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd - 1, 32).first_slot, 0u);
 }
 
-// The header read's transfer refuses what no I2C message can carry.
+// The header read's transfer refuses what no I2C message can carry, and a
+// length without its buffer.
 TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
 {
     unsigned char byte = 0;
@@ -251,6 +252,13 @@ TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
     for (const auto &[device, write_len, read_len] : bad) {
         errno = 0;
         EXPECT_EQ(i2c_writeread(device, &byte, &byte, write_len, read_len), -1) << device;
+        EXPECT_EQ(errno, EINVAL);
+    }
+    for (const bool write_buffer : {false, true}) {
+        errno = 0;
+        EXPECT_EQ(i2c_writeread(0x53, write_buffer ? &byte : nullptr,
+                                write_buffer ? nullptr : &byte, 1, 1),
+                  -1);
         EXPECT_EQ(errno, EINVAL);
     }
 }
