@@ -241,6 +241,9 @@ TEST(CardLayout, SlotsFollowTheImageUpToEight)
     EXPECT_EQ(cardlib::layout_for(65536, 31).slot_count, 0u);
     EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd, 32).first_slot, 8000u);
     EXPECT_EQ(cardlib::layout_for(cardlib::kImageEnd - 1, 32).first_slot, 0u);
+    // An image ending one byte into a page, and one ending with a page.
+    EXPECT_EQ(cardlib::layout_for(8192, 32, 7969 - cardlib::kImageSize).first_slot, 8000u);
+    EXPECT_EQ(cardlib::layout_for(8192, 32, 8000 - cardlib::kImageSize).first_slot, 8000u);
 }
 
 // The header read's transfer refuses what no I2C message can carry, and a

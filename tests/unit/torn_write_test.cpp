@@ -5,6 +5,8 @@
 // writer's correct changes, and damage that the XOR checksums miss, are
 // reported, never refused; a section that a cut left mixed stays refused
 // whatever comes after it.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -390,6 +392,46 @@ TEST(RecordSections, AChangedFirstOrChecksumByteNamesItsSectionAlone)
 // CRC is not the one it left: the 8-bit fingerprint of the last unit took
 // bytes that are neither. No cut can be placed, and the card is refused in
 // the last unit's section.
+// The pieces a unit holds: it is cut where a card page begins and where
+// the stretch [first, end) begins or ends.
+std::size_t pieces_in(const cardlib::Unit &unit, std::size_t page, std::size_t first,
+                      std::size_t end)
+{
+    std::size_t pieces = 1;
+    for (std::size_t at = unit.first + 1; at < unit.end; ++at)
+        if ((cardlib::kImageAddress + at) % page == 0 || at == first || at == end)
+            ++pieces;
+    return pieces;
+}
+
+// Pieces are merged into units only when there are more of them than a
+// record has room for: every write within customer info and the console
+// settings, on pages of 16 and 32 bytes.
+TEST(RecordUnits, AreMergedOnlyWhenThePiecesOutnumberTheRecordsRoom)
+{
+    const std::size_t from = kvt::span_of(kvt::Section::customer).first;
+    const std::size_t to = kvt::span_of(kvt::Section::console).cksum + 1;
+    const std::array<unsigned char, KVT_IMAGE_SIZE> before{};
+    for (const std::size_t page : {16, 32})
+        for (std::size_t first = from; first < to; ++first)
+            for (std::size_t end = first + 1; end <= to; ++end) {
+                std::array<unsigned char, KVT_IMAGE_SIZE> after{};
+                std::fill(after.begin() + static_cast<long>(first),
+                          after.begin() + static_cast<long>(end), 0xFF);
+                const cardlib::Record record = cardlib::record_of_write(
+                    before, after, {.first = first, .length = end - first, .page_size = page}, 1);
+                const std::vector<cardlib::Unit> units = cardlib::record_units(record);
+                std::size_t pieces = 0;
+                bool merged = false;
+                for (const cardlib::Unit &unit : units) {
+                    pieces += pieces_in(unit, page, first, end);
+                    merged = merged || pieces_in(unit, page, first, end) > 1;
+                }
+                ASSERT_TRUE(!merged || pieces > cardlib::kUnits)
+                    << "page " << page << ", write [" << first << ", " << end << ")";
+            }
+}
+
 TEST(RecordVerdict, AStretchReadAsLeftWhoseCrcIsNotIsRefusedInItsLastSection)
 {
     kvt::Image found{};
