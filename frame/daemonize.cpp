@@ -25,28 +25,23 @@ void wait_for_close(int fd)
     }
 }
 
-// Moves a descriptor of the child's pipe off 0, 1 and 2, which the child
-// points at /dev/null: started with standard input closed, the pipe's read
-// end would be 0, and the child closing it would leave 0 closed.
-int clear_of_stdio(int fd)
-{
-    if (fd > 2)
-        return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
-}
-
-bool open_ready_pipe(int ends[2])
-{
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return false;
-    ends[0] = clear_of_stdio(ends[0]);
-    ends[1] = clear_of_stdio(ends[1]);
-    return ends[0] >= 0 && ends[1] >= 0;
-}
-
 } // namespace
+
+// Started with any of 0, 1 and 2 closed, the daemon's first files would
+// take them, and the background start would point them at /dev/null: the
+// singleton lock would be let go. They are held on /dev/null from the start.
+void keep_stdio_open()
+{
+    for (;;) {
+        const int fd = open("/dev/null", O_RDWR);
+        if (fd < 0)
+            return;
+        if (fd > 2) {
+            close(fd);
+            return;
+        }
+    }
+}
 
 void redirect_stdio()
 {
@@ -68,7 +63,7 @@ int daemonize()
 {
     std::fflush(nullptr);
     int child_ready[2];
-    const bool can_wait = open_ready_pipe(child_ready);
+    const bool can_wait = pipe2(child_ready, O_CLOEXEC) == 0;
     const pid_t pid = fork();
     if (pid > 0) {
         if (can_wait) {

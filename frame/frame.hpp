@@ -16,6 +16,7 @@ extern bool singletonEnabled;
 extern bool backgroundMode;
 
 // The life cycle, in the order frame_main runs it.
+void keep_stdio_open();
 void run_core_dump_copy(int argc, char **argv);
 void parse_options(int argc, char **argv);
 int initialize_daemon();

@@ -87,6 +87,7 @@ static void take_singleton_lock(const char *argv0)
 
 int frame_main(int argc, char **argv)
 {
+    keep_stdio_open();
     run_core_dump_copy(argc, argv);
     parse_options(argc, argv);
     if (singletonEnabled)

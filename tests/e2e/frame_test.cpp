@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -50,6 +51,18 @@ bool core_file_limit_is(int pid, const std::string &bytes)
     return false;
 }
 
+// The pipes the process holds, as "pipe:[INODE]".
+std::set<std::string> pipes_of(const std::string &pid)
+{
+    std::set<std::string> pipes;
+    std::error_code gone;
+    for (const auto &fd : fs::directory_iterator("/proc/" + pid + "/fd", gone))
+        if (std::string target = fs::read_symlink(fd.path(), gone).string();
+            target.starts_with("pipe:"))
+            pipes.insert(target);
+    return pipes;
+}
+
 class UsageOption : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(UsageOption, PrintsTheThreeLinesAndExitsZeroAfterConfigureLoggedTheArguments)
@@ -70,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(Frame, UsageOption,
                          testing::Values(std::vector<std::string>{"-b", "-h"},
                                          std::vector<std::string>{"-x", "-h", "-0"}));
 
-// Started with standard input closed, /dev/null opens as descriptor 0.
+// Started with standard input closed, /dev/null opens as descriptor 0, and
+// the daemon keeps the singleton lock it took before it went to the
+// background.
 TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
 {
     SimRoot root;
@@ -87,10 +102,15 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
         const std::string target = "/proc/" + std::to_string(pids[0]) + "/fd/" + fd;
         EXPECT_EQ(fs::read_symlink(target, closed).string(), "/dev/null") << target;
     }
+    const std::set<std::string> inherited = pipes_of("self"); // the test runner's
+    for (const std::string &pipe : pipes_of(std::to_string(pids[0])))
+        EXPECT_TRUE(inherited.contains(pipe)) << pipe << ": the ready pipe stays open";
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
     EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
     const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";
     EXPECT_TRUE(wait_until([&] { return frame_log_count(root, link_thread) == 1; }));
+    Daemon second;
+    EXPECT_EQ(exit_code(second.wait_exit()), 255) << "the singleton lock is held";
 
     ASSERT_TRUE(signal_until(pids[0], SIGTERM, [] { return kvtsim::kvtd_pids().empty(); }));
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);
