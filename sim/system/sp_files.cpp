@@ -45,9 +45,21 @@ bool plain_component(const std::string &component)
 
 constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// The walk's own descriptors stay off 0 to 2, so that the file opened at
+// its end takes the lowest free descriptor, as it would on an SP (a daemon
+// started with standard input closed gets 0 for its first file).
+int off_stdio(int fd)
+{
+    if (fd < 0 || fd > 2)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
 bool step_into(int &fd, const std::string &component)
 {
-    const int next = ::openat(fd, component.c_str(), kDirFlags);
+    const int next = off_stdio(::openat(fd, component.c_str(), kDirFlags));
     ::close(fd);
     fd = next;
     return fd >= 0;
@@ -69,7 +81,7 @@ bool open_parent(const char *fixed, Parent &parent)
         errno = EINVAL;
         return false;
     }
-    parent.fd = ::open(dir.c_str(), kDirFlags);
+    parent.fd = off_stdio(::open(dir.c_str(), kDirFlags));
     if (parent.fd < 0)
         return false;
     rest.remove_prefix(1);
