@@ -225,4 +225,23 @@ TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
     EXPECT_TRUE(wait_for_log("kvtd_process_obj_update: name /X/clients/smtp/port val: 2525\n"));
 }
 
+// From the start the link has 20 retries of a refused PCM subscription;
+// the 21st refusal in a row halts the daemon.
+TEST(PcmSubscription, TwentyRefusalsAreRetriedAndOneMoreHaltsTheDaemon)
+{
+    for (const int refusals : {20, 21}) {
+        kvttest::SimRoot root;
+        kvtsim::fault_set("em.subscribe:101", 1, refusals);
+        kvttest::EventManager em;
+        ASSERT_TRUE(em.started());
+        kvttest::Daemon daemon;
+        if (refusals == 20) {
+            EXPECT_TRUE(wait_for_log(kLinkUp)) << root.service_log();
+            continue;
+        }
+        EXPECT_EQ(kvttest::exit_code(daemon.wait_exit()), 0);
+        EXPECT_FALSE(kvttest::log_has(kLinkUp)) << root.service_log();
+    }
+}
+
 } // namespace
