@@ -226,7 +226,7 @@ TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
 }
 
 // From the start the link has 20 retries of a refused PCM subscription;
-// the 21st refusal in a row halts the daemon.
+// the 21st refusal in a row halts the daemon, its handle released.
 TEST(PcmSubscription, TwentyRefusalsAreRetriedAndOneMoreHaltsTheDaemon)
 {
     for (const int refusals : {20, 21}) {
@@ -241,6 +241,8 @@ TEST(PcmSubscription, TwentyRefusalsAreRetriedAndOneMoreHaltsTheDaemon)
         }
         EXPECT_EQ(kvttest::exit_code(daemon.wait_exit()), 0);
         EXPECT_FALSE(kvttest::log_has(kLinkUp)) << root.service_log();
+        EXPECT_EQ(kvttest::count_in(root.read(kFrameLog), "kvtd - EM Disconnected.\n"), refusals)
+            << "each handle the refused subscriptions were asked on is released";
     }
 }
 
