@@ -200,6 +200,8 @@ TEST_F(ChangeTracking, PcmShutdownRequestEndsTheDaemonCleanly)
     ASSERT_EQ(kvtsim::pcm_shutdown(), 0);
     EXPECT_EQ(kvttest::exit_code(daemon_.wait_exit()), 0);
     EXPECT_NE(root_.read(kFrameLog).find("daemon execution complete, rc=0.\n"), std::string::npos);
+    EXPECT_EQ(kvttest::count_in(root_.read(kFrameLog), "kvtd - EM Disconnected.\n"), 1)
+        << "the handle is released once";
 }
 
 TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
