@@ -241,6 +241,10 @@ int user_set_roles(std::string_view name, std::string_view roles);
 // Role text <-> mask, as the user-management library converts them.
 std::uint32_t roles_to_mask(std::string_view roles);
 std::string mask_to_roles(std::uint32_t mask);
+// Whether this process has an enumeration of the accounts open: begun by
+// um_getatent_r, ended only by um_endatent, as the service keeps its
+// account file open between them.
+bool user_enumeration_open();
 
 // ---- CLI modes --------------------------------------------------------------
 std::string cli_mode_file();

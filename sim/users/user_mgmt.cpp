@@ -11,6 +11,7 @@
 
 #include "platform/ipmi.h"
 #include "platform/user_mgmt.h"
+#include "sim/control.hpp"
 #include "sim/root/files.hpp"
 #include "sim/root/journal.hpp"
 #include "sim/users/user_db.hpp"
@@ -21,6 +22,7 @@ using kvtsim::fault_fires;
 
 std::mutex enumeration_mutex;
 std::size_t enumeration_next = 0; // index of the next account to hand out
+bool enumeration_open = false;
 
 std::mutex pwdb_mutex;
 int pwdb_fd = -1;
@@ -36,12 +38,19 @@ int fault_result(const char *name)
 
 } // namespace
 
+bool kvtsim::user_enumeration_open()
+{
+    const std::lock_guard lock(enumeration_mutex);
+    return enumeration_open;
+}
+
 extern "C" {
 
 void um_endatent(void)
 {
     const std::lock_guard lock(enumeration_mutex);
     enumeration_next = 0;
+    enumeration_open = false;
 }
 
 int um_getatent_r(struct um_atent *entry, char *buf, size_t buflen, struct um_atent **result)
@@ -51,6 +60,7 @@ int um_getatent_r(struct um_atent *entry, char *buf, size_t buflen, struct um_at
     if (!entry || !buf || !result)
         return -1;
     const std::lock_guard lock(enumeration_mutex);
+    enumeration_open = true;
     const auto users = kvtsim::userdb::load();
     if (enumeration_next >= users.size())
         return -1;
