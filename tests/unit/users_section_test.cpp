@@ -110,6 +110,7 @@ TEST_F(UserTables, BothWalksKeepTheFirstElevenAccountsWithPrivilegeFromTheMask)
         SCOPED_TRACE(name);
         ASSERT_NO_FATAL_FAILURE(leave_enumeration_part_way());
         const kvt::Image image = walk();
+        EXPECT_FALSE(kvtsim::user_enumeration_open()) << "the walk ends what it began";
         for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
             EXPECT_EQ(image.user_table[k].name.view(), many[k].name);
             // The user manager's hashed attribute: no card carries a password in clear.
@@ -134,6 +135,7 @@ TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
     replace_users({account("root", 0x21, "other"), account("carol", 0x20)});
     restore_passwd();
 
+    EXPECT_FALSE(kvtsim::user_enumeration_open()) << "the walk ends what it began";
     EXPECT_FALSE(sp_user("carol").has_value());
     for (const kvtsim::User &user : saved) {
         const auto restored = sp_user(user.name);
