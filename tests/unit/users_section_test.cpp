@@ -223,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "kvtd: changing root password\n", 1, 0},
                       RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved",
                                "changing root", 1, 0},
+                      RootCase{"CreatedButUnreadable", false, kSaved.c_str(), "um.get_password", "",
+                               "kvtd: get root password failed! - ", 1, 1},
                       RootCase{"Deleted", true, nullptr, nullptr, nullptr,
                                "kvtd: could not find root\n", 1, 0},
                       RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
