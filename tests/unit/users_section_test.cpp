@@ -144,8 +144,11 @@ TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
         EXPECT_EQ(restored->password, hashed(user.name, user.password)) << user.name;
         EXPECT_EQ(restored->roles, user.roles) << user.name;
     }
-    EXPECT_TRUE(log_has("deleting current users\n"));
-    EXPECT_TRUE(log_has("password restore done\n"));
+    EXPECT_EQ(
+        kvttest::log_messages(second.service_log()),
+        (std::vector<std::string>{"kvtd: changing root password", "deleting current users",
+                                  "adding in the saved users", "i: 0 name: root",
+                                  "i: 1 name: alice", "i: 2 name: bob", "password restore done"}));
 }
 
 // A refusal by the user service costs that one step: it is logged and
