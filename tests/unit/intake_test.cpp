@@ -2,6 +2,7 @@
 // them, against a card that shows which sections were rewritten.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -109,6 +110,9 @@ std::vector<IntakeCase> cases()
     // The value's NUL replaced by one more digit.
     Bytes unterminated(port.begin(), port.end() - 1);
     unterminated.push_back('5');
+    // A user name filling its 17 bytes with no NUL, as a hostile sender may.
+    Bytes full_name = ipmi(0x47);
+    std::fill(full_name.begin() + 2, full_name.begin() + 19, 'a');
     const std::string short_record = "kvtd_handle_event: short record for type ";
     const std::string not_inside = " is not inside the record";
     // clang-format off
@@ -117,6 +121,8 @@ std::vector<IntakeCase> cases()
          {"process IPMI payload: command=0x47\n", "====== IPMI cmd: CMD_SET_USER_PASSWORD =====\n",
           "    netfn: 6 username: <            root>\n", "    compCode: 193 dataLen: 1\n",
           "snapshot updated user info\n"}},
+        {"IpmiUserNameWithoutNulIsCutToItsField", 1, full_name, {2, 9},
+         {"    netfn: 6 username: <aaaaaaaaaaaaaaaa>\n"}},
         {"IpmiOf24BytesIsDropped", 1, resized(ipmi(0x45), 24), {},
          {short_record + "1 (24 bytes), dropped\n"}, {"process IPMI payload"}},
         {"LanCommandOnlyLogs", 1, ipmi(0x01), {},
