@@ -43,6 +43,7 @@ struct BadCardCase {
     const char *marker;
     const char *fault;
     const char *clear;
+    const char *check; // the card check's result, as the status file gives it
 };
 
 using kvttest::PrintTo;
@@ -59,6 +60,10 @@ TEST_P(CardGoneBad, RaisesItsFaultUntilThisSpsCardIsBackAndMonitoringGoesOn)
     ASSERT_TRUE(wait_for_fault_line("event 65"));
     EXPECT_TRUE(root.exists(c.marker));
     EXPECT_TRUE(log_has(c.logged));
+    EXPECT_NE(root.read(kvt::status::kPath)
+                  .find(std::string(kvt::status::key::check) + ": " + c.check + "\n"),
+              std::string::npos)
+        << root.read(kvt::status::kPath);
 
     ASSERT_EQ(kvtsim::card_insert_image(*own), 0);
     ASSERT_TRUE(wait_for_fault_line(c.clear));
@@ -76,10 +81,10 @@ kvtsim::ImageBytes with_byte(kvtsim::ImageBytes image, std::size_t at, unsigned 
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cards, CardGoneBad, ::testing::Values(
-    BadCardCase{"Pulled", [](const auto &) { kvtsim::card_pull(); }, "i2c_writeread failed", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
-    BadCardCase{"OtherSps", [](const auto &) { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT", "clear 63 KVT_DIFFERENT"},
-    BadCardCase{"LeftByAFatalStop", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 0, 0xFF)); }, "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"},
-    BadCardCase{"HeaderChecksumWrong", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 7, own[7] ^ 1)); }, "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED"}),
+    BadCardCase{"Pulled", [](const auto &) { kvtsim::card_pull(); }, "i2c_writeread failed", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED", "-1"},
+    BadCardCase{"OtherSps", [](const auto &) { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, "Different KVT detected.", kDifferent, "fault 63 KVT_DIFFERENT", "clear 63 KVT_DIFFERENT", "-4"},
+    BadCardCase{"LeftByAFatalStop", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 0, 0xFF)); }, "KVT Header Version Incorrect\n", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED", "-2"},
+    BadCardCase{"HeaderChecksumWrong", [](const auto &own) { kvtsim::card_insert_image(with_byte(own, 7, own[7] ^ 1)); }, "Data read from KVT fails checksum", kRemoved, "fault 64 KVT_REMOVED", "clear 64 KVT_REMOVED", "-3"}),
     kvttest::by_name);
 // clang-format on
 
