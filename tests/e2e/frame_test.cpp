@@ -159,6 +159,7 @@ TEST_P(StopSignal, EndsTheDaemonWithStatusZeroAndOtherSignalsStayPending)
 
     EXPECT_EQ(exit_code(daemon.stop(GetParam())), 0);
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);
+    EXPECT_EQ(daemon.stdout_text(), "") << "a run that went well prints nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(Frame, StopSignal, testing::Values(SIGTERM, SIGINT, SIGQUIT),
