@@ -1,21 +1,56 @@
-// Shared by the start-up and card-monitor tests.
+// Shared by the start-up, card-monitor and status tests.
 #pragma once
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include "base/status.hpp"
 #include "card/sections.hpp"
 #include "sim/control.hpp"
 #include "tests/support/daemon.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace kvttest {
+
+// Every line of the file by its key; "fault" lines in order.
+struct StatusFile {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> faults;
+
+    std::string operator[](const char *name) const
+    {
+        const auto found = values.find(name);
+        return found == values.end() ? "(missing)" : found->second;
+    }
+};
+
+inline std::string status_path()
+{
+    return kvtsim::path_in_root(kvt::status::kPath);
+}
+
+inline StatusFile read_status()
+{
+    StatusFile status;
+    std::istringstream text(read_file(status_path()));
+    for (std::string line; std::getline(text, line);) {
+        const std::size_t colon = line.find(": ");
+        if (line.substr(0, colon) == kvt::status::key::fault)
+            status.faults.push_back(line.substr(colon + 2));
+        else if (colon != std::string::npos)
+            status.values[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return status;
+}
 
 inline constexpr kvtsim::Mac kOtherSpMac{0x00, 0x14, 0x4f, 0xaa, 0xbb, 0xcc};
 

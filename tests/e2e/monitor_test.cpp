@@ -4,13 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/status.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 
@@ -60,10 +58,7 @@ TEST_P(CardGoneBad, RaisesItsFaultUntilThisSpsCardIsBackAndMonitoringGoesOn)
     ASSERT_TRUE(wait_for_fault_line("event 65"));
     EXPECT_TRUE(root.exists(c.marker));
     EXPECT_TRUE(log_has(c.logged));
-    EXPECT_NE(root.read(kvt::status::kPath)
-                  .find(std::string(kvt::status::key::check) + ": " + c.check + "\n"),
-              std::string::npos)
-        << root.read(kvt::status::kPath);
+    EXPECT_EQ(read_status()[kvt::status::key::check], c.check) << read_file(status_path());
 
     ASSERT_EQ(kvtsim::card_insert_image(*own), 0);
     ASSERT_TRUE(wait_for_fault_line(c.clear));
@@ -121,15 +116,11 @@ TEST_F(Monitor, MarkersLeftByAnEarlierRunAreClearedAtStart)
 }
 
 // The faults the status file lists, each as its event and name.
-Lines status_faults(const SimRoot &root)
+Lines status_faults()
 {
     Lines faults;
-    std::istringstream text(root.read(kvt::status::kPath));
-    const std::string prefix = std::string(kvt::status::key::fault) + ": ";
-    for (std::string line; std::getline(text, line);)
-        if (line.starts_with(prefix))
-            faults.push_back(
-                line.substr(prefix.size(), line.find(kvt::status::kRaisedAt) - prefix.size()));
+    for (const std::string &fault : read_status().faults)
+        faults.push_back(fault.substr(0, fault.find(kvt::status::kRaisedAt)));
     return faults;
 }
 
@@ -153,7 +144,7 @@ TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
               network_set_fails ? network_before : std::optional<std::string>("disabled"));
     EXPECT_EQ(kvtsim::power_ops(), (Lines{"0 /SYS 2"}));
     EXPECT_EQ(kvtsim::daemon_state(), "shutdown");
-    EXPECT_EQ(status_faults(root),
+    EXPECT_EQ(status_faults(),
               (Lines{"64 KVT_REMOVED", "67 KVT_NOT_REPLACED",
                      network_set_fails ? "68 CANT_DISABLE_NET" : "69 NET_DISABLED"}));
     EXPECT_TRUE(root.exists(kRemoved)); // the fatal-path table proves the next start

@@ -21,37 +21,6 @@ namespace {
 
 namespace key = kvt::status::key;
 
-// Every line of the file by its key; "fault" lines in order.
-struct StatusFile {
-    std::map<std::string, std::string> values;
-    std::vector<std::string> faults;
-
-    std::string operator[](const char *name) const
-    {
-        const auto found = values.find(name);
-        return found == values.end() ? "(missing)" : found->second;
-    }
-};
-
-std::string status_path()
-{
-    return kvtsim::path_in_root(kvt::status::kPath);
-}
-
-StatusFile read_status()
-{
-    StatusFile status;
-    std::istringstream text(read_file(status_path()));
-    for (std::string line; std::getline(text, line);) {
-        const std::size_t colon = line.find(": ");
-        if (line.substr(0, colon) == key::fault)
-            status.faults.push_back(line.substr(colon + 2));
-        else if (colon != std::string::npos)
-            status.values[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return status;
-}
-
 // "2026-12-08 11:17:32", the form every time in the file takes.
 bool is_time(const std::string &value)
 {

@@ -424,8 +424,9 @@ TEST(RecordUnits, AreMergedOnlyWhenThePiecesOutnumberTheRecordsRoom)
                 std::size_t pieces = 0;
                 bool merged = false;
                 for (const cardlib::Unit &unit : units) {
-                    pieces += pieces_in(unit, page, first, end);
-                    merged = merged || pieces_in(unit, page, first, end) > 1;
+                    const std::size_t in_unit = pieces_in(unit, page, first, end);
+                    pieces += in_unit;
+                    merged = merged || in_unit > 1;
                 }
                 ASSERT_TRUE(!merged || pieces > cardlib::kUnits)
                     << "page " << page << ", write [" << first << ", " << end << ")";
