@@ -30,7 +30,8 @@ TEST(ImageDump, WritesFortyOneLinesWithEachFieldInItsOwnBaseAndSign)
 {
     kvt::Image image{};
     image.hdr_version = 0x0B;
-    image.sp_mac[5] = 0xfe;
+    for (int i = 0; i < 6; ++i) // each byte its own, all above 0x7f
+        image.sp_mac[i] = static_cast<unsigned char>(0xa9 + 0x11 * i);
     image.miscbits.set(0x0810);
     image.diag_mode = 12;
     image.cli_timeout.set(0xFFFFFFFF);
@@ -40,7 +41,7 @@ TEST(ImageDump, WritesFortyOneLinesWithEachFieldInItsOwnBaseAndSign)
     image.mailhost_port.set(2525);
     image.host_type = 0x1A;
     std::vector<std::string> expected{"\thdr_version: b",
-                                      "\tmac: 00:00:00:00:00:fe",
+                                      "\tmac: a9:ba:cb:dc:ed:fe",
                                       "\tcksum1:0",
                                       "\tcksum2:0",
                                       "\taddrfamily: ipv4 discovery dhcp",

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -334,9 +335,9 @@ TYPED_TEST(EepromConformance, AnAbsentCardFailsAsUnacknowledgedAndCountsAsAChang
     EXPECT_FALSE(device.card_changed());
 }
 
-// What only the driver's file can do: be cut short, read in pieces, be
-// unbound. The file is opened for each access, and closed whatever its end.
-TEST(At24File, ShortFilesPiecewiseReadsAndAnUnboundDriver)
+// What only the driver's file can do: be cut short, read and written in
+// pieces, be unbound. The file is opened for each access, and closed whatever its end.
+TEST(At24File, ShortFilesPiecewiseTransfersAndAnUnboundDriver)
 {
     At24FileBackend backend;
     EepromDevice &device = backend.device();
@@ -356,7 +357,13 @@ TEST(At24File, ShortFilesPiecewiseReadsAndAnUnboundDriver)
         EXPECT_EQ(failure_errno([&] { return device.read(0, byte); }), ENXIO) << error;
         backend.insert();
     }
-    ASSERT_EQ(device.program(0, byte), 0);
+    driver_chunk = 10;
+    Bytes page(device.page_size());
+    std::iota(page.begin(), page.end(), 1);
+    ASSERT_EQ(device.program(device.page_size(), page), 0);
+    Bytes back(page.size());
+    ASSERT_EQ(device.read(device.page_size(), back), 0);
+    EXPECT_EQ(back, page) << "written in pieces of 10";
     EXPECT_EQ(kvttest::open_descriptors(), descriptors);
 }
 

@@ -114,14 +114,15 @@ struct PlantedLink {
     const char *name;
     const char *target; // as the link holds it
     std::function<void(const std::string &etc, const std::string &link)> shape;
-    bool followed;
+    const char *refusal; // nullptr: followed
 };
 
 class Links : public Replacement, public ::testing::WithParamInterface<PlantedLink> {};
 
 // A link at the path: its target (a fixed path again, under the root) is
-// replaced in its own directory and the link stays; a link someone else
-// could have planted stops the restore before anything is written.
+// replaced in its own directory and the link stays, through up to eight
+// links; a ninth, or a link someone else could have planted, stops the
+// restore before anything is written.
 TEST_P(Links, AreFollowedUnlessSomeoneElseCouldHavePlantedThem)
 {
     const PlantedLink &c = GetParam();
@@ -134,30 +135,45 @@ TEST_P(Links, AreFollowedUnlessSomeoneElseCouldHavePlantedThem)
     fs::create_symlink(c.target, link);
     c.shape(in_root("/etc"), link);
 
-    if (c.followed)
+    const bool followed = c.refusal == nullptr;
+    if (followed)
         restore_climode();
     else
-        EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), "not followed");
+        EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), c.refusal);
     ::chmod(in_root("/etc").c_str(), 0755);
 
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(kvttest::read_file(target), c.followed ? "new:default\n" : "old:default\n");
+    EXPECT_EQ(kvttest::read_file(target), followed ? "new:default\n" : "old:default\n");
     EXPECT_EQ(mode_of(target), 0600u);
     EXPECT_FALSE(fs::exists(target + ".new"));
     EXPECT_EQ(kvttest::log_count("restore_climode: failed to open cli_mode file "
                                  "/etc/cli_mode.conf\n"),
-              c.followed ? 0 : 1);
+              followed ? 0 : 1);
 }
 
 const auto kUnchanged = [](const std::string &, const std::string &) {};
 
+// Links /data/hop1 to /data/hop<count> on from the first, the last leading to the file.
+auto hops(int count)
+{
+    return [count](const std::string &etc, const std::string &) {
+        for (int hop = 1; hop <= count; ++hop) {
+            const std::string next =
+                hop == count ? "cli_mode.conf" : "hop" + std::to_string(hop + 1);
+            fs::create_symlink("/data/" + next, etc + "/../data/hop" + std::to_string(hop));
+        }
+    };
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Planted, Links, ::testing::Values(
-    PlantedLink{"Absolute", "/data/cli_mode.conf", kUnchanged, true},
-    PlantedLink{"Relative", "../data/cli_mode.conf", kUnchanged, true},
-    PlantedLink{"InAStickyDirectoryAllMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 01777); }, true},
-    PlantedLink{"InADirectoryOthersMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 0777); }, false},
-    PlantedLink{"OwnedByAnotherUser", "/data/cli_mode.conf", [](const std::string &etc, const std::string &link) { if (::geteuid() != 0 || ::lchown(link.c_str(), kStranger, kStranger) != 0) ::chmod(etc.c_str(), 0777); }, false}),
+    PlantedLink{"Absolute", "/data/cli_mode.conf", kUnchanged, nullptr},
+    PlantedLink{"Relative", "../data/cli_mode.conf", kUnchanged, nullptr},
+    PlantedLink{"EightOnTheWay", "/data/hop1", hops(7), nullptr},
+    PlantedLink{"NineOnTheWay", "/data/hop1", hops(8), "more than 8 links on the way"},
+    PlantedLink{"InAStickyDirectoryAllMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 01777); }, nullptr},
+    PlantedLink{"InADirectoryOthersMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 0777); }, "not followed"},
+    PlantedLink{"OwnedByAnotherUser", "/data/cli_mode.conf", [](const std::string &etc, const std::string &link) { if (::geteuid() != 0 || ::lchown(link.c_str(), kStranger, kStranger) != 0) ::chmod(etc.c_str(), 0777); }, "not followed"}),
     kvttest::by_name);
 // clang-format on
 
