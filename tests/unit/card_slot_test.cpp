@@ -14,6 +14,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
 
 #include "cardlib/card_slot.hpp"
 #include "cardlib/i2c_eeprom_device.hpp"
@@ -217,6 +219,41 @@ TEST(CardSlotAdapter, AShortCountFailsTheTransferAndAnErrorIsPassedOn)
     }
     answer = {2, 0};
     EXPECT_EQ(bus->transfer(messages), 0);
+}
+
+// The kernel's i2c-dev in front of the simulated part: I2C_RDWR hands on
+// each message as its flags and length say; I2C_FUNCS names a plain I2C
+// adapter.
+int chip_behind_i2c_dev(int, unsigned long request, void *arg)
+{
+    if (request == I2C_FUNCS) {
+        *static_cast<unsigned long *>(arg) = I2C_FUNC_I2C;
+        return 0;
+    }
+    const auto *data = static_cast<const i2c_rdwr_ioctl_data *>(arg);
+    std::vector<cardlib::I2cMessage> messages;
+    for (const i2c_msg &m : std::span(data->msgs, data->nmsgs))
+        messages.push_back({m.addr, (m.flags & I2C_M_RD) != 0, std::span(m.buf, m.len)});
+    if (kvtsim::card_chip().transfer(messages) != 0)
+        return -1;
+    return static_cast<int>(data->nmsgs);
+}
+
+TEST(CardSlotAdapter, TheI2cDevShimCarriesWritesAndReadsToThePart)
+{
+    kvttest::SimRoot root;
+    ASSERT_EQ(kvtsim::card_insert_blank(cardlib::kPart24c64.size), 0);
+    const cardlib::AdapterAccess access{open_null, chip_behind_i2c_dev};
+    const auto bus = cardlib::i2c_dev_bus("/dev/i2c-test", access);
+    const std::optional<cardlib::Adapter> adapter = bus->adapter();
+    ASSERT_TRUE(adapter.has_value());
+    EXPECT_TRUE(adapter->plain_i2c);
+    cardlib::I2cEepromDevice device(*bus, cardlib::kCardI2cAddress, cardlib::kPart24c64);
+    const Bytes page{0x4b, 0x56, 0x54, 0x01, 0x02, 0x03, 0x04, 0x05};
+    ASSERT_EQ(device.program(0x48, page), 0);
+    Bytes back(page.size());
+    ASSERT_EQ(device.read(0x48, back), 0);
+    EXPECT_EQ(back, page);
 }
 
 } // namespace
