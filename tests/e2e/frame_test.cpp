@@ -205,6 +205,7 @@ struct CopyCase {
     std::vector<std::string> copies = {"kvtd"};
     unsigned mode = 0755;
     uid_t owner = 0; // another owner for the copies (as root only); 0: the test's own
+    uid_t dir_owner = 0; // the same for their directory
     bool copy_is_link = false;
     std::vector<std::string> args = {"-0", "-x"};
 };
@@ -223,10 +224,13 @@ TEST_P(CoreDumpCopy, RunsOnlyAnExecutableCopyAndNeverFromTheCopyItself)
 {
     const CopyCase &c = GetParam();
     SimRoot root;
-    if (c.owner != 0 && ::geteuid() != 0)
+    if ((c.owner != 0 || c.dir_owner != 0) && ::geteuid() != 0)
         GTEST_SKIP() << "giving the copy to another user needs root";
     const fs::path dir = kvtsim::path_in_root("/coredump");
     fs::create_directories(dir);
+    if (c.dir_owner != 0) {
+        ASSERT_EQ(::chown(dir.c_str(), c.dir_owner, c.dir_owner), 0);
+    }
     for (const std::string &name : c.copies) {
         const fs::path file = dir / (c.copy_is_link ? "real" : name);
         std::ofstream(file) << "#!/bin/sh\necho \"$0\" \"$@\" > " << dir / "ran"
@@ -268,6 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CopyCase{.name = "UnexecutableCopyIsIgnored", .copy_runs = false, .mode = 0644},
                     // One writable by others makes the simulated SP refuse its whole root.
                     CopyCase{.name = "CopyOfAnotherUserIsIgnored", .copy_runs = false, .owner = 4242},
+                    CopyCase{.name = "CopyInADirectoryOfAnotherUserIsIgnored", .copy_runs = false, .dir_owner = 4242},
                     CopyCase{.name = "CopyThatIsALinkIsIgnored", .copy_runs = false, .copy_is_link = true},
                     CopyCase{.name = "ArgvZeroInCoredumpNeverReexecutes", .copy_runs = false, .argv0 = "/coredump/kvtd"},
                     CopyCase{.name = "NameFillingThePathRuns", .copy_runs = true, .argv0 = kLongestName,

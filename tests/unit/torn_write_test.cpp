@@ -320,6 +320,19 @@ const History kHistories[] = {
          ASSERT_EQ(capture(configuration("BABA")), 0);
      },
      "card valid"},
+    // The capture's record and its three bytes of misc settings land, its
+    // customer info does not; then another writer changes misc settings.
+    // Customer info still holds what the first cut left.
+    {"cut_then_a_capture_cut_before_it_then_misc",
+     [] {
+         ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1);
+         kvt::Image longer = configuration("BABA");
+         longer.cli_timeout.set(1200);
+         kvt::update_all_checksums(longer);
+         ASSERT_EQ(capture(longer, cardlib::kSlotSize + 3), -1);
+         other_writer([](kvt::Image &i) { i.cli_timeout.set(600); });
+     },
+     "card invalid: write interrupted in section 6"},
 };
 
 class CardHistory : public testing::TestWithParam<History> {
@@ -370,6 +383,25 @@ TEST(RecordSlot, NamingAStretchPastTheImageOrAnotherLayoutIsNoRecord)
     EXPECT_TRUE(decodes(0, 8, cardlib::kRecordFormat, 256));
     EXPECT_FALSE(decodes(0, 8, cardlib::kRecordFormat, 512));
     EXPECT_FALSE(decodes(0, 8, 0xA7));
+}
+
+// Sequences wrap: a record is newer than another when it lies less than
+// half the sequence space after it. Half way round neither is, and the
+// first slot's stands.
+TEST(RecordSequence, TheNewestLiesLessThanHalfTheSpaceAfterTheOthers)
+{
+    const auto newest_slot = [](std::vector<std::uint16_t> sequences) {
+        std::vector<unsigned char> slots;
+        for (const std::uint16_t sequence : sequences) {
+            const auto bytes = cardlib::encode({.sequence = sequence});
+            slots.insert(slots.end(), bytes.begin(), bytes.end());
+        }
+        return cardlib::newest_record(slots, cardlib::kSlotSize, sequences.size()).value().slot;
+    };
+    EXPECT_EQ(newest_slot({0xFFFE, 0xFFFF, 0x0000, 0x0001}), 3u);
+    EXPECT_EQ(newest_slot({0x0001, 0x8000}), 1u);
+    EXPECT_EQ(newest_slot({0x0001, 0x8001}), 0u);
+    EXPECT_EQ(newest_slot({0x8001, 0x0001}), 0u);
 }
 
 // A write that changes one byte of a configuration section, its first or
