@@ -208,6 +208,8 @@ int write_kvt_data(const std::string &text);
 void set_ipmi_up(bool up);
 // Internal sessions open now; the IPMI stack holds 4 at most.
 int ipmi_sessions_open();
+// Connections to the object service this process has open now.
+int object_connections_open();
 
 // ---- configuration objects -------------------------------------------------
 // Reads an object; nullopt for an unknown path.

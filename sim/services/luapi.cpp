@@ -183,3 +183,9 @@ int luapife_set_obj_val(int handle, int session, const char *path, const char *v
 }
 
 } // extern "C"
+
+int kvtsim::object_connections_open()
+{
+    const std::lock_guard lock(table_mutex);
+    return static_cast<int>(open_handles.size());
+}

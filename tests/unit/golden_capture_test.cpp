@@ -21,6 +21,7 @@
 #include "platform/capi.h"
 #include "platform/card_lib.h"
 #include "service/kvtd.hpp"
+#include "sim/control.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -149,6 +150,7 @@ TEST(GoldenCapture, FreshSpCapturesToTheCommittedImageByteForByte)
     kvtPlatform = capi_get_platform();
     std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
     get_current_config(&kvt_image);
+    EXPECT_EQ(kvtsim::object_connections_open(), 0) << "a section left its connection open";
     const auto *first = reinterpret_cast<const unsigned char *>(&kvt_image);
     const std::vector<unsigned char> captured(first, first + KVT_IMAGE_SIZE);
 

@@ -63,6 +63,7 @@ TEST_F(NetworkSection, LiveUpdateStoresStaticAddressesAsGoldenBytesAndDhcpAsZero
 {
     kvtd_update_ipsettings();
     EXPECT_EQ(section(kvt_image), kStaticGolden);
+    EXPECT_EQ(kvtsim::object_connections_open(), 0);
 
     ASSERT_EQ(kvtsim::object_set("/X/network/ipdiscovery", "dhcp"), 0);
     ASSERT_EQ(kvtsim::card_insert_blank(), 0);

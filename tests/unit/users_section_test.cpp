@@ -230,6 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "kvtd: get root password failed! - ", 1, 1},
                       RootCase{"Deleted", true, nullptr, nullptr, nullptr,
                                "kvtd: could not find root\n", 1, 0},
+                      RootCase{"DeletionRefused", true, nullptr, "um.delete", "current",
+                               "Could not delete user root\n", 1, 1},
                       RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
                                "kvtd: get root password failed! - ", 1, 1},
                       RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr,
