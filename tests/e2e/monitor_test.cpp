@@ -147,6 +147,8 @@ TEST_P(CardNotReplaced, TakesTheSpOutOfServiceAndTheNextStartCapturesAfresh)
     EXPECT_EQ(status_faults(),
               (Lines{"64 KVT_REMOVED", "67 KVT_NOT_REPLACED",
                      network_set_fails ? "68 CANT_DISABLE_NET" : "69 NET_DISABLED"}));
+    EXPECT_EQ(read_status()[kvt::status::key::failures], "10")
+        << "three checks to the fault, six while waiting, one for the card's kind";
     EXPECT_TRUE(root.exists(kRemoved)); // the fatal-path table proves the next start
 }
 
