@@ -208,7 +208,7 @@ TEST_P(PreviewIsTheRestore, CallForCall)
             restore_climode();
             restore_network();
             restore_misc();
-            std::exit(kvtsim::object_connections_open() == 0 ? 0 : 3);
+            std::exit(kvtsim::object_connections_open() == 0 ? 0 : 3); // 3: a connection left open
         },
         [](int status) {
             return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 255);

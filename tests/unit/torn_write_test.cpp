@@ -390,7 +390,7 @@ TEST(RecordSlot, NamingAStretchPastTheImageOrAnotherLayoutIsNoRecord)
 // first slot's stands.
 TEST(RecordSequence, TheNewestLiesLessThanHalfTheSpaceAfterTheOthers)
 {
-    const auto newest_slot = [](std::vector<std::uint16_t> sequences) {
+    const auto newest_slot = [](const std::vector<std::uint16_t> &sequences) {
         std::vector<unsigned char> slots;
         for (const std::uint16_t sequence : sequences) {
             const auto bytes = cardlib::encode({.sequence = sequence});
