@@ -204,7 +204,7 @@ struct CopyCase {
     // Files in /coredump, each the script below; the first is the one that runs.
     std::vector<std::string> copies = {"kvtd"};
     unsigned mode = 0755;
-    uid_t owner = 0; // another owner for the copies (as root only); 0: the test's own
+    uid_t owner = 0;     // another owner for the copies (as root only); 0: the test's own
     uid_t dir_owner = 0; // the same for their directory
     bool copy_is_link = false;
     std::vector<std::string> args = {"-0", "-x"};
