@@ -51,11 +51,21 @@ bool core_file_limit_is(int pid, const std::string &bytes)
     return false;
 }
 
+// The "Umask:" line of /proc/PID/status.
+bool file_creation_mask_is(int pid, const std::string &mask)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string text; std::getline(status, text);)
+        if (text.starts_with("Umask:"))
+            return text == "Umask:\t" + mask;
+    return false;
+}
+
 // What the descriptors of process `pid` ("self": this one) point at:
 // paths, and "pipe:[INODE]" for pipes.
-std::set<std::string> descriptor_targets(const std::string &pid)
+std::multiset<std::string> descriptor_targets(const std::string &pid)
 {
-    std::set<std::string> targets;
+    std::multiset<std::string> targets;
     std::error_code gone;
     for (const auto &fd : fs::directory_iterator("/proc/" + pid + "/fd", gone))
         targets.insert(fs::read_symlink(fd.path(), gone).string());
@@ -88,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(Frame, UsageOption,
 TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
 {
     SimRoot root;
+    const mode_t starters = ::umask(022);
     Daemon parent({.args = {"-b"}, .stdin_closed = true});
+    ::umask(starters);
     EXPECT_EQ(exit_code(parent.wait_exit()), 0);
     EXPECT_TRUE(log_has("initialization complete\n"));
 
@@ -101,10 +113,11 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
         const std::string target = "/proc/" + std::to_string(pids[0]) + "/fd/" + fd;
         EXPECT_EQ(fs::read_symlink(target, closed).string(), "/dev/null") << target;
     }
-    const std::set<std::string> inherited = descriptor_targets("self"); // the test runner's
-    for (const std::string &target : descriptor_targets(std::to_string(pids[0])))
-        EXPECT_TRUE(!target.starts_with("pipe:") || inherited.contains(target))
-            << target << ": the ready pipe stays open";
+    const std::multiset<std::string> held = descriptor_targets(std::to_string(pids[0]));
+    for (const std::string &target : held)
+        EXPECT_FALSE(target.starts_with("pipe:")) << target << ": the ready pipe stays open";
+    EXPECT_EQ(held.count("/dev/null"), 3U) << "0, 1 and 2, and no other";
+    EXPECT_TRUE(file_creation_mask_is(pids[0], "0000")) << "not the starter's 022";
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
     EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
     const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";

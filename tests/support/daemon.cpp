@@ -34,6 +34,11 @@ Daemon::Daemon(DaemonOptions options)
     ::dup2(err, 2);
     if (options.stdin_closed)
         ::close(0);
+    // Nothing else of the test runner's: the daemon starts with 0, 1 and 2
+    // alone, as a service manager starts it.
+    if (::close_range(3, ~0U, 0) != 0)
+        for (int fd = 3; fd < 1024; ++fd)
+            ::close(fd);
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());
