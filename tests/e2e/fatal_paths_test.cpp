@@ -1,10 +1,15 @@
 // Every way kvtd meets an unrecoverable error, driven once end to end: each
 // row sets the simulated SP up so that one path meets its error. Every path
-// must end in the same fatal stop, and the next start must capture afresh.
+// must end in the same fatal stop, straight after the lines of its error (a
+// path that went on until a later error stopped it would log more), and
+// the next start must capture afresh.
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +53,31 @@ struct FatalPath {
     void (*setup)();   // restore: after the card is captured; running: once kvtd runs
     Trigger trigger;
     const char *line;
+    // What the path logs between its line and the fatal stop; null where
+    // another thread's lines fall between.
+    const char *then = "";
 };
+
+// The lines of the service log after the one holding `first` and before
+// the one ending in `last`, without their time stamps.
+std::string lines_between(const std::string &log, const std::string &first, const std::string &last)
+{
+    constexpr std::size_t kStamp = std::string_view("2026-12-09 01:34:18 ").size();
+    if (first == last)
+        return "";
+    std::string between;
+    std::istringstream lines(log);
+    bool after_first = false;
+    for (std::string line; std::getline(lines, line);) {
+        line += '\n';
+        if (after_first && line.ends_with(last))
+            return between;
+        if (after_first)
+            between += line.substr(std::min(kStamp, line.size()));
+        after_first = after_first || line.find(first) != std::string::npos;
+    }
+    return "(no such lines)";
+}
 
 using kvttest::PrintTo;
 
@@ -95,8 +124,8 @@ const FatalPath kPaths[] = {
     {"KvtDataNoBaseMac", kCapture, "", [] { kvtsim::write_kvt_data("no address here\n"); }, {}, "error reading base MAC address\n"},
     {"KvtDataNoSpMac", kCapture, "", [] { kvtsim::write_kvt_data("00:14:4f:00:00:00\n"); }, {}, "error reading sp MAC address\n"},
     {"SessionOpen", kCapture, "luapi.open", nullptr, {}, "luapife_open failed, luapi_errno is 5\n"},
-    {"SessionCreate", kCapture, "luapi.session_create", nullptr, {}, "luapife_session_create failed luapi_errno is 5\n"},
-    {"SessionCreateAndClose", kCapture, "luapi.session_create", [] { kvtsim::fault_set("luapi.close", kErrorValue); }, {}, "luapife_close after failed luapife_session_create failed luapi_errno is 5\n"},
+    {"SessionCreate", kCapture, "luapi.session_create", nullptr, {}, "luapife_session_create failed luapi_errno is 5\n", "luapi_errno is 5\nshutting down\n"},
+    {"SessionCreateAndClose", kCapture, "luapi.session_create", [] { kvtsim::fault_set("luapi.close", kErrorValue); }, {}, "luapife_close after failed luapife_session_create failed luapi_errno is 5\n", "luapi_errno is 5\nshutting down\n"},
     {"SessionDestroy", kCapture, "luapi.session_destroy", nullptr, {}, "luapi_session_destroy failed luapi_errno is 5\n"},
     {"SessionClose", kCapture, "luapi.close", nullptr, {}, "luapife_close failed luapi_errno is 5\n"},
     // ---- capture, section by section, and its write ----
@@ -131,7 +160,7 @@ const FatalPath kPaths[] = {
     {"CaptureSmtpPort", kCapture, "luapi.get_garbled:/X/clients/smtp/port", nullptr, {}, "/X/clients/smtp/port: bad value (garbled)\n"},
     {"CaptureSmtpState", kCapture, "luapi.get_garbled:/X/clients/smtp/state", nullptr, {}, "/X/clients/smtp/state bad value (garbled)\n"},
     {"CaptureKeyswitch", kCapture, "capi.get_keyswitch", nullptr, {}, "capi_get_keyswitch failed\n"},
-    {"CaptureWrite", kCapture, "card.write", nullptr, {}, "write of KVT chip failed!\n"},
+    {"CaptureWrite", kCapture, "card.write", nullptr, {}, "write of KVT chip failed!\n", "\terror: Input/output error\n"},
     // ---- restore, section by section, and its write ----
     {"RestoreUserIds", kRestore, "um.no_free_uid", nullptr, {}, "kvtd: restore ran out of user id's!?!\n"},
     {"RestoreCliModeFile", kRestore, "file.open:/etc/cli_mode.conf.new", nullptr, {}, "restore_climode: failed to open cli_mode file /etc/cli_mode.conf\n"},
@@ -143,14 +172,14 @@ const FatalPath kPaths[] = {
     {"RestorePendingNetmask", kRestore, "luapi.set:/X/network/pendingipnetmask", nullptr, {}, "error setting pendingnetmask\n"},
     {"RestoreDhcpDiscovery", kRestore, "luapi.test_get:/X/network/ipdiscovery", [] { patch_card(offsetof(kvt::Image, netflags), 0x00); }, {}, "get_obj_val FAILED, shutting down\n"},
     {"RestoreCommit", kRestore, "luapi.set:/X/network/commitpending", nullptr, {}, "error setting commitpending\n"},
-    {"RestoreMiscSet", kRestore, "luapi.set:/X/darvcli/prompt", nullptr, {}, "\tpath /X/darvcli/prompt val sp-sim>\n"},
-    {"RestoreSshTestSet", kRestore, "luapi.test_set:/X/services/ssh/state", nullptr, {}, "test set of /X/services/ssh/state  to enabled failed 5\n"},
+    {"RestoreMiscSet", kRestore, "luapi.set:/X/darvcli/prompt", nullptr, {}, "\tpath /X/darvcli/prompt val sp-sim>\n", "set_obj_val failed, luapi_errno is  5 errno is 2\n"},
+    {"RestoreSshTestSet", kRestore, "luapi.test_set:/X/services/ssh/state", nullptr, {}, "test set of /X/services/ssh/state  to enabled failed 5\n", "set_obj_val failed, luapi_errno is  5 errno is 17\n"},
     {"RestoreVerbosityCode", kRestore, "", [] { patch_card(offsetof(kvt::Image, diag_verbosity_error), 0x7E); }, {}, kShutdown}, // no line of its own
     {"RestoreKeyswitch", kRestore, "capi.set_keyswitch", nullptr, {}, "set of keyswitch via CAPI failed\n"},
     // Another SP's card: the write-back has the header to program.
-    {"RestoreWrite", kRestore, "card.write", [] { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, {}, "write of KVT chip failed!\n"},
+    {"RestoreWrite", kRestore, "card.write", [] { kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)); }, {}, "write of KVT chip failed!\n", "\terror: Input/output error\n"},
     // ---- card monitor ----
-    {"CardNotReplaced", kLive, "", nullptr, {Change::pull}, "i2c_writeread failed"},
+    {"CardNotReplaced", kLive, "", nullptr, {Change::pull}, "i2c_writeread failed", nullptr},
     {"KvtDataGoneWhileRunning", kLive, "", no_kvt_data, {}, "config variable database open failed!\n"},
     // ---- delivery thread: writers' bad values ----
     {"WriteDiagMode", kLive, "", nullptr, {kPost, "/HOST/diag/mode", "bogus"}, "write_diag MODE: bad value bogus\n"},
@@ -263,7 +292,9 @@ class FatalStop : public ::testing::TestWithParam<FatalPath> {
         ASSERT_TRUE(wait_no_daemon());
         const std::string log = root.service_log();
         ASSERT_NE(log.find(kShutdown), std::string::npos) << log;
-        EXPECT_LE(log.find(row.line), log.find(kShutdown)) << log;
+        if (row.then) {
+            EXPECT_EQ(lines_between(log, row.line, kShutdown), row.then) << log;
+        }
         EXPECT_NE(root.read("/var/log/daemon_critical.log").find(kCritical), std::string::npos);
         if (kvtsim::card_present()) { // a card out of the slot can't be marked
             EXPECT_EQ(kvtsim::card_image().value()[0], kvt::kInvalidatedVersion);
