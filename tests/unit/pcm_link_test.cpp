@@ -9,8 +9,11 @@
 
 #include "frame/frame.hpp"
 #include "frame/pcm_link.hpp"
+#include "platform/event_mgr.h"
 #include "platform/logging.h"
+#include "service/hooks.hpp"
 #include "service/kvtd.hpp"
+#include "sim/control.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -95,6 +98,21 @@ TEST_F(PcmLink, EveryStateChangeIsReportedEvenWhenTheStateStaysTheSame)
     EXPECT_EQ(kvttest::log_count("old state = 0, new state = 5\n"), 1);
     EXPECT_EQ(kvttest::log_count("old state = 5, new state = 5\n"), 1);
     EXPECT_EQ(currentState, 5);
+}
+
+// The audit class is subscribed on each connection; only a refusal is logged.
+TEST_F(PcmLink, ARefusedAuditSubscriptionIsLoggedWithItsStatus)
+{
+    constexpr const char *kRefused = "Registering for CLASS_MGMT_AUDIT  events failed. Status = ";
+    event_mgr_handle_t handle{};
+    ASSERT_EQ(event_mgr_get_handle(&handle, emEventCallback, nullptr), 0);
+    trelmproc_em_connected(handle);
+    EXPECT_FALSE(kvttest::log_has(kRefused));
+    kvtsim::fault_set("em.subscribe:106", 7);
+    trelmproc_em_connected(handle);
+    EXPECT_EQ(kvttest::log_count(std::string(kRefused) + "7\n"), 1);
+    EXPECT_EQ(kvttest::log_count("registered for events\n"), 2);
+    event_mgr_release_handle(handle);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Sections 2 and 9 against the simulated SP's user database. A restore that
 // runs out of user ids is one of the fatal paths tested end to end; the
 // capture's account filter is pinned by the golden capture.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "platform/user_mgmt.h"
 #include "sections/climode.hpp"
+#include "sections/restore_plan.hpp"
 #include "sections/users.hpp"
 #include "sim/control.hpp"
 #include "tests/support/rows.hpp"
@@ -232,6 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "kvtd: could not find root\n", 1, 0},
                       RootCase{"DeletionRefused", true, nullptr, "um.delete", "current",
                                "Could not delete user root\n", 1, 1},
+                      RootCase{"RecreationRefused", false, kSaved.c_str(), "um.add", nullptr,
+                               "kvtd: failed to add user root ret=-1\n", 1, 2},
                       RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
                                "kvtd: get root password failed! - ", 1, 1},
                       RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr,
@@ -257,6 +261,35 @@ TEST_F(UserTables, RestoreHandsOutIpmiIdsUpTo11AndReplacesElevenAccounts)
     save_user(0, "u0", "pw", 3, 0x20);
     EXPECT_EXIT(restore_passwd(), ::testing::ExitedWithCode(255), "");
     EXPECT_TRUE(log_has("kvtd: restore ran out of user id's!?!\n"));
+}
+
+// The plan adds the card's saved users and nothing read past its tables. A
+// saved user whose name an account beyond the eleven replaced holds is
+// shown as an add the user manager is to refuse; one of a replaced
+// account's name is a plain add.
+TEST_F(UserTables, PlanAddsTheSavedUsersAloneAndMarksOnesTheSpKeeps)
+{
+    std::vector<kvtsim::User> sp{account("root", 0x21)};
+    for (int i = 10; i < 22; ++i)
+        sp.push_back(account("sp" + std::to_string(i), 0x20));
+    replace_users(sp);
+    save_user(1, "sp20", "pw", 3, 0x20);
+    save_user(2, "sp21", "pw", 3, 0x20);
+    kvt_image.cksum9 = 0x5A; // the bytes past the role table are no user's
+    kvt_image.cksum2 = 'x';
+    const kvt::SectionPlan plan = kvt::describe(kvt::plan_user_restore(kvt_image));
+    const auto reason_for = [&](const std::string &name) {
+        for (const kvt::PlanStep &step : plan.steps)
+            if (step.action == kvt::PlanAction::add && step.target == name)
+                return step.reason;
+        return std::string("(no step)");
+    };
+    EXPECT_EQ(std::count_if(plan.steps.begin(), plan.steps.end(),
+                            [](const auto &step) { return step.action == kvt::PlanAction::add; }),
+              2);
+    EXPECT_EQ(reason_for("sp20"), "");
+    EXPECT_TRUE(reason_for("sp21").starts_with("the SP keeps an account of that name"))
+        << reason_for("sp21");
 }
 
 TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
