@@ -3,6 +3,7 @@
 // once, at the first card access, so each case runs in a child of its own.
 // No case names an i2c-dev bus that would open: the host's /dev is not
 // the test's.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -14,6 +14,7 @@
 #include "service/hooks.hpp"
 #include "service/kvtd.hpp"
 #include "sim/control.hpp"
+#include "sim/em/audit.hpp"
 #include "tests/support/event_recorder.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -108,7 +109,7 @@ TEST_F(PcmLink, ARefusedAuditSubscriptionIsLoggedWithItsStatus)
     ASSERT_EQ(event_mgr_get_handle(&handle, emEventCallback, nullptr), 0);
     trelmproc_em_connected(handle);
     EXPECT_FALSE(kvttest::log_has(kRefused));
-    kvtsim::fault_set("em.subscribe:106", 7);
+    kvtsim::fault_set("em.subscribe:" + std::to_string(kvtsim::kAuditClass), 7);
     trelmproc_em_connected(handle);
     EXPECT_EQ(kvttest::log_count(std::string(kRefused) + "7\n"), 1);
     EXPECT_EQ(kvttest::log_count("registered for events\n"), 2);

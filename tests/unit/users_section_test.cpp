@@ -242,14 +242,20 @@ INSTANTIATE_TEST_SUITE_P(
                                "current", "kvtd: error setting root password ret=-1\n", 1, 1}),
     kvttest::by_name);
 
-// Ten saved users take the ids of IPMI users 2 to 11, the last exactly, and
-// an eleventh finds none left; of the SP's accounts, the first eleven go.
-TEST_F(UserTables, RestoreHandsOutIpmiIdsUpTo11AndReplacesElevenAccounts)
+// root and sp10 to sp21: one account more than the restore replaces.
+std::vector<kvtsim::User> root_and_twelve_accounts()
 {
     std::vector<kvtsim::User> sp{account("root", 0x21)};
     for (int i = 10; i < 22; ++i)
         sp.push_back(account("sp" + std::to_string(i), 0x20));
-    replace_users(sp);
+    return sp;
+}
+
+// Ten saved users take the ids of IPMI users 2 to 11, the last exactly, and
+// an eleventh finds none left; of the SP's accounts, the first eleven go.
+TEST_F(UserTables, RestoreHandsOutIpmiIdsUpTo11AndReplacesElevenAccounts)
+{
+    replace_users(root_and_twelve_accounts());
     save_user(0, "root", hashed("root", "pw"), 4, 0x21);
     for (std::size_t k = 1; k < kvt::kMaxUsers; ++k)
         save_user(k, "u" + std::to_string(k), "pw", 3, 0x20);
@@ -269,10 +275,7 @@ TEST_F(UserTables, RestoreHandsOutIpmiIdsUpTo11AndReplacesElevenAccounts)
 // account's name is a plain add.
 TEST_F(UserTables, PlanAddsTheSavedUsersAloneAndMarksOnesTheSpKeeps)
 {
-    std::vector<kvtsim::User> sp{account("root", 0x21)};
-    for (int i = 10; i < 22; ++i)
-        sp.push_back(account("sp" + std::to_string(i), 0x20));
-    replace_users(sp);
+    replace_users(root_and_twelve_accounts());
     save_user(1, "sp20", "pw", 3, 0x20);
     save_user(2, "sp21", "pw", 3, 0x20);
     kvt_image.cksum9 = 0x5A; // the bytes past the role table are no user's
