@@ -157,11 +157,59 @@ TEST_P(CardCopySlots, TakeTurns)
     kvtsim::card_chip().set_model({});
 }
 
+// Two writers with copies of their own on one card, as kvtd and kvtcard on
+// a live SP: each write after the other's record reads the card again, from
+// a card without any record yet, with the newest slot's check beside the
+// next slot's sequence or a page away; a write with nothing between, or
+// just after a whole read, reads only the stamp.
+class TwoWriters : public testing::TestWithParam<SlotCase> {};
+
+TEST_P(TwoWriters, AWriteAfterTheOthersRecordReadsTheCardAgain)
+{
+    const SlotCase &c = GetParam();
+    kvttest::SimRoot root;
+    const cardlib::EepromPart part = cardlib::part_named(c.part).value();
+    kvtsim::card_chip().set_model({.page = part.page});
+    ASSERT_EQ(kvtsim::card_insert_blank(part.size), 0);
+    cardlib::I2cEepromDevice device_a(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
+    cardlib::I2cEepromDevice device_b(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
+    cardlib::CardCopy a(c.image_address);
+    cardlib::CardCopy b(c.image_address);
+    ASSERT_EQ(a.read_card(device_a), 0);
+    ASSERT_EQ(b.read_card(device_b), 0);
+
+    const auto write = [](cardlib::CardCopy &copy, cardlib::EepromDevice &device,
+                          std::size_t offset, unsigned char value) {
+        kvtsim::card_io_reset();
+        const unsigned char byte[] = {value};
+        EXPECT_EQ(copy.write(device, offset, byte), 0);
+        return kvtsim::card_io().bytes_read;
+    };
+    write(b, device_b, 0x57A, 1);
+    EXPECT_GE(write(a, device_a, 0x57B, 2), KVT_IMAGE_SIZE) << "b's first record";
+    EXPECT_GE(write(b, device_b, 0x57C, 3), KVT_IMAGE_SIZE) << "a's record";
+    EXPECT_GE(write(a, device_a, 0x57D, 4), KVT_IMAGE_SIZE) << "b's second record";
+    EXPECT_LE(write(a, device_a, 0x57E, 5), 4u) << "nothing between";
+
+    cardlib::CardCopy fresh(c.image_address);
+    ASSERT_EQ(fresh.read_card(device_a), 0);
+    EXPECT_EQ(fresh.image(), a.image());
+    const unsigned char expected[] = {1, 2, 3, 4, 5};
+    EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), a.image().begin() + 0x57A));
+    EXPECT_LE(write(fresh, device_a, 0x57F, 6), 4u) << "a copy just read";
+    kvtsim::card_chip().set_model({});
+}
+
+constexpr SlotCase kSixSlots{"SixSlots", "24c64", 0x1800, 6};
+constexpr SlotCase kOneSlot{"OneSlot", "24c64", 8160 - KVT_IMAGE_SIZE, 1};
+constexpr SlotCase kEightSlots{"EightSlots", "24c128", 0x1800, 8};
+
 INSTANTIATE_TEST_SUITE_P(Parts, CardCopySlots,
-                         testing::Values(SlotCase{"SixSlots", "24c64", 0x1800, 6},
-                                         SlotCase{"OneSlot", "24c64", 8160 - KVT_IMAGE_SIZE, 1},
+                         testing::Values(kSixSlots, kOneSlot,
                                          SlotCase{"NoSlot", "24c64", 8192 - KVT_IMAGE_SIZE, 0},
-                                         SlotCase{"EightSlots", "24c128", 0x1800, 8}),
+                                         kEightSlots),
+                         kvttest::by_name);
+INSTANTIATE_TEST_SUITE_P(Parts, TwoWriters, testing::Values(kSixSlots, kOneSlot, kEightSlots),
                          kvttest::by_name);
 
 // A card put in the slot since the last write: the library's copy no longer
