@@ -17,6 +17,7 @@
 
 #include "cardlib/eeprom_device.hpp"
 #include "cardlib/i2c_bus.hpp"
+#include "platform/card_lib.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ const Case kCases[] = {
     {"PartNotSet", "at24:FILE", nullptr, 8192, ""},
     {"PartEmpty", "at24:FILE", "", 8192, ""},
     {"PartNamed", "at24:FILE", "24c256", 32768, ""},
+    {"LargestPart", "at24:FILE", "24c512", 65536, ""},
     {"BarePathIsTheAt24File", "FILE", "24c64", 8192, ""},
     {"PartUnknown", "at24:FILE", "24c32", 8192,
      "^kvtd: card device: KVT_CARD_PART: not one of 24c64, 24c128, 24c256, 24c512\n$"},
@@ -54,7 +56,7 @@ class BoardSetting : public testing::TestWithParam<Case> {
         ASSERT_NE(::mkdtemp(dir), nullptr);
         dir_ = dir;
         file_ = dir_ + "/eeprom";
-        contents_.resize(32768);
+        contents_.resize(65536);
         std::iota(contents_.begin(), contents_.end(), 7);
         std::FILE *f = std::fopen(file_.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -89,8 +91,9 @@ class BoardSetting : public testing::TestWithParam<Case> {
         std::_Exit(*c.complaint ? probe_unusable(device) : probe_usable(device));
     }
 
-    // The device reads the file, and the monitor's header read finds the
-    // same bytes at the image's header.
+    // The device reads the file, the monitor's header read finds the same
+    // bytes at the image's header, and the card as read is the whole part,
+    // which a start-up keeps before it captures over it.
     int probe_usable(cardlib::EepromDevice &device) const
     {
         Bytes head(8);
@@ -102,6 +105,21 @@ class BoardSetting : public testing::TestWithParam<Case> {
         if (cardlib::board_card_bus().transfer(messages) != 0 ||
             !std::equal(header.begin(), header.end(), contents_.begin() + 0x1800))
             return 4;
+        return whole_part_as_read(device.part_size());
+    }
+
+    int whole_part_as_read(std::size_t part_size) const
+    {
+        Bytes image(KVT_IMAGE_SIZE);
+        if (read_in_KVT(image.data(), KVT_IMAGE_SIZE) != 0)
+            return 7;
+        const int size = static_cast<int>(part_size);
+        Bytes part(part_size);
+        if (card_as_read_KVT(part.data(), size - 1) != -1 ||
+            card_as_read_KVT(part.data(), size) != size ||
+            !std::equal(part.begin() + 0x1800, part.begin() + 0x1800 + KVT_IMAGE_SIZE,
+                        contents_.begin() + 0x1800))
+            return 8;
         return 0;
     }
 
