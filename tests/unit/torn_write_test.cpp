@@ -499,4 +499,23 @@ TEST(RecordVerdict, AStretchReadAsLeftWhoseCrcIsNotIsRefusedInItsLastSection)
     EXPECT_EQ(cardlib::verdict_reason(verdict), "card invalid: write interrupted in section 6");
 }
 
+// A record that names no section yet holds CRCs that no image gives, as a
+// card from elsewhere may: no unit can hold a cut, so it refuses nothing,
+// and the sound card stands.
+TEST(RecordVerdict, ARecordOfNoSectionRefusesNothing)
+{
+    kvt::Image image{};
+    image.hdr_version = kvt::kImageVersion;
+    kvt::update_all_checksums(image);
+    cardlib::Record record;
+    record.first = static_cast<std::uint16_t>(kvt::span_of(kvt::Section::customer).first);
+    record.sections = 0;
+    const std::uint16_t crc = cardlib::sections_crc(kvt::image_bytes(image), record.sections);
+    record.crc_before = static_cast<std::uint16_t>(crc + 1);
+    record.crc_after = static_cast<std::uint16_t>(crc + 2);
+    ASSERT_TRUE(cardlib::record_units(record).empty());
+    const cardlib::CardVerdict verdict = cardlib::classify_card(kvt::image_bytes(image), record);
+    EXPECT_EQ(cardlib::verdict_reason(verdict), "card valid");
+}
+
 } // namespace
