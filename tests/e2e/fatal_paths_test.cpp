@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 
 constexpr const char *kShutdown = "===== kvtd shutting down =====\n";
 constexpr const char *kCritical = "SERVER SHUTDOWN INITIATED:kvtd shutting down.";
+constexpr const char *kHaltRequested = "process requests halt, PID=";
 constexpr const char *kLinkUp = "registered for events\n";
 constexpr const char *kKvtData = "/var/tmp/KVT-data";
 constexpr const char *kCliModes = "/etc/cli_mode.conf";
@@ -295,6 +296,7 @@ class FatalStop : public ::testing::TestWithParam<FatalPath> {
             EXPECT_EQ(lines_between(log, row.line, kShutdown), row.then) << log;
         }
         EXPECT_NE(root.read("/var/log/daemon_critical.log").find(kCritical), std::string::npos);
+        EXPECT_NE(root.read("/var/log/kvtd.frame.log").find(kHaltRequested), std::string::npos);
         if (kvtsim::card_present()) { // a card out of the slot can't be marked
             EXPECT_EQ(kvtsim::card_image().value()[0], kvt::kInvalidatedVersion);
         }
