@@ -66,6 +66,18 @@ bool log_has(std::string_view text)
     return read_file(kvtsim::path_in_root("/var/log/kvtd.log")).find(text) != std::string::npos;
 }
 
+std::string missing_in_order(const std::string &log, const std::vector<std::string> &lines)
+{
+    std::size_t at = 0;
+    for (const std::string &line : lines) {
+        at = log.find(line, at);
+        if (at == std::string::npos)
+            return line;
+        at += line.size();
+    }
+    return "";
+}
+
 kvt::Image card_as_image()
 {
     kvt::Image image{};

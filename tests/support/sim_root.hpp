@@ -54,6 +54,9 @@ kvt::Image card_as_image();
 bool log_has(std::string_view text);
 // Number of times `text` occurs in the service log.
 int log_count(std::string_view text);
+// The first of `lines` that `log` lacks after the ones before it: "" when
+// all are there in order.
+std::string missing_in_order(const std::string &log, const std::vector<std::string> &lines);
 // Each log line's last message: the text after its last time stamp. The
 // frame writes its option lines without a newline, so the first line of
 // start-up shares their line.

@@ -14,12 +14,7 @@ using Lines = std::vector<std::string>;
 // Each message follows the time text and a blank: hence the leading blanks.
 void expect_lines_in_order(const std::string &log, const Lines &lines)
 {
-    std::size_t at = 0;
-    for (const std::string &line : lines) {
-        at = log.find(line, at);
-        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << log;
-        at += line.size();
-    }
+    EXPECT_EQ(kvttest::missing_in_order(log, lines), "") << "missing or out of order\n" << log;
 }
 
 class Luapi : public testing::Test {
