@@ -101,7 +101,8 @@ TEST_F(PcmLink, EveryStateChangeIsReportedEvenWhenTheStateStaysTheSame)
     EXPECT_EQ(currentState, 5);
 }
 
-// The audit class is subscribed on each connection; only a refusal is logged.
+// The audit class is subscribed on each connection, which logs its own
+// line and the registration's; only a refusal adds one of its own.
 TEST_F(PcmLink, ARefusedAuditSubscriptionIsLoggedWithItsStatus)
 {
     constexpr const char *kRefused = "Registering for CLASS_MGMT_AUDIT  events failed. Status = ";
@@ -112,6 +113,7 @@ TEST_F(PcmLink, ARefusedAuditSubscriptionIsLoggedWithItsStatus)
     kvtsim::fault_set("em.subscribe:" + std::to_string(kvtsim::kAuditClass), 7);
     trelmproc_em_connected(handle);
     EXPECT_EQ(kvttest::log_count(std::string(kRefused) + "7\n"), 1);
+    EXPECT_EQ(kvttest::log_count("kvtd: trelmproc_em_connected()\n"), 2);
     EXPECT_EQ(kvttest::log_count("registered for events\n"), 2);
     event_mgr_release_handle(handle);
 }
