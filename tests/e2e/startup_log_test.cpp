@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The lines start-up writes itself, and the ones added for operators; the
-// lines of the routines it calls (capture, dump, restores) are left out.
+// lines of the routines it calls (capture, dump, restores) are left out, but
+// for the dump's first line, which shows that an image was dumped.
 bool startup_line(const std::string &line)
 {
     static const char *const kPrefixes[] = {"initialize",
@@ -34,6 +35,7 @@ bool startup_line(const std::string &line)
                                             "write of KVT chip failed!",
                                             "wrote KVT",
                                             "old config (chip):",
+                                            "\thdr_version: ",
                                             "doing restore",
                                             "kvt_image.sp_mac = ",
                                             "kvt_new_image.sp_mac = ",
@@ -80,6 +82,7 @@ std::vector<std::string> restore_lines(const std::string &card_mac, char moved,
 {
     return {"initialize",
             "old config (chip):",
+            "\thdr_version: b",
             "doing restore",
             "kvt_image.sp_mac = " + card_mac,
             "kvt_new_image.sp_mac = 00:14:4f:00:00:01",
@@ -108,16 +111,17 @@ const LogCase kPaths[] = {
     {"CaptureOntoABlankCard",
      nullptr,
      false,
-     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete",
-      "startup decision: capture (card blank (erased))"}},
+     {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b", "wrote KVT",
+      "initialization complete", "startup decision: capture (card blank (erased))"}},
     {"CaptureAfterAFatalStop",
      [] {
          capture_a_card();
          kvtsim::set_daemon_state("shutdown");
      },
      false,
-     {"initialize", kCaptureStart, "data to be written:", "wrote KVT", "initialization complete",
-      "startup decision: capture (card valid, shutdown recorded)", kKept}},
+     {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b", "wrote KVT",
+      "initialization complete", "startup decision: capture (card valid, shutdown recorded)",
+      kKept}},
     {"RestoreFromAnotherSpsCard",
      [] {
          capture_a_card();
@@ -138,8 +142,8 @@ const LogCase kPaths[] = {
     {"FatalStopAtTheCaptureWrite",
      [] { kvtsim::fault_set("card.write", EIO); },
      true,
-     {"initialize", kCaptureStart, "data to be written:", "write of KVT chip failed!",
-      "===== kvtd shutting down ====="}},
+     {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b",
+      "write of KVT chip failed!", "===== kvtd shutting down ====="}},
 };
 
 class StartupLog : public ::testing::TestWithParam<LogCase> {
