@@ -129,17 +129,28 @@ struct SlotCase {
     std::size_t slots;
 };
 
-class CardCopySlots : public testing::TestWithParam<SlotCase> {};
+// A blank card of the case's part in the slot, the chip paging as that
+// part does until the test ends.
+class SlotCard : public testing::TestWithParam<SlotCase> {
+  protected:
+    void SetUp() override
+    {
+        kvtsim::card_chip().set_model({.page = part_.page});
+        ASSERT_EQ(kvtsim::card_insert_blank(part_.size), 0);
+    }
+    void TearDown() override { kvtsim::card_chip().set_model({}); }
+
+    kvttest::SimRoot root_;
+    const cardlib::EepromPart part_ = cardlib::part_named(GetParam().part).value();
+};
+
+class CardCopySlots : public SlotCard {};
 
 TEST_P(CardCopySlots, TakeTurns)
 {
     const SlotCase &c = GetParam();
-    kvttest::SimRoot root;
-    const cardlib::EepromPart part = cardlib::part_named(c.part).value();
-    kvtsim::card_chip().set_model({.page = part.page});
-    ASSERT_EQ(kvtsim::card_insert_blank(part.size), 0);
-    cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
-    const cardlib::CardLayout layout = cardlib::layout_for(part.size, part.page, c.image_address);
+    cardlib::I2cEepromDevice device(kvtsim::card_chip(), cardlib::kCardI2cAddress, part_);
+    const cardlib::CardLayout layout = cardlib::layout_for(part_.size, part_.page, c.image_address);
     ASSERT_EQ(layout.slot_count, c.slots);
     cardlib::CardCopy copy(c.image_address);
     ASSERT_EQ(copy.read_card(device), 0);
@@ -151,10 +162,9 @@ TEST_P(CardCopySlots, TakeTurns)
     }
     const std::vector<std::uint64_t> programs = kvtsim::card_page_programs();
     for (std::size_t slot = 0; slot < c.slots; ++slot)
-        EXPECT_EQ(programs.at(layout.slot_address(slot) / part.page), 2u) << "slot " << slot;
+        EXPECT_EQ(programs.at(layout.slot_address(slot) / part_.page), 2u) << "slot " << slot;
     EXPECT_EQ(*std::max_element(programs.begin(), programs.end()), rounds)
         << "the hottest page is the port's";
-    kvtsim::card_chip().set_model({});
 }
 
 // Two writers with copies of their own on one card, as kvtd and kvtcard on
@@ -162,17 +172,13 @@ TEST_P(CardCopySlots, TakeTurns)
 // a card without any record yet, with the newest slot's check beside the
 // next slot's sequence or a page away; a write with nothing between, or
 // just after a whole read, reads only the stamp.
-class TwoWriters : public testing::TestWithParam<SlotCase> {};
+class TwoWriters : public SlotCard {};
 
 TEST_P(TwoWriters, AWriteAfterTheOthersRecordReadsTheCardAgain)
 {
     const SlotCase &c = GetParam();
-    kvttest::SimRoot root;
-    const cardlib::EepromPart part = cardlib::part_named(c.part).value();
-    kvtsim::card_chip().set_model({.page = part.page});
-    ASSERT_EQ(kvtsim::card_insert_blank(part.size), 0);
-    cardlib::I2cEepromDevice device_a(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
-    cardlib::I2cEepromDevice device_b(kvtsim::card_chip(), cardlib::kCardI2cAddress, part);
+    cardlib::I2cEepromDevice device_a(kvtsim::card_chip(), cardlib::kCardI2cAddress, part_);
+    cardlib::I2cEepromDevice device_b(kvtsim::card_chip(), cardlib::kCardI2cAddress, part_);
     cardlib::CardCopy a(c.image_address);
     cardlib::CardCopy b(c.image_address);
     ASSERT_EQ(a.read_card(device_a), 0);
@@ -197,7 +203,6 @@ TEST_P(TwoWriters, AWriteAfterTheOthersRecordReadsTheCardAgain)
     const unsigned char expected[] = {1, 2, 3, 4, 5};
     EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), a.image().begin() + 0x57A));
     EXPECT_LE(write(fresh, device_a, 0x57F, 6), 4u) << "a copy just read";
-    kvtsim::card_chip().set_model({});
 }
 
 constexpr SlotCase kSixSlots{"SixSlots", "24c64", 0x1800, 6};
