@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -117,12 +118,18 @@ struct PlantedLink {
     const char *refusal; // nullptr: followed
 };
 
+std::ptrdiff_t open_descriptors()
+{
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+}
+
 class Links : public Replacement, public ::testing::WithParamInterface<PlantedLink> {};
 
 // A link at the path: its target (a fixed path again, under the root) is
-// replaced in its own directory and the link stays, through up to eight
-// links; a ninth, or a link someone else could have planted, stops the
-// restore before anything is written.
+// replaced in its own directory and the link stays, with no descriptor left
+// open, through up to eight links, one of them at the top; a ninth, or a
+// link someone else could have planted, stops the restore before anything
+// is written.
 TEST_P(Links, AreFollowedUnlessSomeoneElseCouldHavePlantedThem)
 {
     const PlantedLink &c = GetParam();
@@ -136,9 +143,11 @@ TEST_P(Links, AreFollowedUnlessSomeoneElseCouldHavePlantedThem)
     c.shape(in_root("/etc"), link);
 
     const bool followed = c.refusal == nullptr;
-    if (followed)
+    if (followed) {
+        const auto open_before = open_descriptors();
         restore_climode();
-    else
+        EXPECT_EQ(open_descriptors(), open_before);
+    } else
         EXPECT_EXIT(restore_climode(), ::testing::ExitedWithCode(255), c.refusal);
     ::chmod(in_root("/etc").c_str(), 0755);
 
@@ -169,6 +178,7 @@ auto hops(int count)
 INSTANTIATE_TEST_SUITE_P(Planted, Links, ::testing::Values(
     PlantedLink{"Absolute", "/data/cli_mode.conf", kUnchanged, nullptr},
     PlantedLink{"Relative", "../data/cli_mode.conf", kUnchanged, nullptr},
+    PlantedLink{"ThroughALinkAtTheTop", "/hop", [](const std::string &etc, const std::string &) { fs::create_symlink("/data/cli_mode.conf", etc + "/../hop"); }, nullptr},
     PlantedLink{"EightOnTheWay", "/data/hop1", hops(7), nullptr},
     PlantedLink{"NineOnTheWay", "/data/hop1", hops(8), "more than 8 links on the way"},
     PlantedLink{"InAStickyDirectoryAllMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 01777); }, nullptr},
