@@ -98,7 +98,8 @@ def sites_in(path, rel):
         if m:
             yield (n, "negated condition", 0, line, m.group(1) + "(!(" + m.group(2) + "))" + m.group(3))
         for m in TWO_ARGS.finditer(code):
-            if m.group(1) in ("if", "while", "for", "switch", "sizeof", "return"):
+            if (m.group(1) in ("if", "while", "for", "switch", "sizeof", "return")
+                    or m.group(2) == m.group(3)):
                 continue
             yield (n, "swapped arguments", m.start(2),
                    m.group(2) + ", " + m.group(3), m.group(3) + ", " + m.group(2))
