@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string_view>
+
+#include "platform/card_lib.h"
 
 namespace cardlib {
 
@@ -21,6 +24,8 @@ inline constexpr EepromPart kParts[] = {
     {"24c256", 32768, 64},
     {"24c512", 65536, 128},
 };
+static_assert(std::size(kParts) > 0 && kParts[std::size(kParts) - 1].size == KVT_LARGEST_PART,
+              "the table ends with the largest part");
 
 // "24c64" or "24C64"; nullopt for a part not in the table.
 std::optional<EepromPart> part_named(std::string_view name);

@@ -51,6 +51,8 @@ int describe_KVT(const void *image_copy, int platform, struct kvt_card_verdict *
  * most `size` bytes of `part` and returns the part's size; -1 when nothing
  * was read or `size` is smaller than the part. */
 int card_as_read_KVT(void *part, int size);
+/* The largest part a card carries: a buffer of this size takes any card. */
+#define KVT_LARGEST_PART 65536
 
 int kvtd_is_shutdown(void);
 int kvtd_is_moved(void);

@@ -87,9 +87,8 @@ void write_whole_image_or_stop()
 // What the card library read of the card, as a dump of the whole part.
 void keep_card(StartupReport &report)
 {
-    constexpr int kLargestPart = 65536;
-    std::vector<unsigned char> part(kLargestPart);
-    const int size = card_as_read_KVT(part.data(), kLargestPart);
+    std::vector<unsigned char> part(KVT_LARGEST_PART);
+    const int size = card_as_read_KVT(part.data(), KVT_LARGEST_PART);
     if (size < 0)
         return;
     part.resize(static_cast<std::size_t>(size));

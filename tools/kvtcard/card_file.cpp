@@ -7,11 +7,13 @@
 #include <memory>
 #include <vector>
 
+#include "platform/card_lib.h"
+
 namespace kvtcard {
 
 namespace {
 
-constexpr std::size_t kLargestPart = 65536;
+constexpr std::size_t kLargestPart = KVT_LARGEST_PART;
 
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
