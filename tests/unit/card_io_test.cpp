@@ -310,6 +310,18 @@ TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
     }
 }
 
+// Addresses 0 and 0x7F are tried on the bus, where no part answers them.
+TEST_F(CardIo, TheEndsOfSevenBitsAreAddressesToTry)
+{
+    const unsigned char address[] = {0x18, 0x00};
+    unsigned char byte = 0;
+    for (const int device : {0x00, 0x7F}) {
+        errno = 0;
+        EXPECT_EQ(i2c_writeread(device, address, &byte, 2, 1), -1) << device;
+        EXPECT_NE(errno, EINVAL) << device;
+    }
+}
+
 // A write with no read sets the part's address; a read with no write reads on
 // from it. Neither needs the other's buffer.
 TEST_F(CardIo, AWriteOnlyThenAReadOnlyTransferReadFromTheAddressSet)
