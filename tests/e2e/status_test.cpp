@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "base/daemon_state.hpp"
 #include "base/status.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/event_recorder.hpp"
@@ -132,14 +133,20 @@ TEST(StatusOfThePulledCard, CountsTheFailuresRaisesTheFaultAndClearsItWhenTheCar
     EXPECT_NE(run.out.find("running: no\n"), std::string::npos) << run.out;
 }
 
-// The file's directory is made on first use, open to every reader; a
-// stop the daemon records after its fatal stop leaves the fatal stop.
+// The file's directory is made on first use, open to every reader. A card
+// check made once the run flag is down shows the halt, except after a fatal
+// stop (which lowers the flag too): the fatal stop outlasts that check and
+// the stop the daemon records after it.
 TEST(StatusOfAFatalStop, OutlastsTheStopAfterItInADirectoryAllCanRead)
 {
     SimRoot root;
     const mode_t before = ::umask(022);
+    serverActive = false;
     kvt::status::record_running();
+    kvt::status::record_card_check(0);
+    EXPECT_EQ(read_status()[key::state], "halting");
     kvt::status::record_fatal_stop(0);
+    kvt::status::record_card_check(0);
     kvt::status::record_stopped();
     ::umask(before);
     EXPECT_EQ(read_status()[key::state], "fatal stop");
