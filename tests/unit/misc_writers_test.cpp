@@ -82,21 +82,22 @@ TEST_P(OneChangePerFamily, LandsInItsFieldChecksumAndSectionOnly)
 // One row per writer family. The other flag writers share Autorunonerror's
 // code and the capture's flag table, which the golden capture pins; the
 // escape characters, the backup flag and the keyswitch reach the card in
-// change_tracking_test, rule 3's level in router_test.
+// change_tracking_test, rule 3's level in router_test. Numbers may follow
+// white space from a tab to a carriage return, as a "%d" conversion reads them.
 // clang-format off
 const Change kChanges[] = {
     {"DiagMode", [] { kvtd_write_diag(DIAG_MODE, "ops31"); }, Section::misc, {{0x1CA, 41}}},
     {"DiagTrigger", [] { kvtd_write_diag(DIAG_TRIGGER, "none all-resets"); }, Section::misc, {{0x1C1, 7}}},
     {"Autorunonerror", [] { kvtd_write_autorunonerror("true"); }, Section::misc, {{0x1CD, 0x01}}},
     {"Autorestart", [] { kvtd_write_autorestart("dumpcore"); }, Section::misc, {{0x1CC, 0x04}}},
-    {"CliTimeout", [] { kvtd_write_cli(CLI_TIMEOUT, "4294967295"); }, Section::misc,
+    {"CliTimeoutAfterACarriageReturn", [] { kvtd_write_cli(CLI_TIMEOUT, "\r4294967295"); }, Section::misc,
      {{0x1F8, 0xFF}, {0x1F9, 0xFF}, {0x1FA, 0xFF}, {0x1FB, 0xFF}}},
     {"Rule15Level", [] { kvtd_write_mailalert(15, ALERT_LEVEL, "critical"); }, Section::alerts, {{0x516, 5}}},
     {"Rule15Type", [] { kvtd_write_mailalert(15, ALERT_TYPE, "snmptrap"); }, Section::alerts, {{0x517, 2}}},
     {"CustomerInfo", [] { kvtd_write_customerinfo("r7"); }, Section::customer, {{0x519, 'r'}, {0x51A, '7'}}},
     {"MailhostAddress", [] { kvtd_write_mailhost_address("m"); }, Section::console, {{0x546, 'm'}}},
     {"MailhostPort", [] { kvtd_write_mailhost_port("65535"); }, Section::console, {{0x57A, 0xFF}, {0x57B, 0xFF}}},
-    {"EventLevel255", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "255"); }, Section::misc,
+    {"EventLevel255AfterATab", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "\t255"); }, Section::misc,
      {{0x1F7, 0xFF}}},
     {"EventLevel0", [] { kvtd_write_cli(CLI_EVENT_LEVEL, "0"); }, Section::misc, {}},
     {"Keyswitch0", [] { kvtd_write_keyswitch("0"); }, Section::console, {},
