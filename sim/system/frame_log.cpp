@@ -1,7 +1,10 @@
-// The frame log: <root>/var/log/<process name>.frame.log, one line per
-// dblog_print call. The frame writes it from the main thread, the event
-// thread and the event manager's delivery thread. As with the SP's logging
-// library, a line before init_dblog or after fini_dblog_file goes nowhere.
+// The frame log: one line per dblog_print call, in the file that the first
+// word of the process's configuration file names, or in
+// <root>/var/log/<process name>.frame.log when there is no such file or no
+// configuration path was given. The frame writes it from the main thread,
+// the event thread and the event manager's delivery thread. As with the SP's
+// logging library, a line before init_dblog or after fini_dblog_file goes
+// nowhere.
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -12,21 +15,28 @@
 
 #include "platform/logging.h"
 #include "platform/util.h"
+#include "sim/control.hpp"
 #include "sim/root/files.hpp"
 
 namespace {
 
 std::mutex frame_log_mutex;
-std::string frame_log_name; // guarded by frame_log_mutex; empty while closed
+std::string frame_log_path; // guarded by frame_log_mutex; empty while closed
 
 } // namespace
 
 extern "C" {
 
-void init_dblog(const char *process_name, const char * /*config_path*/)
+void init_dblog(const char *process_name, const char *config_path)
 {
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    frame_log_name = process_name ? process_name : "";
+    frame_log_path.clear();
+    if (process_name == nullptr || *process_name == '\0')
+        return;
+    const std::string unconfigured = "/var/log/" + std::string(process_name) + ".frame.log";
+    frame_log_path = config_path == nullptr
+                         ? unconfigured
+                         : kvtsim::files::word(kvtsim::path_in_root(config_path), unconfigured);
 }
 
 void dblog_print(int /*level*/, const char *format, ...)
@@ -42,11 +52,10 @@ void dblog_print(int /*level*/, const char *format, ...)
     if (line.empty() || line.back() != '\n')
         line += '\n';
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    if (frame_log_name.empty())
+    if (frame_log_path.empty())
         return;
-    const std::string path = "/var/log/" + frame_log_name + ".frame.log";
-    const int fd =
-        kvtsim::files::open_in_root(path.c_str(), O_WRONLY | O_APPEND, kvtsim::files::kFileMode);
+    const int fd = kvtsim::files::open_in_root(frame_log_path.c_str(), O_WRONLY | O_APPEND,
+                                               kvtsim::files::kFileMode);
     if (fd < 0)
         return;
     // One write per line: with O_APPEND the line stays whole even when
@@ -58,7 +67,7 @@ void dblog_print(int /*level*/, const char *format, ...)
 void fini_dblog_file(int /*flags*/)
 {
     const std::lock_guard<std::mutex> guard(frame_log_mutex);
-    frame_log_name.clear();
+    frame_log_path.clear();
 }
 
 } // extern "C"

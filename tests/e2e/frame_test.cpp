@@ -147,6 +147,18 @@ TEST(Frame, SecondInstanceSaysAnotherIsRunningAndExits255UnlessSingletonIsOff)
     EXPECT_EQ(kvtsim::kvtd_pids().size(), 2u);
 }
 
+// The logging library keeps the frame log where the process's configuration
+// path names; the frame forms that path from the process's name.
+TEST(Frame, FrameLogGoesWhereTheConfigurationPathNames)
+{
+    SimRoot root;
+    std::ofstream(kvtsim::path_in_root("/conf/kvtd_log_path")) << "/var/log/frame-kvtd.log\n";
+    Daemon daemon;
+    EXPECT_TRUE(
+        wait_until([&] { return count_in(root.read("/var/log/frame-kvtd.log"), kRunning) == 1; }));
+    EXPECT_EQ(frame_log_count(root, kRunning), 0);
+}
+
 // The process-wide pending set, from /proc.
 std::uint64_t pending_signals(int pid)
 {
