@@ -4,6 +4,7 @@
 // simulated SP's journal, and the CLI-mode file it writes; the services'
 // answers decide the rest (a refused add skips that user's password and
 // roles, a refused set or a stop in the plan ends the restore there).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -115,8 +116,10 @@ void user_step_done(const PlanStep &step, RootPasswords &root, Journal &journal)
 
 bool object_step_done(const PlanStep &step, Journal &journal)
 {
-    if (step.action == PlanAction::stop)
+    if (step.action == PlanAction::stop) {
+        EXPECT_TRUE(kvtsim::object_get(step.target).has_value()) << "stops at " << step.target;
         return false;
+    }
     if (step.action == PlanAction::keep) {
         EXPECT_EQ(kvtsim::object_get(step.target), step.value) << "kept as the SP has it";
     }
@@ -136,6 +139,25 @@ std::string written_lines(const kvt::SectionPlan &plan)
     return file;
 }
 
+// Every card entry in use or holding a name shows once: skipped by its
+// number, or added by its name. An empty entry shows not at all.
+void expect_a_step_per_entry(const kvt::SectionPlan &users, const kvt::Image &card)
+{
+    if (users.skipped_by_policy)
+        return;
+    for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
+        const std::string name(card.user_table[k].name.view());
+        const auto for_entry = [&](const PlanStep &step) {
+            return step.target == "entry " + std::to_string(k) ||
+                   (step.action == PlanAction::add && step.target == name &&
+                    step.value.starts_with("roles "));
+        };
+        const bool shown = card.role_table[k].get() != 0 || !name.empty();
+        EXPECT_EQ(std::count_if(users.steps.begin(), users.steps.end(), for_entry), shown ? 1 : 0)
+            << "entry " << k << " (" << name << ")";
+    }
+}
+
 void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
                             const std::string &file_before, const std::string &sp_root_password)
 {
@@ -144,6 +166,7 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
     for (const kvt::UserEntry &entry : card.user_table)
         if (entry.name.view() == "root")
             root.card = std::string(entry.password.view().substr(0, 16));
+    expect_a_step_per_entry(plans[0], card);
     for (const PlanStep &step : plans[0].steps)
         user_step_done(step, root, journal);
     const kvt::SectionPlan &climodes = plans[1];
@@ -238,6 +261,7 @@ const CardCase kCards[] = {
     {"NamesAndLinesTheSpRefusesOrThatWouldNotReadBack", [](kvt::Image &c) {
         user(c, 4, "ev:il", "pw", 0x01); user(c, 5, "ev\nil", "pw", 0x01); user(c, 6, "-eve", "pw", 0x01);
         user(c, 7, "eve", "p\nw", 0x20); user(c, 8, "ghost", "pw", 0); user(c, 9, "marnint", "pw", 0x01);
+        user(c, 10, "", "pw", 0x01);
         cli_mode(c, 3, "x\nadmin", "default"); cli_mode(c, 4, "a:b", "m"); cli_mode(c, 5, "t\tab", "\x1b[1m");
         cli_mode(c, 6, "bob", "de fault"); c.cliprompt.store("\x1b[1msp>\x1b[0m"); }},
     {"TextTheObjectServiceRefuses", [](kvt::Image &c) { c.customerinfo.store("rack\n7"); }},
@@ -245,6 +269,7 @@ const CardCase kCards[] = {
     {"PostCodeWithoutAName", [](kvt::Image &c) { c.diag_verbosity_power = 200; }},
     {"StaticIpv6", [](kvt::Image &c) { c.netflags.set(kvt::KVT_NET_STATIC | kvt::KVT_NET_IPV6); }},
     {"DhcpOntoStatic", [](kvt::Image &c) { c.netflags.set(0); }},
+    {"DiscoveryTheSpCannotRead", [](kvt::Image &c) { c.netflags.set(0); }, [] { kvtsim::fault_set("luapi.test_get:/X/network/ipdiscovery", 5); }},
     {"DhcpOntoDhcp", [](kvt::Image &c) { c.netflags.set(0); }, [] { kvtsim::object_set("/X/network/ipdiscovery", "dhcp"); }},
     {"NoRootOnTheCard", [](kvt::Image &c) { std::memset(&c.user_table[0], 0, sizeof c.user_table[0]); c.role_table[0].set(0); }},
     {"RootToBeAddedAgain", [](kvt::Image &) {}, [] { kvtsim::fault_set("um.root_disabled"); }},
