@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -100,6 +101,18 @@ inline void expect_card_is_this_sps()
         calculate_xor_checksum(&(*card)[s.first], static_cast<int>(s.length), &sum);
         EXPECT_EQ(sum, (*card)[s.cksum]) << "section at " << s.first;
     }
+}
+
+// Changes one byte of the card's image and mends its section's checksum.
+inline void patch_card(std::size_t at, unsigned char value)
+{
+    kvtsim::ImageBytes image = kvtsim::card_image().value();
+    image.at(at) = value;
+    for (const kvt::SectionSpan &s : kvt::kSectionMap)
+        if (at >= s.first && at < s.first + s.length)
+            calculate_xor_checksum(&image.at(s.first), static_cast<int>(s.length),
+                                   &image.at(s.cksum));
+    kvtsim::card_insert_image(image);
 }
 
 // Counts the daemon's reads of the KVT-data file: each check of a card with

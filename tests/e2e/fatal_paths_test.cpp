@@ -81,18 +81,6 @@ std::string lines_between(const std::string &log, const std::string &first, cons
 
 using kvttest::PrintTo;
 
-// Changes one byte of the card's image and mends its section's checksum.
-void patch_card(std::size_t at, unsigned char value)
-{
-    kvtsim::ImageBytes image = kvtsim::card_image().value();
-    image.at(at) = value;
-    for (const kvt::SectionSpan &s : kvt::kSectionMap)
-        if (at >= s.first && at < s.first + s.length)
-            calculate_xor_checksum(&image.at(s.first), static_cast<int>(s.length),
-                                   &image.at(s.cksum));
-    kvtsim::card_insert_image(image);
-}
-
 // clang-format off
 const auto no_kvt_data = +[] { fs::remove(kvtsim::path_in_root(kKvtData)); };
 const auto no_cli_mode_file = +[] { fs::remove(kvtsim::path_in_root(kCliModes)); };

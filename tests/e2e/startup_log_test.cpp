@@ -4,6 +4,7 @@
 // "initialization complete", never between two fixed lines.
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "card/image.hpp"
 #include "tests/e2e/card_watch.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
@@ -99,6 +101,15 @@ std::vector<std::string> restore_lines(const std::string &card_mac, char moved,
             "restore summary: misc settings applied"};
 }
 
+// The same restore from a card that says the SP's user data is not backed up.
+std::vector<std::string> without_user_data(std::vector<std::string> lines)
+{
+    const auto users = std::find(lines.begin(), lines.end(), "restore summary: users applied");
+    *users = "restore summary: users skipped (user data backup off)";
+    *(users + 1) = "restore summary: CLI modes skipped (user data backup off)";
+    return lines;
+}
+
 const std::string kCaptureStart =
     "KVT sp configuration contents invalid, saving current configuration...";
 
@@ -134,6 +145,15 @@ const LogCase kPaths[] = {
          kvtsim::set_moved(true);
      },
      false, restore_lines("00:14:4f:00:00:01", '1', "card moved")},
+    {"RestoreWithUserDataBackupOff",
+     [] {
+         capture_a_card();
+         kvtsim::set_moved(true);
+         // The flag is 0x0800 of a big-endian word: in its first byte.
+         const std::size_t at = offsetof(kvt::Image, miscbits);
+         patch_card(at, kvtsim::card_image().value().at(at) | 0x08);
+     },
+     false, without_user_data(restore_lines("00:14:4f:00:00:01", '1', "card moved"))},
     {"FatalStopAtTheCardRead",
      [] { kvtsim::fault_set("card.read", 0, 1); },
      true,
