@@ -4,7 +4,7 @@
 // configuration path was given. The frame writes it from the main thread,
 // the event thread and the event manager's delivery thread. As with the SP's
 // logging library, a line before init_dblog or after fini_dblog_file goes
-// nowhere.
+// nowhere, and so does a line above the level the log keeps.
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -19,6 +19,9 @@
 #include "sim/root/files.hpp"
 
 namespace {
+
+// The SP's library, as configured on the SP, keeps only level 0 lines.
+constexpr int kKeptLevel = 0;
 
 std::mutex frame_log_mutex;
 std::string frame_log_path; // guarded by frame_log_mutex; empty while closed
@@ -39,8 +42,10 @@ void init_dblog(const char *process_name, const char *config_path)
                          : kvtsim::files::word(kvtsim::path_in_root(config_path), unconfigured);
 }
 
-void dblog_print(int /*level*/, const char *format, ...)
+void dblog_print(int level, const char *format, ...)
 {
+    if (level > kKeptLevel)
+        return;
     char text[2048];
     va_list args;
     va_start(args, format);
