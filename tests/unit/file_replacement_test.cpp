@@ -2,6 +2,7 @@
 // mode, and a link that leads it elsewhere, unless someone else could have
 // planted that link. Driven through the CLI-mode restore, the replacement
 // with the most at stake.
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +110,24 @@ TEST_F(Replacement, KeepsModeOwnerAndGroupAndMakesANewFileUnderTheUmask)
         ::umask(saved);
         EXPECT_EQ(mode_of(file), 0666u & ~umask) << std::oct << umask;
     }
+}
+
+// A replacement is over at its first failed step: each later step fails
+// with that step's result, and the file keeps its old contents.
+TEST_F(Replacement, IsOverAtItsFirstFailedStep)
+{
+    const std::string old_file = "old:default\n";
+    ASSERT_EQ(kvtsim::write_cli_mode_file(old_file), 0);
+    kvtsim::fault_set("file.open:/etc/cli_mode.conf.new", EACCES, 1);
+    kvt::FileReplacement unopened(kCliModePath, 0644);
+    EXPECT_EQ(unopened.write("new:default\n").failed, kvt::ReplaceStep::open);
+    EXPECT_EQ(unopened.commit().failed, kvt::ReplaceStep::open);
+
+    kvtsim::fault_set("file.write", EIO, 1);
+    kvt::FileReplacement unwritten(kCliModePath, 0644);
+    EXPECT_EQ(unwritten.write("new:default\n").failed, kvt::ReplaceStep::write);
+    EXPECT_EQ(unwritten.commit("new:default\n").failed, kvt::ReplaceStep::write);
+    EXPECT_EQ(kvtsim::cli_mode_file(), old_file);
 }
 
 struct PlantedLink {
