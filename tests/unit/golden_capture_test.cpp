@@ -183,4 +183,25 @@ TEST(GoldenCapture, FreshSpCapturesToTheCommittedImageByteForByte)
                   << "; this capture is in " << actual;
 }
 
+// With user data backup off, no account, role or CLI mode reaches the card.
+TEST(GoldenCapture, UserDataBackupOffKeepsEveryAccountOffTheCard)
+{
+    kvttest::SimRoot root;
+    kvtPlatform = capi_get_platform();
+    ASSERT_EQ(kvtsim::object_set("/X/policy/BACKUP_USER_DATA", "disabled"), 0);
+    std::memset(&kvt_image, 0, KVT_IMAGE_SIZE);
+    get_current_config(&kvt_image);
+
+    EXPECT_NE(kvt_image.miscbits.get() & kvt::KVT_NO_BACKUP_USER_DATA, 0);
+    const auto all_zero = [](const auto &table) {
+        const auto *first = reinterpret_cast<const unsigned char *>(&table);
+        return std::all_of(first, first + sizeof table, [](unsigned char b) { return b == 0; });
+    };
+    EXPECT_TRUE(all_zero(kvt_image.user_table));
+    EXPECT_TRUE(all_zero(kvt_image.role_table));
+    EXPECT_TRUE(all_zero(kvt_image.climode_table));
+    EXPECT_TRUE(kvttest::log_has(
+        "get_current_config: skipping user data because KVT_NO_BACKUP_USER_DATA is set\n"));
+}
+
 } // namespace
