@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -153,6 +154,24 @@ TEST(StatusOfAFatalStop, OutlastsTheStopAfterItInADirectoryAllCanRead)
     struct stat directory {};
     ASSERT_EQ(::stat(kvtsim::path_in_root("/run/kvtd").c_str(), &directory), 0);
     EXPECT_EQ(directory.st_mode & 07777, 0755U);
+}
+
+// Each card check result and link state in the status file's words; the
+// card monitor's own tests play the checks themselves.
+TEST(StatusWords, NameEachCardCheckResultAndLinkState)
+{
+    SimRoot root;
+    const std::pair<int, const char *> checks[] = {{-2, "header version is not 0x0B"},
+                                                   {-3, "header checksum wrong"},
+                                                   {-4, "card of another SP"},
+                                                   {-5, "unknown"}};
+    kvt::status::record_running();
+    for (const auto &[result, meaning] : checks) {
+        kvt::status::record_card_check(result);
+        EXPECT_EQ(read_status()[key::check_meaning], meaning) << result;
+    }
+    kvt::status::record_link(true, false);
+    EXPECT_EQ(read_status()[key::link], "connected, audit events refused");
 }
 
 // ---- a background start and an end without a word ------------------------------------
