@@ -147,8 +147,8 @@ class Links : public Replacement, public ::testing::WithParamInterface<PlantedLi
 // A link at the path: its target (a fixed path again, under the root) is
 // replaced in its own directory and the link stays, with no descriptor left
 // open, through up to eight links, one of them at the top; a ninth, or a
-// link someone else could have planted, stops the restore before anything
-// is written.
+// link someone else could have planted, or a way to no regular file, stops
+// the restore before anything is written.
 TEST_P(Links, AreFollowedUnlessSomeoneElseCouldHavePlantedThem)
 {
     const PlantedLink &c = GetParam();
@@ -201,8 +201,9 @@ INSTANTIATE_TEST_SUITE_P(Planted, Links, ::testing::Values(
     PlantedLink{"EightOnTheWay", "/data/hop1", hops(7), nullptr},
     PlantedLink{"NineOnTheWay", "/data/hop1", hops(8), "more than 8 links on the way"},
     PlantedLink{"InAStickyDirectoryAllMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 01777); }, nullptr},
-    PlantedLink{"InADirectoryOthersMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 0777); }, "not followed"},
-    PlantedLink{"OwnedByAnotherUser", "/data/cli_mode.conf", [](const std::string &etc, const std::string &link) { if (::geteuid() != 0 || ::lchown(link.c_str(), kStranger, kStranger) != 0) ::chmod(etc.c_str(), 0777); }, "not followed"}),
+    PlantedLink{"InADirectoryOthersMayWrite", "/data/cli_mode.conf", [](const std::string &etc, const std::string &) { ::chmod(etc.c_str(), 0777); }, "the link /etc/cli_mode.conf is not followed: its directory is writable by group or others"},
+    PlantedLink{"ToADirectory", "/data", kUnchanged, "/data is not a regular file"},
+    PlantedLink{"OwnedByAnotherUser", "/data/cli_mode.conf", [](const std::string &etc, const std::string &link) { if (::geteuid() != 0 || ::lchown(link.c_str(), kStranger, kStranger) != 0) ::chmod(etc.c_str(), 0777); }, " is not followed: "}),
     kvttest::by_name);
 // clang-format on
 
