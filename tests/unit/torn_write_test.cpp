@@ -299,6 +299,10 @@ const History kHistories[] = {
          other_writer([](kvt::Image &i) { i.sp_mac[3] ^= 0x08; });
      },
      "card valid"},
+    {"section_write_cut_after_its_record",
+     [] { ASSERT_EQ(live_customer_info("BABA", cardlib::kSlotSize), -1); }, "card valid",
+     "the card library's last write never reached the card; the card holds the image from "
+     "before it"},
     {"section_write_cut_between_its_pages",
      [] { ASSERT_EQ(live_customer_info("BABA", kBetweenThePages), -1); },
      "card invalid: write interrupted in section 6"},
