@@ -149,6 +149,11 @@ TEST_F(CliModeTable, RestoreSkipsFreeEntriesAndRecomputesTheChecksum)
     restore_climode();
 
     EXPECT_EQ(kvtsim::cli_mode_file(), "a:x\nc:z\n");
+    std::vector<std::string> lines{"adding in the saved cli_modes\n"};
+    for (int k = 0; k < 11; ++k)
+        lines.push_back("i: " + std::to_string(k) + "\n");
+    lines.emplace_back("cli_mode restore done\n");
+    EXPECT_EQ(kvttest::missing_in_order(root_.service_log(), lines), "");
     EXPECT_EQ(log_count("i: "), 11);
     EXPECT_EQ(kvt_image.cksum8, expected);
 }
