@@ -168,6 +168,8 @@ std::atomic<int> driver_card_pulled{0};
 // Bytes a read or write moves at most, as a driver with an I/O limit; 0:
 // all asked for.
 std::atomic<std::size_t> driver_chunk{0};
+// Reads and writes still to be cut short by a signal before they move a byte.
+std::atomic<int> driver_interruptions{0};
 
 int driver_open(const char *path, int flags)
 {
@@ -179,6 +181,11 @@ ssize_t driver_io(int fd, Buffer buf, std::size_t len, off_t at)
 {
     if (driver_card_pulled != 0) {
         errno = driver_card_pulled;
+        return -1;
+    }
+    if (driver_interruptions > 0) {
+        --driver_interruptions;
+        errno = EINTR;
         return -1;
     }
     return Call(fd, buf, driver_chunk != 0 ? std::min<std::size_t>(len, driver_chunk) : len, at);
@@ -200,6 +207,7 @@ class At24FileBackend {
     {
         driver_card_pulled = 0;
         driver_chunk = 0;
+        driver_interruptions = 0;
     }
     At24FileBackend(const At24FileBackend &) = delete;
     At24FileBackend &operator=(const At24FileBackend &) = delete;
@@ -335,18 +343,22 @@ TYPED_TEST(EepromConformance, AnAbsentCardFailsAsUnacknowledgedAndCountsAsAChang
     EXPECT_FALSE(device.card_changed());
 }
 
-// What only the driver's file can do: be cut short, read and written in
-// pieces, be unbound. The file is opened for each access, and closed whatever its end.
-TEST(At24File, ShortFilesPiecewiseTransfersAndAnUnboundDriver)
+// What only the driver's file can do: be cut short, be interrupted, be read
+// and written in pieces, be unbound. An interrupted call is made again, and
+// a file that ends early fails even when the call before was interrupted.
+// The file is opened for each access, and closed whatever its end.
+TEST(At24File, ShortFilesInterruptedAndPiecewiseTransfersAndAnUnboundDriver)
 {
     At24FileBackend backend;
     EepromDevice &device = backend.device();
     const std::size_t descriptors = kvttest::open_descriptors();
     ASSERT_EQ(::truncate(backend.path().c_str(), 4096), 0);
     Bytes byte(1);
+    driver_interruptions = 1;
     EXPECT_EQ(failure_errno([&] { return device.read(5000, byte); }), EIO);
 
     driver_chunk = 48;
+    driver_interruptions = 2;
     Bytes guarded(128, 0xAA);
     ASSERT_EQ(device.read(0, std::span(guarded).first(64)), 0);
     EXPECT_EQ(std::count(guarded.begin(), guarded.begin() + 64, 0xFF), 64);
