@@ -3,10 +3,13 @@
 // the restore then asks of the SP's services, call for call in the
 // simulated SP's journal, and the CLI-mode file it writes; the services'
 // answers decide the rest (a refused add skips that user's password and
-// roles, a refused set or a stop in the plan ends the restore there).
+// roles, a refused set or a stop in the plan ends the restore there). The
+// reasons the preview gives are read against golden files.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -180,6 +183,49 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
     journal.expect_no_more();
 }
 
+// A text with its control characters and backslashes written out.
+std::string visible(const std::string &text)
+{
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            shown += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        shown += escaped;
+    }
+    return shown;
+}
+
+// The steps that give a reason, as a person reads them: compared with the
+// row's file under tests/golden/preview/, which a run with KVT_WRITE_GOLDEN
+// set writes anew. The other steps are compared call for call.
+std::string reasons_text(const Plans &plans)
+{
+    std::string text;
+    for (const kvt::SectionPlan &plan : plans) {
+        text += plan.section + (plan.skipped_by_policy ? ": skipped by policy\n" : ":\n");
+        for (const PlanStep &step : plan.steps)
+            if (!step.reason.empty())
+                text += std::string("  ") + kvt::plan_action_name(step.action) + " " +
+                        visible(step.target) + " <" + visible(step.value) + ">: " + step.reason +
+                        "\n";
+    }
+    return text;
+}
+
+void expect_golden_plans(const Plans &plans, const std::string &row)
+{
+    const std::string path = KVT_SOURCE_DIR "/tests/golden/preview/" + row + ".txt";
+    const std::string text = reasons_text(plans);
+    if (std::getenv("KVT_WRITE_GOLDEN") != nullptr)
+        std::ofstream(path, std::ios::binary) << text;
+    EXPECT_EQ(text, kvttest::read_file(path)) << path;
+}
+
 struct CardCase {
     const char *name;
     std::function<void(kvt::Image &)> shape;
@@ -222,6 +268,7 @@ TEST_P(PreviewIsTheRestore, CallForCall)
         if (user.name == "root")
             sp_root_password = user.password;
     const Plans plans = plans_of(card);
+    expect_golden_plans(plans, GetParam().name);
 
     kvtsim::journal_start();
     kvt_image = card;
@@ -272,6 +319,8 @@ const CardCase kCards[] = {
     {"DiscoveryTheSpCannotRead", [](kvt::Image &c) { c.netflags.set(0); }, [] { kvtsim::fault_set("luapi.test_get:/X/network/ipdiscovery", 5); }},
     {"DhcpOntoDhcp", [](kvt::Image &c) { c.netflags.set(0); }, [] { kvtsim::object_set("/X/network/ipdiscovery", "dhcp"); }},
     {"NoRootOnTheCard", [](kvt::Image &c) { std::memset(&c.user_table[0], 0, sizeof c.user_table[0]); c.role_table[0].set(0); }},
+    {"RootPasswordChangedOnTheSp", [](kvt::Image &) {}, [] { kvtsim::user_set_password("root", "changed"); }},
+    {"RootPasswordTheSpCannotRead", [](kvt::Image &) {}, [] { kvtsim::fault_set("um.get_password", 5); }},
     {"RootToBeAddedAgain", [](kvt::Image &) {}, [] { kvtsim::fault_set("um.root_disabled"); }},
     {"SpWithoutRoot", [](kvt::Image &) {}, [] { kvtsim::user_delete("root"); }},
     {"UserManagerRefusingAdds", [](kvt::Image &) {}, [] { kvtsim::fault_set("um.add", 5); }},
