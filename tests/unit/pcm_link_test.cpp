@@ -53,10 +53,14 @@ struct Heartbeat {
     const char *reply;
 };
 
-// An unexpected PCM message only warns: the heartbeats' replies are all that
-// is posted, each with the process name and number and its NUL.
-TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
+// An unexpected PCM message or event-manager notice only warns: the
+// heartbeats' replies are all that is posted, each with the process name and
+// number and its NUL, and the link stays up.
+TEST_F(PcmLink, HeartbeatsAreAnsweredAndUnexpectedTypesOnlyWarn)
 {
+    emConnected = true;
+    emEventCallback(nullptr, kEmNoticeClass, kEmConnectionLost - 1, nullptr, 0, nullptr);
+    EXPECT_TRUE(emConnected);
     const Heartbeat beats[] = {
         {"4299", 2, "kvtd 42"},                 // read no further than its length
         {"99999999999999999999", 21, "kvtd 0"}, // out of range
@@ -77,6 +81,7 @@ TEST_F(PcmLink, HeartbeatsAreAnsweredAndAnUnexpectedTypeOnlyWarns)
     EXPECT_EQ(kvttest::log_count("In trelmproc_heartbeat_ok()\n"),
               static_cast<int>(std::size(beats)));
     EXPECT_EQ(root_.read("/var/log/kvtd.frame.log"),
+              "Warning, unexpected Event Mgr Message Type.\n"
               "Warning, unexpected Event Mgr Message Type.\n");
     EXPECT_TRUE(frameRunning);
     EXPECT_FALSE(kvttest::log_has("trelmproc_state_transition"));
