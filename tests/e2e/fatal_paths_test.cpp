@@ -202,6 +202,11 @@ const FatalPath kPaths[] = {
     {"WriteBackupUserDataCard", kLive, "card.write", nullptr, {kSet, "/X/policy/BACKUP_USER_DATA", "disabled"}, "write_backupuserdata: write_KVT failed!\n"},
     {"WriteNetworkStateCard", kLive, "card.write", nullptr, {kSet, "/X/network/state", "disabled"}, "write_networkstate: write_KVT failed!\n"},
     {"WriteMailhostCard", kLive, "card.write", nullptr, {kSet, "/X/clients/smtp/port", "2525"}, "write_mailhost: write_KVT failed!\n"},
+    {"WriteMailhostAddressCard", kLive, "card.write", nullptr, {kSet, "/X/clients/smtp/address", "10.0.0.25"}, "write_mailhost: write_KVT failed!\n"},
+    {"WriteSmtpStateCard", kLive, "card.write", nullptr, {kSet, "/X/clients/smtp/state", "enabled"}, "write_mailhost: write_KVT failed!\n"},
+    {"WriteAutorunonerrorCard", kLive, "card.write", nullptr, {kSet, "/HOST/autorunonerror", "true"}, "write_diag: write_KVT failed!\n"},
+    {"WriteAutorestartCard", kLive, "card.write", nullptr, {kSet, "/HOST/autorestart", "dumpcore"}, "write_diag: write_KVT failed!\n"},
+    {"WriteSshStateCard", kLive, "card.write", nullptr, {kSet, "/X/services/ssh/state", "disabled"}, "write_cli: write_KVT failed!\n"},
     {"WriteAlertCard", kLive, "card.write", nullptr, {kSet, "/X/alertmgmt/rules/2/destination", "ops@example.com"}, "write_emailalert: write_KVT failed!\n"},
     // The host group takes "/HOST/console/escapechars"; the SP's console object reaches the writer.
     {"WriteEscapecharsCard", kLive, "card.write", nullptr, {kPost, "/SP/console/escapechars", "~."}, "write_escapechars: write_KVT failed!\n"},
