@@ -79,6 +79,21 @@ TEST_F(NetworkSection, LiveUpdateStoresStaticAddressesAsGoldenBytesAndDhcpAsZero
     }
 }
 
+// A capture of DHCP reads no address and says so; its section stays zero.
+TEST_F(NetworkSection, CaptureOfDhcpReadsNoAddress)
+{
+    ASSERT_EQ(kvtsim::object_set("/X/network/ipdiscovery", "dhcp"), 0);
+    luapi_session session;
+    init_luapi_session(&session);
+    get_current_network(&session, &kvt_image);
+    close_luapi_session(&session);
+
+    EXPECT_EQ(section(kvt_image), Bytes(52, 0));
+    EXPECT_TRUE(log_has("\tdiscovery: <dhcp>\n"));
+    EXPECT_TRUE(log_has("\tcoded discovery: 0\n"));
+    EXPECT_FALSE(log_has("\tip addr: "));
+}
+
 // What the restore of a static image sets, in this order.
 struct PendingSet {
     const char *path;
