@@ -6,7 +6,6 @@
 // roles, a refused set or a stop in the plan ends the restore there). The
 // reasons the preview gives are read against golden files.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -17,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "card/line_text.hpp"
 #include "card/sections.hpp"
 #include "sections/climode.hpp"
 #include "sections/misc.hpp"
@@ -183,23 +183,6 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
     journal.expect_no_more();
 }
 
-// A text with its control characters and backslashes written out.
-std::string visible(const std::string &text)
-{
-    std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
-            shown += c;
-            continue;
-        }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-        shown += escaped;
-    }
-    return shown;
-}
-
 // The steps that give a reason, as a person reads them: compared with the
 // row's file under tests/golden/preview/, which a run with KVT_WRITE_GOLDEN
 // set writes anew. The other steps are compared call for call.
@@ -209,10 +192,13 @@ std::string reasons_text(const Plans &plans)
     for (const kvt::SectionPlan &plan : plans) {
         text += plan.section + (plan.skipped_by_policy ? ": skipped by policy\n" : ":\n");
         for (const PlanStep &step : plan.steps)
-            if (!step.reason.empty())
-                text += std::string("  ") + kvt::plan_action_name(step.action) + " " +
-                        visible(step.target) + " <" + visible(step.value) + ">: " + step.reason +
-                        "\n";
+            if (!step.reason.empty()) {
+                text += std::string("  ") + kvt::plan_action_name(step.action) + " ";
+                kvt::append_escaped(text, step.target);
+                text += " <";
+                kvt::append_escaped(text, step.value);
+                text += ">: " + step.reason + "\n";
+            }
     }
     return text;
 }
