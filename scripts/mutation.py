@@ -11,6 +11,11 @@ of single directories can be merged.
   scripts/mutation.py run [--dirs frame,service] [--count 150] [--seed 1]
                           [--out FILE] [--build DIR] [--list] [--resume]
   scripts/mutation.py report FILE [FILE...]
+  scripts/mutation.py replay FILE [FILE...] [--out FILE] [--build DIR] [--resume]
+
+`replay` runs again the mutants that earlier results killed, against the
+tests of HEAD: after tests are shortened or moved, a mutant that survives
+names a fault they no longer catch.
 
 The source tree is copied (git archive of HEAD) into the build directory;
 the working tree is never touched.
@@ -158,16 +163,38 @@ def run(cmd, cwd, timeout):
         return None
 
 
+def sync_tree(staged, src):
+    """Makes `src` hold what `staged` holds, writing only the files that differ:
+    the unchanged ones keep their times and their objects stay built, while a
+    file an interrupted run left mutated differs from HEAD and is built again."""
+    wanted = set()
+    for root, _, files in os.walk(staged):
+        for name in files:
+            rel = os.path.relpath(os.path.join(root, name), staged)
+            wanted.add(rel)
+            target = os.path.join(src, rel)
+            with open(os.path.join(root, name), "rb") as f:
+                data = f.read()
+            if os.path.isfile(target) and open(target, "rb").read() == data:
+                continue
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as f:
+                f.write(data)
+            shutil.copymode(os.path.join(root, name), target)
+    for root, _, files in os.walk(src):
+        for name in files:
+            if os.path.relpath(os.path.join(root, name), src) not in wanted:
+                os.remove(os.path.join(root, name))
+
+
 def prepare(build):
     src = os.path.join(build, "src")
-    if os.path.isdir(src):
-        shutil.rmtree(src)
-    os.makedirs(src)
+    staged = os.path.join(build, "head")
+    shutil.rmtree(staged, ignore_errors=True)
+    os.makedirs(staged)
     archive = subprocess.run(["git", "archive", "HEAD"], cwd=TOP, check=True, capture_output=True).stdout
-    # Extracted files take the time of extraction, not of the commit: an
-    # object left by an interrupted run's mutant is then older than its
-    # source and is built again.
-    subprocess.run(["tar", "-x", "--touch", "-C", src], input=archive, check=True)
+    subprocess.run(["tar", "-x", "-C", staged], input=archive, check=True)
+    sync_tree(staged, src)
     obj = os.path.join(build, "obj")
     subprocess.run(["cmake", "-S", src, "-B", obj, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
                     "-DKVT_BENCH=OFF", "-DKVT_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
@@ -217,11 +244,16 @@ def site_key(site):
     return (site["file"], site["line"], site["at"], site["kind"])
 
 
-def report(files):
+def load(files):
     results = []
     for name in files:
         with open(name, encoding="utf-8") as f:
             results += [json.loads(l) for l in f if l.strip()]
+    return results
+
+
+def report(files):
+    results = load(files)
     killed = [r for r in results if r["status"] == "killed"]
     survived = [r for r in results if r["status"] == "survived"]
     other = len(results) - len(killed) - len(survived)
@@ -251,9 +283,18 @@ def main():
                    help="keep the results already in --out and run only the rest")
     p = sub.add_parser("report")
     p.add_argument("files", nargs="+")
+    y = sub.add_parser("replay")
+    y.add_argument("files", nargs="+")
+    y.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "replay.jsonl"))
+    y.add_argument("--build", default=os.path.join(TOP, "build", "mutation"))
+    y.add_argument("--resume", action="store_true")
     args = parser.parse_args()
     if args.command == "report":
         report(args.files)
+        return
+    if args.command == "replay":
+        keep = ("file", "line", "kind", "at", "old", "new")
+        play([{k: r[k] for k in keep} for r in load(args.files) if r["status"] == "killed"], args)
         return
     dirs = [d for d in args.dirs.split(",") if d]
     # The sample is drawn from all directories, so that a run of one
@@ -264,10 +305,14 @@ def main():
         for s in chosen:
             print(f"{s['file']}:{s['line']}: {s['kind']}: {s['old'].strip()} -> {s['new'].strip()}")
         return
+    play(chosen, args)
+
+
+def play(chosen, args):
+    """Runs each mutant of `chosen` against HEAD and reports."""
     done = set()
     if args.resume and os.path.exists(args.out):
-        with open(args.out, encoding="utf-8") as f:
-            done = {site_key(json.loads(l)) for l in f if l.strip()}
+        done = {site_key(r) for r in load([args.out])}
     src, obj = prepare(os.path.abspath(args.build))
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
     with open(args.out, "a" if args.resume else "w", encoding="utf-8") as out:
