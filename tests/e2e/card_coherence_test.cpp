@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "base/status.hpp"
-#include "card/sections.hpp"
 #include "cardlib/layout.hpp"
 #include "sim/control.hpp"
 #include "tests/e2e/card_watch.hpp"
@@ -42,10 +41,8 @@ TEST_F(CardCoherence, ACaptureEqualToACardRefusedForACutIsAcceptedAndEndsTheRefu
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack ABAB row 4"), 0);
     // Written whole: the status names a write only once it has ended, so
     // the cut below cannot fall into this one's last steps.
-    ASSERT_TRUE(wait_until([] {
-        return read_file(kvtsim::path_in_root(kvt::status::kPath))
-                   .find("last write: section 6 (customer info)\n") != std::string::npos;
-    }));
+    ASSERT_TRUE(wait_until(
+        [] { return read_status()[kvt::status::key::write] == "section 6 (customer info)"; }));
     ASSERT_EQ(card_as_image().customerinfo.view(), "rack ABAB row 4");
     kvtsim::fault_set("card.power_cut", cardlib::kSlotSize + 2, 1);
     ASSERT_EQ(kvtsim::object_set("/X/system_identifier", "rack BABA row 4"), 0);

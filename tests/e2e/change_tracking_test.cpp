@@ -21,15 +21,20 @@
 #include "tests/support/rows.hpp"
 #include "tests/support/tool_run.hpp"
 
+namespace kvttest {
 namespace {
 
 using kvt::Section;
-using kvttest::wait_for_log;
-using kvttest::wait_until;
 
 constexpr const char *kFrameLog = "/var/log/kvtd.frame.log";
 constexpr const char *kLinkUp = "registered for events\n";
 constexpr const char *kStateReport = "kvtd: trelmproc_state_transition() - old state = ";
+
+// The frame log's lines for a released event manager handle.
+int disconnects(const SimRoot &root)
+{
+    return count_in(root.read(kFrameLog), "kvtd - EM Disconnected.\n");
+}
 
 bool pcm_received(const std::string &line)
 {
@@ -55,9 +60,9 @@ class ChangeTracking : public testing::Test {
         ASSERT_TRUE(wait_for_log(kLinkUp)) << root_.service_log();
     }
 
-    kvttest::SimRoot root_;
-    kvttest::EventManager em_;
-    kvttest::Daemon daemon_; // ends before the event manager
+    SimRoot root_;
+    EventManager em_;
+    Daemon daemon_; // ends before the event manager
 };
 
 // ---- one change per writer family -------------------------------------------
@@ -113,9 +118,7 @@ void apply(const Step &step)
         ASSERT_EQ(kvtsim::nv_set(step.a, step.b), 0) << step.a;
         return;
     case How::ipmi:
-        ASSERT_EQ(
-            kvttest::run_tool("kvtsim", "ipmi-cmd " + step.a + " " + step.b + " " + step.c).status,
-            0)
+        ASSERT_EQ(run_tool("kvtsim", "ipmi-cmd " + step.a + " " + step.b + " " + step.c).status, 0)
             << step.a;
         return;
     case How::announce:
@@ -188,20 +191,19 @@ TEST_P(ChangeReachesTheCard, InItsFieldAndSectionOnlyWithEveryChecksumSound)
             stray.push_back(i);
     }
     EXPECT_EQ(stray, std::vector<std::size_t>{}) << "bytes changed outside the field";
-    kvttest::expect_card_is_this_sps();
+    expect_card_is_this_sps();
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, ChangeReachesTheCard, testing::ValuesIn(kRows), kvttest::by_name);
+INSTANTIATE_TEST_SUITE_P(Writers, ChangeReachesTheCard, testing::ValuesIn(kRows), by_name);
 
 // ---- the PCM link -------------------------------------------------------------
 
 TEST_F(ChangeTracking, PcmShutdownRequestEndsTheDaemonCleanly)
 {
     ASSERT_EQ(kvtsim::pcm_shutdown(), 0);
-    EXPECT_EQ(kvttest::exit_code(daemon_.wait_exit()), 0);
+    EXPECT_EQ(exit_code(daemon_.wait_exit()), 0);
     EXPECT_NE(root_.read(kFrameLog).find("daemon execution complete, rc=0.\n"), std::string::npos);
-    EXPECT_EQ(kvttest::count_in(root_.read(kFrameLog), "kvtd - EM Disconnected.\n"), 1)
-        << "the handle is released once";
+    EXPECT_EQ(disconnects(root_), 1) << "the handle is released once";
 }
 
 TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
@@ -209,9 +211,7 @@ TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
     EXPECT_TRUE(pcm_received("initialize kvtd"));
     ASSERT_TRUE(wait_for_log(kStateReport));
     ASSERT_EQ(kvtsim::em_stop(), 0);
-    EXPECT_TRUE(wait_until([&] {
-        return root_.read(kFrameLog).find("kvtd - EM Disconnected.\n") != std::string::npos;
-    }));
+    EXPECT_TRUE(wait_until([&] { return disconnects(root_) >= 1; }));
     // The link subscribed once, so it has its 20 retries of the PCM class
     // afresh: as many refusals in a row do not halt it.
     kvtsim::fault_set("em.subscribe:101", 1, 20);
@@ -232,20 +232,21 @@ TEST_F(ChangeTracking, RestartedEventManagerIsRejoinedAndToldTheState)
 TEST(PcmSubscription, TwentyRefusalsAreRetriedAndOneMoreHaltsTheDaemon)
 {
     for (const int refusals : {20, 21}) {
-        kvttest::SimRoot root;
+        SimRoot root;
         kvtsim::fault_set("em.subscribe:101", 1, refusals);
-        kvttest::EventManager em;
+        EventManager em;
         ASSERT_TRUE(em.started());
-        kvttest::Daemon daemon;
+        Daemon daemon;
         if (refusals == 20) {
             EXPECT_TRUE(wait_for_log(kLinkUp)) << root.service_log();
             continue;
         }
-        EXPECT_EQ(kvttest::exit_code(daemon.wait_exit()), 0);
-        EXPECT_FALSE(kvttest::log_has(kLinkUp)) << root.service_log();
-        EXPECT_EQ(kvttest::count_in(root.read(kFrameLog), "kvtd - EM Disconnected.\n"), refusals)
+        EXPECT_EQ(exit_code(daemon.wait_exit()), 0);
+        EXPECT_FALSE(log_has(kLinkUp)) << root.service_log();
+        EXPECT_EQ(disconnects(root), refusals)
             << "each handle the refused subscriptions were asked on is released";
     }
 }
 
 } // namespace
+} // namespace kvttest

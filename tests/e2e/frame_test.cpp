@@ -41,24 +41,14 @@ bool wait_running(const SimRoot &root, int instances = 1)
     return wait_until([&] { return frame_log_count(root, kRunning) >= instances; });
 }
 
-bool core_file_limit_is(int pid, const std::string &bytes)
+// The line of /proc/PID/`file` that starts with `key`; empty without one.
+std::string proc_line(int pid, const char *file, const std::string &key)
 {
-    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-    const std::regex line("Max core file size +" + bytes + " +" + bytes + " +bytes *");
-    for (std::string text; std::getline(limits, text);)
-        if (std::regex_match(text, line))
-            return true;
-    return false;
-}
-
-// The "Umask:" line of /proc/PID/status.
-bool file_creation_mask_is(int pid, const std::string &mask)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string text; std::getline(status, text);)
-        if (text.starts_with("Umask:"))
-            return text == "Umask:\t" + mask;
-    return false;
+    std::ifstream lines("/proc/" + std::to_string(pid) + "/" + file);
+    for (std::string text; std::getline(lines, text);)
+        if (text.starts_with(key))
+            return text;
+    return "";
 }
 
 // What the descriptors of process `pid` ("self": this one) point at:
@@ -117,9 +107,11 @@ TEST(Frame, BackgroundParentExitsZeroOnlyAfterInitialization)
     for (const std::string &target : held)
         EXPECT_FALSE(target.starts_with("pipe:")) << target << ": the ready pipe stays open";
     EXPECT_EQ(held.count("/dev/null"), 3U) << "0, 1 and 2, and no other";
-    EXPECT_TRUE(file_creation_mask_is(pids[0], "0000")) << "not the starter's 022";
+    EXPECT_EQ(proc_line(pids[0], "status", "Umask:"), "Umask:\t0000") << "not the starter's 022";
     EXPECT_EQ(frame_log_count(root, kRunning + std::to_string(pids[0]) + "\n"), 1);
-    EXPECT_TRUE(core_file_limit_is(pids[0], "10485760")) << "ten MiB, soft and hard";
+    EXPECT_TRUE(std::regex_match(proc_line(pids[0], "limits", "Max core file size"),
+                                 std::regex("Max core file size +10485760 +10485760 +bytes *")))
+        << "ten MiB, soft and hard";
     const std::string link_thread = "emThread - PID " + std::to_string(pids[0]) + "...\n";
     EXPECT_TRUE(wait_until([&] { return frame_log_count(root, link_thread) == 1; }));
     Daemon second;
@@ -159,16 +151,6 @@ TEST(Frame, FrameLogGoesWhereTheConfigurationPathNames)
     EXPECT_EQ(frame_log_count(root, kRunning), 0);
 }
 
-// The process-wide pending set, from /proc.
-std::uint64_t pending_signals(int pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("ShdPnd:", 0) == 0)
-            return std::stoull(line.substr(7), nullptr, 16);
-    return 0;
-}
-
 class StopSignal : public testing::TestWithParam<int> {};
 
 // Other signals stay pending and change nothing.
@@ -180,7 +162,10 @@ TEST_P(StopSignal, EndsTheDaemonWithStatusZeroAndOtherSignalsStayPending)
     ::kill(daemon.pid(), SIGHUP);
     ::kill(daemon.pid(), SIGUSR1);
     const std::uint64_t both = (1ull << (SIGHUP - 1)) | (1ull << (SIGUSR1 - 1));
-    EXPECT_TRUE(wait_until([&] { return (pending_signals(daemon.pid()) & both) == both; }));
+    EXPECT_TRUE(wait_until([&] { // the process-wide pending set
+        const std::string pending = proc_line(daemon.pid(), "status", "ShdPnd:");
+        return !pending.empty() && (std::stoull(pending.substr(7), nullptr, 16) & both) == both;
+    }));
 
     EXPECT_EQ(exit_code(daemon.stop(GetParam())), 0);
     EXPECT_EQ(frame_log_count(root, kCleanEnd), 1);

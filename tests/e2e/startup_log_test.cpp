@@ -23,53 +23,38 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kKept = "startup: the card's previous image is kept in ";
+
 // The lines start-up writes itself, and the ones added for operators; the
 // lines of the routines it calls (capture, dump, restores) are left out, but
 // for the dump's first line, which shows that an image was dumped.
-bool startup_line(const std::string &line)
-{
-    static const char *const kPrefixes[] = {"initialize",
-                                            "initialization complete",
-                                            "waiting for IPMI",
-                                            "error from initial read of KVT",
-                                            "KVT sp configuration contents invalid",
-                                            "data to be written:",
-                                            "write of KVT chip failed!",
-                                            "wrote KVT",
-                                            "old config (chip):",
-                                            "\thdr_version: ",
-                                            "doing restore",
-                                            "kvt_image.sp_mac = ",
-                                            "kvt_new_image.sp_mac = ",
-                                            "kvtd_was_moved = ",
-                                            "restoring users",
-                                            "restoring climode",
-                                            "restoring network config",
-                                            "restore complete",
-                                            "===== kvtd shutting down =====",
-                                            "startup decision: ",
-                                            "startup: ",
-                                            "restore summary: "};
-    for (const char *prefix : kPrefixes)
-        if (line.starts_with(prefix))
-            return true;
-    return false;
-}
+// clang-format off
+const char *const kStartupPrefixes[] = {
+    "initialize", "initialization complete", "waiting for IPMI", "error from initial read of KVT",
+    "KVT sp configuration contents invalid", "data to be written:", "write of KVT chip failed!",
+    "wrote KVT", "old config (chip):", "\thdr_version: ", "doing restore", "kvt_image.sp_mac = ",
+    "kvt_new_image.sp_mac = ", "kvtd_was_moved = ", "restoring users", "restoring climode",
+    "restoring network config", "restore complete", "===== kvtd shutting down =====",
+    "startup decision: ", "startup: ", "restore summary: "};
+// clang-format on
 
-std::vector<std::string> startup_lines()
+// The start-up lines of `log`; a kept card's line loses its path (the root's).
+std::vector<std::string> startup_lines(const std::string &log)
 {
     std::vector<std::string> kept;
-    for (const std::string &line :
-         log_messages(read_file(kvtsim::path_in_root("/var/log/kvtd.log"))))
-        if (startup_line(line))
+    for (const std::string &line : log_messages(log)) {
+        if (line.starts_with(kKept))
+            kept.push_back(kKept);
+        else if (std::ranges::any_of(kStartupPrefixes,
+                                     [&](const char *prefix) { return line.starts_with(prefix); }))
             kept.push_back(line);
+    }
     return kept;
 }
 
-const std::string kKept = "startup: the card's previous image is kept in ";
-
 struct LogCase {
     const char *name;
+    bool captured; // a card this SP captured is in the slot before `prepare`
     void (*prepare)();
     bool fatal;
     std::vector<std::string> lines;
@@ -110,61 +95,44 @@ std::vector<std::string> without_user_data(std::vector<std::string> lines)
     return lines;
 }
 
+void moved_without_user_data_backup()
+{
+    kvtsim::set_moved(true);
+    // The flag is 0x0800 of a big-endian word: in its first byte.
+    const std::size_t at = offsetof(kvt::Image, miscbits);
+    patch_card(at, kvtsim::card_image().value().at(at) | 0x08);
+}
+
 const std::string kCaptureStart =
     "KVT sp configuration contents invalid, saving current configuration...";
+const std::string kShutdown = "===== kvtd shutting down =====";
 
+// clang-format off
 const LogCase kPaths[] = {
-    {"NothingToDo",
-     [] { capture_a_card(); },
-     false,
+    {"NothingToDo", true, nullptr, false,
      {"initialize", "initialization complete",
       "startup decision: nothing to do (card valid, MAC matches, not moved)"}},
-    {"CaptureOntoABlankCard",
-     nullptr,
-     false,
+    {"CaptureOntoABlankCard", false, nullptr, false,
      {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b", "wrote KVT",
       "initialization complete", "startup decision: capture (card blank (erased))"}},
-    {"CaptureAfterAFatalStop",
-     [] {
-         capture_a_card();
-         kvtsim::set_daemon_state("shutdown");
-     },
-     false,
+    {"CaptureAfterAFatalStop", true, [] { kvtsim::set_daemon_state("shutdown"); }, false,
      {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b", "wrote KVT",
       "initialization complete", "startup decision: capture (card valid, shutdown recorded)",
       kKept}},
-    {"RestoreFromAnotherSpsCard",
-     [] {
-         capture_a_card();
-         ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0);
-     },
-     false, restore_lines("00:14:4f:aa:bb:cc", '0', "card MAC differs from SP MAC")},
-    {"RestoreFromAMovedCard",
-     [] {
-         capture_a_card();
-         kvtsim::set_moved(true);
-     },
-     false, restore_lines("00:14:4f:00:00:01", '1', "card moved")},
-    {"RestoreWithUserDataBackupOff",
-     [] {
-         capture_a_card();
-         kvtsim::set_moved(true);
-         // The flag is 0x0800 of a big-endian word: in its first byte.
-         const std::size_t at = offsetof(kvt::Image, miscbits);
-         patch_card(at, kvtsim::card_image().value().at(at) | 0x08);
-     },
-     false, without_user_data(restore_lines("00:14:4f:00:00:01", '1', "card moved"))},
-    {"FatalStopAtTheCardRead",
-     [] { kvtsim::fault_set("card.read", 0, 1); },
-     true,
-     {"initialize", "error from initial read of KVT - kvtd aborting!",
-      "===== kvtd shutting down ====="}},
-    {"FatalStopAtTheCaptureWrite",
-     [] { kvtsim::fault_set("card.write", EIO); },
-     true,
+    {"RestoreFromAnotherSpsCard", true,
+     [] { ASSERT_EQ(kvtsim::card_insert_image(kvtsim::foreign_image(kOtherSpMac)), 0); }, false,
+     restore_lines("00:14:4f:aa:bb:cc", '0', "card MAC differs from SP MAC")},
+    {"RestoreFromAMovedCard", true, [] { kvtsim::set_moved(true); }, false,
+     restore_lines("00:14:4f:00:00:01", '1', "card moved")},
+    {"RestoreWithUserDataBackupOff", true, moved_without_user_data_backup, false,
+     without_user_data(restore_lines("00:14:4f:00:00:01", '1', "card moved"))},
+    {"FatalStopAtTheCardRead", false, [] { kvtsim::fault_set("card.read", 0, 1); }, true,
+     {"initialize", "error from initial read of KVT - kvtd aborting!", kShutdown}},
+    {"FatalStopAtTheCaptureWrite", false, [] { kvtsim::fault_set("card.write", EIO); }, true,
      {"initialize", kCaptureStart, "data to be written:", "\thdr_version: b",
-      "write of KVT chip failed!", "===== kvtd shutting down ====="}},
+      "write of KVT chip failed!", kShutdown}},
 };
+// clang-format on
 
 class StartupLog : public ::testing::TestWithParam<LogCase> {
   protected:
@@ -174,6 +142,9 @@ class StartupLog : public ::testing::TestWithParam<LogCase> {
 TEST_P(StartupLog, FollowsTheFixedSequenceWithAddedLinesAfterIt)
 {
     const LogCase &c = GetParam();
+    if (c.captured) {
+        ASSERT_NO_FATAL_FAILURE(capture_a_card());
+    }
     if (c.prepare) {
         ASSERT_NO_FATAL_FAILURE(c.prepare());
     }
@@ -190,11 +161,7 @@ TEST_P(StartupLog, FollowsTheFixedSequenceWithAddedLinesAfterIt)
         EXPECT_TRUE(ends_cleanly_on_sigterm(daemon));
     }
     EXPECT_EQ(kvtsim::ipmi_sessions_open(), 0) << "the start left an IPMI session open";
-    std::vector<std::string> lines = startup_lines();
-    for (std::string &line : lines)
-        if (line.starts_with(kKept))
-            line = kKept; // the path is the root's
-    EXPECT_EQ(lines, c.lines) << root.service_log();
+    EXPECT_EQ(startup_lines(root.service_log()), c.lines) << root.service_log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, StartupLog, ::testing::ValuesIn(kPaths), kvttest::by_name);

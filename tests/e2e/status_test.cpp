@@ -2,7 +2,6 @@
 // kvtcard status reads it, on a simulated SP.
 #include <cerrno>
 #include <csignal>
-#include <map>
 #include <sstream>
 #include <string>
 #include <utility>

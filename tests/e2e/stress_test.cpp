@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
@@ -84,8 +83,7 @@ TEST_P(Stress, AFatalStopAmidChangesLeavesOneWholeMarkedImageAndNoDaemon)
     ASSERT_TRUE(wait_for_log(kRunning) && wait_for_log("registered for events\n"))
         << root.service_log();
     const kvtsim::ImageBytes captured = kvtsim::card_image().value();
-    kvt::Image want;
-    std::memcpy(&want, captured.data(), sizeof want);
+    kvt::Image want = card_as_image();
     kvt::Image ignored = want;
     for (std::size_t i = 0; i < before; ++i)
         ASSERT_NO_FATAL_FAILURE(make_change(rng, want));
@@ -125,8 +123,7 @@ TEST_P(Stress, AFatalStopAmidChangesLeavesOneWholeMarkedImageAndNoDaemon)
     }
 
     // After a refused value, every change posted before it is on the card.
-    kvt::Image got;
-    std::memcpy(&got, card.data(), sizeof got);
+    const kvt::Image got = card_as_image();
     const auto fields = [](const kvt::Image &image) {
         return std::tuple(image.cli_timeout.get(), image.mailhost_port.get(), image.keyswitch);
     };

@@ -44,20 +44,17 @@ class ChipView : public cardlib::I2cBus {
 
 int buses_opened = 0;
 
+// The errno a call left when it failed; 0 when it did not.
+template <typename Call> int failure_errno(Call call)
+{
+    errno = 0;
+    return call() == -1 ? errno : 0;
+}
+
 std::unique_ptr<cardlib::I2cBus> open_chip(const std::string &)
 {
     ++buses_opened;
     return std::make_unique<ChipView>();
-}
-
-// What the card monitor's i2c_writeread asks: the 8 header bytes of the
-// card at device 0x53.
-int read_header(cardlib::I2cBus &bus, std::array<unsigned char, 8> &header)
-{
-    std::array<unsigned char, 2> at{0x18, 0x00};
-    const std::array messages{cardlib::I2cMessage{cardlib::kCardI2cAddress, false, at},
-                              cardlib::I2cMessage{cardlib::kCardI2cAddress, true, header}};
-    return cardlib::transfer_when_ready(bus, messages);
 }
 
 struct SlotCase {
@@ -96,9 +93,7 @@ class CardSlot : public testing::TestWithParam<SlotCase> {
             const std::string path = text.substr(text.find('/'));
             std::filesystem::create_directories(std::filesystem::path(path).parent_path());
             const Bytes part = kvtsim::card_eeprom();
-            std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char *>(part.data()),
-                       static_cast<std::streamsize>(part.size()));
+            std::ofstream(path, std::ios::binary) << std::string(part.begin(), part.end());
         }
         return text;
     }
@@ -116,8 +111,13 @@ TEST_P(CardSlot, TheHeaderReadOfDevice0x53FindsTheCardWhereTheSettingPutsIt)
     ASSERT_TRUE(slot) << error;
     EXPECT_EQ(buses_opened, GetParam().opens_i2c_dev ? 1 : 0);
 
+    // What the card monitor's i2c_writeread asks: the 8 header bytes of the
+    // card at device 0x53.
     std::array<unsigned char, 8> header{};
-    ASSERT_EQ(read_header(*slot->header_bus, header), 0) << std::strerror(errno);
+    std::array<unsigned char, 2> at{0x18, 0x00};
+    const std::array messages{cardlib::I2cMessage{cardlib::kCardI2cAddress, false, at},
+                              cardlib::I2cMessage{cardlib::kCardI2cAddress, true, header}};
+    ASSERT_EQ(cardlib::transfer_when_ready(*slot->header_bus, messages), 0) << std::strerror(errno);
     EXPECT_EQ(header, kHeader);
     Bytes through_device(8);
     ASSERT_EQ(slot->device->read(kHeaderAddress, through_device), 0);
@@ -144,9 +144,7 @@ TEST(CardSlotAdapter, AnSmbusOnlyAdapterIsRefusedByNameAndNeverSentATransfer)
                                     cardlib::kPart24c64);
     const std::uint64_t before = kvtsim::card_chip().transfers();
     Bytes byte(1);
-    errno = 0;
-    EXPECT_EQ(device.read(0, byte), -1);
-    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(failure_errno([&] { return device.read(0, byte); }), EOPNOTSUPP);
     EXPECT_EQ(kvtsim::card_chip().transfers(), before);
     kvtsim::card_chip().set_model({});
 }
@@ -161,22 +159,17 @@ TEST(CardSlotAdapter, TheI2cDevShimRefusesAMessageLongerThanTheKernelTakes)
     for (const std::size_t len : {std::size_t{65536}, cardlib::kKernelMaxMessage + 1}) {
         Bytes buffer(len);
         const cardlib::I2cMessage message{0x53, true, buffer};
-        errno = 0;
-        EXPECT_EQ(bus->transfer(std::span(&message, 1)), -1);
-        EXPECT_EQ(errno, EMSGSIZE) << len;
+        EXPECT_EQ(failure_errno([&] { return bus->transfer(std::span(&message, 1)); }), EMSGSIZE)
+            << len;
     }
     Bytes most(cardlib::kKernelMaxMessage);
     const cardlib::I2cMessage messages[] = {
         {0x53, false, most}, {0x53, true, most}, {0x53, true, most}};
     // No message, or more than a write and a read, is refused before the adapter is opened.
-    for (const std::size_t count : {0, 3}) {
-        errno = 0;
-        EXPECT_EQ(bus->transfer(std::span(messages, count)), -1);
-        EXPECT_EQ(errno, EINVAL) << count;
-    }
-    errno = 0;
-    EXPECT_EQ(bus->transfer(std::span(messages, 2)), -1);
-    EXPECT_EQ(errno, ENOENT);
+    for (const std::size_t count : {0, 3})
+        EXPECT_EQ(failure_errno([&] { return bus->transfer(std::span(messages, count)); }), EINVAL)
+            << count;
+    EXPECT_EQ(failure_errno([&] { return bus->transfer(std::span(messages, 2)); }), ENOENT);
     EXPECT_EQ(bus->adapter(), std::nullopt);
 }
 
@@ -213,9 +206,7 @@ TEST(CardSlotAdapter, AShortCountFailsTheTransferAndAnErrorIsPassedOn)
          {std::pair{AdapterAnswer{0, 0}, EIO}, std::pair{AdapterAnswer{1, 0}, EIO},
           std::pair{AdapterAnswer{-1, ENXIO}, ENXIO}}) {
         answer = given;
-        errno = 0;
-        EXPECT_EQ(bus->transfer(messages), -1) << given.result;
-        EXPECT_EQ(errno, ends) << given.result;
+        EXPECT_EQ(failure_errno([&] { return bus->transfer(messages); }), ends) << given.result;
     }
     answer = {2, 0};
     EXPECT_EQ(bus->transfer(messages), 0);

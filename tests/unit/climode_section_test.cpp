@@ -1,11 +1,10 @@
 // Section 8 against the simulated SP's CLI-mode file. The backup flag's
 // hold on it is tested with the user tables'.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,32 +88,21 @@ INSTANTIATE_TEST_SUITE_P(Files, CliModeCapture, ::testing::Values(
     kvttest::by_name);
 // clang-format on
 
-struct ParseErrorCase {
-    const char *name;
-    const char *file;
-    int parts;
-};
-
-class CliModeParseError : public CliModeTable,
-                          public ::testing::WithParamInterface<ParseErrorCase> {};
-
-TEST_P(CliModeParseError, StopsTheDaemonWithTheCountOfPartsFound)
-{
-    ASSERT_EQ(kvtsim::write_cli_mode_file(GetParam().file), 0);
-    kvt::Image image{};
-    EXPECT_EXIT(capture_climode_table(&image, kFullCaptureOpenFail), ::testing::ExitedWithCode(255),
-                "");
-    EXPECT_TRUE(log_has("parse error! ret = " + std::to_string(GetParam().parts) + "\n"));
-}
-
 // A line of 85 characters is read as 79 and then 6: the second piece has no colon.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Lines, CliModeParseError, ::testing::Values(
-    ParseErrorCase{"StartsWithColon", ":x\n", 0},
-    ParseErrorCase{"OnlyBlanksAfterColon", "name:   \n", 1},
-    ParseErrorCase{"LongLineInPieces", "n:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n", 1}),
-    kvttest::by_name);
-// clang-format on
+TEST_F(CliModeTable, ParseErrorsStopTheDaemonWithTheCountOfPartsFound)
+{
+    const std::pair<std::string, int> files[] = {
+        {":x\n", 0}, {"name:   \n", 1}, {"n:" + std::string(83, 'a') + "\n", 1}};
+    for (const auto &[file, parts] : files) {
+        ASSERT_EQ(kvtsim::write_cli_mode_file(file), 0);
+        kvt::Image image{};
+        EXPECT_EXIT(capture_climode_table(&image, kFullCaptureOpenFail),
+                    ::testing::ExitedWithCode(255), "")
+            << file;
+        EXPECT_TRUE(log_has("parse error! ret = " + std::to_string(parts) + "\n")) << file;
+        kvttest::clear_log();
+    }
+}
 
 TEST_F(CliModeTable, SnapshotThenRestoreGivesBackTheFile)
 {
@@ -241,14 +229,11 @@ TEST_P(CliModeReplace, AFailedStepKeepsTheOldFileAndStops)
 }
 
 // A file that cannot be opened is one of the fatal paths tested end to end.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Steps, CliModeReplace, ::testing::Values(
-    FailedStep{"Write", "file.write"},
-    FailedStep{"Fsync", "file.fsync"},
-    FailedStep{"Close", "file.close"},
-    FailedStep{"Rename", "file.rename"}),
-    kvttest::by_name);
-// clang-format on
+const FailedStep kSteps[] = {{"Write", "file.write"},
+                             {"Fsync", "file.fsync"},
+                             {"Close", "file.close"},
+                             {"Rename", "file.rename"}};
+INSTANTIATE_TEST_SUITE_P(Steps, CliModeReplace, ::testing::ValuesIn(kSteps), kvttest::by_name);
 
 // A write cut short goes on with the rest; one that takes nothing fails the
 // replacement; and no descriptor stays open either way.

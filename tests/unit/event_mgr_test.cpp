@@ -23,35 +23,28 @@ struct AuditCase {
     const char *name;
     std::function<void()> post;
     int type;
-    std::string golden;     // as a little-endian host posts it
-    std::vector<int> words; // offsets of the 32-bit integers, in host byte order
+    std::vector<unsigned char> golden; // as a little-endian host posts it
+    std::vector<int> words;            // offsets of the 32-bit integers, in host byte order
 };
 
-std::string in_host_order(std::string golden, const std::vector<int> &words)
+std::string in_host_order(std::vector<unsigned char> golden, const std::vector<int> &words)
 {
     if (std::endian::native == std::endian::big)
         for (const int at : words)
             std::reverse(golden.begin() + at, golden.begin() + at + 4);
-    return golden;
-}
-
-std::string bytes(std::initializer_list<unsigned char> list)
-{
-    return {list.begin(), list.end()};
+    return {golden.begin(), golden.end()};
 }
 
 // clang-format off
 const AuditCase kAuditCases[] = {
     {"Ipmi", [] { kvtsim::audit_post_ipmi(0x06, 0x47, "root", 0xC1); }, 1,
-     bytes({0x06, 0x47,                                               // netfn, command
-            'r', 'o', 'o', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // username[17]
-            0xC1, 1, 0, 0, 0, 0}),                                    // compCode, dataLen, data
-     {20}},
+     {0x06, 0x47,                                               // netfn, command
+      'r', 'o', 'o', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // username[17]
+      0xC1, 1, 0, 0, 0, 0}, {20}},                              // compCode, dataLen, data
     {"Luapi", [] { kvtsim::audit_post_luapi(3, -1, "/X/a", "7"); }, 2,
-     bytes({3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 24, 0, 0, 0, 29, 0, 0, 0, // command, status, offsets
-            0, 0, 0, 0, 0, 0, 0, 0, '/', 'X', '/', 'a', 0, '7', 0}),     // unread, texts
-     {0, 4, 8, 12}},
-    {"Persist", [] { kvtsim::audit_post_persist(13, "2"); }, 4, bytes({13, 0, 0, 0, 0, 0, '2', 0}), {}},
+     {3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 24, 0, 0, 0, 29, 0, 0, 0, // command, status, offsets
+      0, 0, 0, 0, 0, 0, 0, 0, '/', 'X', '/', 'a', 0, '7', 0}, {0, 4, 8, 12}}, // unread, texts
+    {"Persist", [] { kvtsim::audit_post_persist(13, "2"); }, 4, {13, 0, 0, 0, 0, 0, '2', 0}, {}},
 };
 // clang-format on
 

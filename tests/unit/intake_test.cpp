@@ -56,13 +56,10 @@ Bytes ipmi(std::uint8_t command, std::uint8_t comp_code = 0)
 Bytes luapi_fixed(std::uint32_t command, std::int32_t status, std::uint32_t path_at,
                   std::uint32_t value_at)
 {
-    Bytes r(24, 0);
-    std::size_t at = 0;
-    for (std::uint32_t field : {command, static_cast<std::uint32_t>(status), path_at, value_at}) {
-        std::memcpy(r.data() + at, &field, sizeof field);
-        at += sizeof field;
-    }
-    return r;
+    Bytes r;
+    for (std::uint32_t field : {command, static_cast<std::uint32_t>(status), path_at, value_at})
+        put(r, field);
+    return resized(r, 24);
 }
 
 Bytes luapi(std::uint32_t command, std::int32_t status, const std::string &path,
@@ -144,8 +141,7 @@ std::vector<IntakeCase> cases()
         {"LuapiSetIsRouted", 2, port, {7},
          {"===== Luapi cmd LU_SET_OBJ_VAL_CMD =====\n",
           "\tpath </X/clients/smtp/port> val <25> 0\n", "LU_SET_OBJ_VAL_CMD\n",
-          "name </X/clients/smtp/port> val: <25> 0\n",
-          "snapshot updated Luapi object\n",
+          "name </X/clients/smtp/port> val: <25> 0\n", "snapshot updated Luapi object\n",
           "kvtd_process_obj_update: name /X/clients/smtp/port val: 25\n"}},
         {"LuapiDeleteIsRoutedLikeASet", 2, luapi(9, 0, "/X/network/state", "enabled"), {4},
          {"LU_DELETE_OBJ_CMD\n"}},
@@ -192,15 +188,13 @@ std::vector<IntakeCase> cases()
 
 using kvttest::PrintTo;
 
-class Intake : public testing::TestWithParam<IntakeCase> {
-  protected:
-    kvttest::SimRoot root_;
-    kvttest::SectionWrites card_;
-};
+class Intake : public testing::TestWithParam<IntakeCase> {};
 
 TEST_P(Intake, ActsOnlyOnWellFormedRecords)
 {
-    ASSERT_NO_FATAL_FAILURE(card_.arm());
+    const kvttest::SimRoot root;
+    kvttest::SectionWrites card;
+    ASSERT_NO_FATAL_FAILURE(card.arm());
     const IntakeCase &c = GetParam();
     // The record lives in a buffer of exactly its length, so that a read
     // past its end shows under a memory checker.
@@ -209,11 +203,11 @@ TEST_P(Intake, ActsOnlyOnWellFormedRecords)
     kvtd_handle_event(c.type == 0 ? 107 : 106, c.type == 0 ? 1 : c.type, record.get(),
                       static_cast<std::uint32_t>(c.record.size()));
 
-    EXPECT_EQ(card_.written(), c.sections);
+    EXPECT_EQ(card.written(), c.sections);
     for (const std::string &line : c.lines)
-        EXPECT_TRUE(kvttest::log_has(line)) << line << "\n--- log:\n" << root_.service_log();
+        EXPECT_TRUE(kvttest::log_has(line)) << line << "\n--- log:\n" << root.service_log();
     for (const std::string &line : c.absent)
-        EXPECT_FALSE(kvttest::log_has(line)) << line << "\n--- log:\n" << root_.service_log();
+        EXPECT_FALSE(kvttest::log_has(line)) << line << "\n--- log:\n" << root.service_log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, Intake, testing::ValuesIn(cases()), kvttest::by_name);

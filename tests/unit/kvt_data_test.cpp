@@ -1,8 +1,9 @@
 // Reading the SP MAC address from the KVT-data file.
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "service/kvtd.hpp"
-#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -21,35 +22,22 @@ TEST(ReadSpMac, StoresTheSecondAddress)
     EXPECT_EQ(root.service_log(), "");
 }
 
-struct BadFile {
-    const char *name;
-    const char *text;
-    const char *line;
-};
-
 // A signed octet reads as a value far above 0xFF. A missing file and ones
 // without either address are proven end to end.
-// clang-format off
-const BadFile kBadFiles[] = {
-    {"NegativeBaseOctet", "00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
-    {"NegativeSpOctet", "00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
-// clang-format on
-
-using kvttest::PrintTo;
-
-class BadKvtData : public testing::TestWithParam<BadFile> {};
-
-TEST_P(BadKvtData, LogsItsLineAndStops)
+TEST(BadKvtData, LogsItsLineAndStops)
 {
     ::setenv(kvtsim::kTimeScaleEnv, "0.01", 0);
-    kvttest::SimRoot root;
-    ASSERT_EQ(kvtsim::write_kvt_data(GetParam().text), 0);
-    Mac mac{};
-    EXPECT_EXIT(read_sp_mac(mac.data()), testing::ExitedWithCode(255), "");
-    EXPECT_EQ(kvttest::log_count(GetParam().line), 1);
-    EXPECT_TRUE(kvttest::log_has("===== kvtd shutting down =====\n"));
+    const std::pair<const char *, const char *> files[] = {
+        {"00:14:4f:00:00:-1 00:14:4f:00:00:01\n", "base MAC address has bogus value\n"},
+        {"00:14:4f:00:00:00 -1:14:4f:00:00:01\n", "sp MAC address has bogus value\n"}};
+    for (const auto &[text, line] : files) {
+        kvttest::SimRoot root;
+        ASSERT_EQ(kvtsim::write_kvt_data(text), 0);
+        Mac mac{};
+        EXPECT_EXIT(read_sp_mac(mac.data()), testing::ExitedWithCode(255), "") << line;
+        EXPECT_EQ(kvttest::log_count(line), 1);
+        EXPECT_TRUE(kvttest::log_has("===== kvtd shutting down =====\n")) << line;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, BadKvtData, testing::ValuesIn(kBadFiles), kvttest::by_name);
 
 } // namespace

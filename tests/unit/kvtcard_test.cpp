@@ -82,12 +82,15 @@ std::string write_card(const kvttest::SimRoot &root, const std::string &name,
     return path;
 }
 
-// The run exits with `status` and prints each of `texts`.
-void expect_run(const ToolRun &run, int status, std::initializer_list<std::string> texts)
+// The run exits with `status`, prints each of `texts` and none of `absent`.
+void expect_run(const ToolRun &run, int status, std::initializer_list<std::string> texts,
+                std::initializer_list<std::string> absent = {})
 {
     EXPECT_EQ(run.status, status) << run.out;
     for (const std::string &text : texts)
         EXPECT_TRUE(has(run, text)) << "missing: " << text << "\nin:\n" << run.out;
+    for (const std::string &text : absent)
+        EXPECT_FALSE(has(run, text)) << "present: " << text << "\nin:\n" << run.out;
 }
 
 // The same card as an image file, inside a whole EEPROM dump, and in a slot
@@ -113,17 +116,14 @@ TEST(KvtcardShow, PrintsEachSectionWithTheDaemonsValueTextsFromAnImageOrADump)
                     "customer_info: \"lab \\\"7\\\"\\x01\" [section 6: checksum ok]\n",
                     "  mail_port: 2525\n", "  - slot: 0, name: alice, mode: admin\n",
                     "  - section: 4, name: misc, stored: 0x",
-                    "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"});
+                    "folded:\n  user_slots: 9\n  alert_rules: 14\n  cli_mode_slots: 10\n"},
+                   // Codes only: the level names belong to the platform.
+                   {"changeme", "rule: 15", "level_error_name"});
         EXPECT_EQ(has(run, "format: eeprom\n"), card == dump);
-        EXPECT_FALSE(has(run, "changeme"));
-        EXPECT_FALSE(has(run, "rule: 15"));
-        // Codes only: the level names belong to the platform.
-        EXPECT_FALSE(has(run, "level_error_name"));
     }
     EXPECT_TRUE(has(kvtcard("--show-passwords show " + image), "password: changeme,"));
-    const ToolRun all = kvtcard("show --all " + image);
-    expect_run(all, 0, {"rule: 15", "- slot: 10, name: \"\", password: \"\""});
-    EXPECT_FALSE(has(all, "folded:"));
+    expect_run(kvtcard("show --all " + image), 0,
+               {"rule: 15", "- slot: 10, name: \"\", password: \"\""}, {"folded:"});
 }
 
 struct VerifyCase {
@@ -173,12 +173,10 @@ TEST(KvtcardDiff, NamesTheChangedFieldWithBothValuesAsTextOrJson)
     const std::string b = write_card(root, "b.img", other);
 
     EXPECT_EQ(kvtcard("diff " + a + " " + a).status, 0);
-    const ToolRun run = kvtcard("diff " + a + " " + b);
-    expect_run(run, 1,
+    expect_run(kvtcard("diff " + a + " " + b), 1,
                {"field: console.mail_port, a: 2525, b: 25",
-                "field: users[1].password, a: ********, b: ********,", "note: passwords differ"});
-    EXPECT_FALSE(has(run, "s3cret"));
-    EXPECT_FALSE(has(run, "field: users[0]")) << run.out;
+                "field: users[1].password, a: ********, b: ********,", "note: passwords differ"},
+               {"s3cret", "field: users[0]"});
     expect_run(kvtcard("--json diff " + a + " " + b), 1,
                {"\"field\": \"console.mail_port\",\n      \"a\": 2525,\n      \"b\": 25\n"});
 }
@@ -261,16 +259,6 @@ TEST(KvtcardJson, WritesTheDocumentedShapeWithEscapedTexts)
                {"\"startup\": {\n    \"action\": \"capture\"", "\"objects\": ["});
 }
 
-// Pages of the part (32 bytes each) whose bytes differ.
-std::vector<std::size_t> pages_changed(const std::string &a, const std::string &b)
-{
-    std::vector<std::size_t> pages;
-    for (std::size_t at = 0; at < a.size(); at += 32)
-        if (a.compare(at, 32, b, at, 32) != 0)
-            pages.push_back(at);
-    return pages;
-}
-
 // The bench commands on a card in a slot: the at24 backend over a part
 // file, the same code that reads /sys/bus/i2c/devices/N-0053/eeprom.
 TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAndPutsADumpBack)
@@ -298,9 +286,14 @@ TEST(KvtcardSlot, DetectsSavesHexdumpsWritesOnlyWithForceOnlyTheDifferingPagesAn
                {"1 page(s) differ 0x1d60\nnot written: give --force"});
     EXPECT_EQ(kvttest::read_file(part), before);
     expect_run(kvtcard("write --force " + device + " " + file), 0, {"read back the same"});
-    // The port's page and the card library's first record slot.
-    EXPECT_EQ(pages_changed(before, kvttest::read_file(part)),
-              (std::vector<std::size_t>{0x1d60, 0x1f40}));
+    // The part's pages (32 bytes each) that differ: the port's page and the
+    // card library's first record slot.
+    const std::string after = kvttest::read_file(part);
+    std::vector<std::size_t> pages;
+    for (std::size_t at = 0; at < after.size(); at += 32)
+        if (before.compare(at, 32, after, at, 32) != 0)
+            pages.push_back(at);
+    EXPECT_EQ(pages, (std::vector<std::size_t>{0x1d60, 0x1f40}));
     EXPECT_EQ(kvtcard("verify " + device).status, 0);
     EXPECT_EQ(kvtcard("diff " + device + " " + file).status, 0);
     EXPECT_TRUE(has(kvtcard("write --force " + device + " " + file), "the card already holds it"));

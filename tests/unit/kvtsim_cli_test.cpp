@@ -20,13 +20,11 @@ struct Refusal {
 
 using kvttest::PrintTo;
 
-class KvtsimRefuses : public ::testing::TestWithParam<Refusal> {
-  protected:
-    kvttest::SimRoot root_;
-};
+class KvtsimRefuses : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(KvtsimRefuses, WithItsExitStatusAMessageAndNoChange)
 {
+    const kvttest::SimRoot root;
     const auto users_before = kvtsim::users();
     const auto prompt_before = kvtsim::object_get("/X/darvcli/prompt");
     const kvttest::ToolRun ran = kvttest::run_tool("kvtsim", GetParam().words);

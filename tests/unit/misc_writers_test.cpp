@@ -140,54 +140,35 @@ struct Cut {
     std::vector<std::string> lines; // after a value one over the limit
 };
 
-std::string over(std::size_t limit)
-{
-    return std::string(limit + 1, 'b');
-}
-
 // A text field keeps what fits, and says so only past its limit; the
 // destination is rule 1's, the first.
-std::vector<Cut> cuts()
-{
-    return {
-        {"Prompt",
-         [](const char *v) { kvtd_write_cli(CLI_PROMPT, v); },
-         40,
-         [] { return kvt_image.cliprompt.view(); },
-         {"kvtd_write_cli: truncating prompt to 40 characters (wanted 41)\n",
-          "this will truncate your prompt upon restore\n"}},
-        {"CustomerInfo",
-         kvtd_write_customerinfo,
-         40,
-         [] { return kvt_image.customerinfo.view(); },
-         {"write_customerinfo: sequence too long (" + over(40) +
-          "), truncating to 40 characters\n"}},
-        {"EscapeChars",
-         kvtd_write_escapechars,
-         2,
-         [] { return kvt_image.escapechars.view(); },
-         {"write_escapechars: sequence too long (bbb), truncating to 2 characters\n"}},
-        {"Destination",
-         [](const char *v) { kvtd_write_mailalert(1, ALERT_DESTINATION, v); },
-         50,
-         [] { return kvt_image.alert_rules[0].destination.view(); },
-         {"write email alert: destination too big (" + over(50) + ")\n",
-          "\ttruncating to 50 characters\n"}},
-        {"MailhostAddress",
-         kvtd_write_mailhost_address,
-         50,
-         [] { return kvt_image.mailhost_address.view(); },
-         {}},
-    };
-}
+// clang-format off
+const Cut kCuts[] = {
+    {"Prompt", [](const char *v) { kvtd_write_cli(CLI_PROMPT, v); }, 40,
+     [] { return kvt_image.cliprompt.view(); },
+     {"kvtd_write_cli: truncating prompt to 40 characters (wanted 41)\n",
+      "this will truncate your prompt upon restore\n"}},
+    {"CustomerInfo", kvtd_write_customerinfo, 40, [] { return kvt_image.customerinfo.view(); },
+     {"write_customerinfo: sequence too long (" + std::string(41, 'b') +
+      "), truncating to 40 characters\n"}},
+    {"EscapeChars", kvtd_write_escapechars, 2, [] { return kvt_image.escapechars.view(); },
+     {"write_escapechars: sequence too long (bbb), truncating to 2 characters\n"}},
+    {"Destination", [](const char *v) { kvtd_write_mailalert(1, ALERT_DESTINATION, v); }, 50,
+     [] { return kvt_image.alert_rules[0].destination.view(); },
+     {"write email alert: destination too big (" + std::string(51, 'b') + ")\n",
+      "\ttruncating to 50 characters\n"}},
+    {"MailhostAddress", kvtd_write_mailhost_address, 50,
+     [] { return kvt_image.mailhost_address.view(); }, {}},
+};
+// clang-format on
 
 TEST_F(MiscWriters, TextsAreCutOnlyPastTheirLimit)
 {
-    for (const Cut &cut : cuts()) {
+    for (const Cut &cut : kCuts) {
         cut.write(std::string(cut.limit, 'a').c_str());
         EXPECT_EQ(cut.kept(), std::string(cut.limit, 'a')) << cut.name;
         EXPECT_EQ(root_.service_log().find("truncat"), std::string::npos) << cut.name;
-        cut.write(over(cut.limit).c_str());
+        cut.write(std::string(cut.limit + 1, 'b').c_str());
         EXPECT_EQ(cut.kept(), std::string(cut.limit, 'b')) << cut.name;
         for (const std::string &line : cut.lines)
             EXPECT_TRUE(log_has(line)) << line;

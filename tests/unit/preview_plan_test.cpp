@@ -49,64 +49,49 @@ Plans plans_of(const kvt::Image &card)
     return plans;
 }
 
-// A call as the journal writes it.
-std::string journal_text(const std::string &call)
-{
-    std::string text;
-    for (const char c : call)
-        text += c == '\n'   ? std::string("\\n")
-                : c == '\\' ? std::string("\\\\")
-                            : std::string(1, c);
-    return text;
-}
-
 // The journal as it is read: each call with its result, in order.
-class Journal {
-  public:
-    Journal() : lines_(kvtsim::journal()) {}
+struct Journal {
+    std::vector<std::string> lines = kvtsim::journal();
+    std::size_t next = 0;
 
-    // The next call must be `call`; its result, or a failure when it is not.
+    // The next call must be `call`, as the journal writes it; its result, or
+    // a failure when it is not.
     int take(const std::string &call)
     {
-        if (next_ >= lines_.size()) {
+        if (next >= lines.size()) {
             ADD_FAILURE() << "the plan has " << call << ", the restore made no more calls";
             return -1;
         }
-        const std::string &line = lines_[next_++];
+        std::string text;
+        for (const char c : call)
+            text += c == '\n' ? "\\n" : c == '\\' ? "\\\\" : std::string(1, c);
+        const std::string &line = lines[next++];
         const std::size_t equals = line.rfind(" = ");
-        EXPECT_EQ(line.substr(0, equals), journal_text(call)) << "call " << next_;
+        EXPECT_EQ(line.substr(0, equals), text) << "call " << next;
         return std::atoi(line.c_str() + equals + 3);
     }
 
     void expect_no_more()
     {
-        for (; next_ < lines_.size(); ++next_)
-            ADD_FAILURE() << "the restore made a call the plan does not have: " << lines_[next_];
+        for (; next < lines.size(); ++next)
+            ADD_FAILURE() << "the restore made a call the plan does not have: " << lines[next];
     }
-
-  private:
-    std::vector<std::string> lines_;
-    std::size_t next_ = 0;
 };
 
 // Root's password as the restore meets it: the card's, and the SP's, which
 // is none for a root just added again (the simulated SP sets none).
-struct RootPasswords {
-    std::string card;
-    std::string sp;
-};
-
-void user_step_done(const PlanStep &step, RootPasswords &root, Journal &journal)
+void user_step_done(const PlanStep &step, const std::string &card_root, std::string &sp_root,
+                    Journal &journal)
 {
     if (step.action == PlanAction::remove) {
         journal.take("um_delete_local_user " + step.target);
     } else if (step.action == PlanAction::add && step.target == "root") {
         if (journal.take("um_add_local_user root") == 0)
-            root.sp.clear();
+            sp_root.clear();
     } else if (step.action == PlanAction::set) {
         // Compared once root is added again: set unless it already has the card's.
         const bool compared = step.reason.starts_with("unless");
-        if (!compared || root.sp != root.card)
+        if (!compared || sp_root != card_root)
             journal.take("um_set_local_user_password root");
     } else if (step.action == PlanAction::add) {
         if (journal.take("um_add_local_user " + step.target) == 0) {
@@ -133,15 +118,6 @@ bool object_step_done(const PlanStep &step, Journal &journal)
     return journal.take("luapife_set_obj_val " + step.target + " " + step.value) == 0;
 }
 
-std::string written_lines(const kvt::SectionPlan &plan)
-{
-    std::string file;
-    for (const PlanStep &step : plan.steps)
-        if (step.action == PlanAction::write)
-            file += step.value + "\n";
-    return file;
-}
-
 // Every card entry in use or holding a name shows once: skipped by its
 // number, or added by its name. An empty entry shows not at all.
 void expect_a_step_per_entry(const kvt::SectionPlan &users, const kvt::Image &card)
@@ -162,19 +138,21 @@ void expect_a_step_per_entry(const kvt::SectionPlan &users, const kvt::Image &ca
 }
 
 void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
-                            const std::string &file_before, const std::string &sp_root_password)
+                            const std::string &file_before, std::string sp_root)
 {
     Journal journal;
-    RootPasswords root{{}, sp_root_password};
+    std::string card_root;
     for (const kvt::UserEntry &entry : card.user_table)
         if (entry.name.view() == "root")
-            root.card = std::string(entry.password.view().substr(0, 16));
+            card_root = std::string(entry.password.view().substr(0, 16));
     expect_a_step_per_entry(plans[0], card);
     for (const PlanStep &step : plans[0].steps)
-        user_step_done(step, root, journal);
-    const kvt::SectionPlan &climodes = plans[1];
-    EXPECT_EQ(kvtsim::cli_mode_file(),
-              climodes.skipped_by_policy ? file_before : written_lines(climodes));
+        user_step_done(step, card_root, sp_root, journal);
+    std::string written; // the CLI-mode file as the plan writes it
+    for (const PlanStep &step : plans[1].steps)
+        if (step.action == PlanAction::write)
+            written += step.value + "\n";
+    EXPECT_EQ(kvtsim::cli_mode_file(), plans[1].skipped_by_policy ? file_before : written);
     bool going_on = true;
     for (std::size_t section = 2; section < plans.size() && going_on; ++section)
         for (const PlanStep &step : plans[section].steps)
@@ -186,7 +164,7 @@ void expect_done_as_planned(const Plans &plans, const kvt::Image &card,
 // The steps that give a reason, as a person reads them: compared with the
 // row's file under tests/golden/preview/, which a run with KVT_WRITE_GOLDEN
 // set writes anew. The other steps are compared call for call.
-std::string reasons_text(const Plans &plans)
+void expect_golden_reasons(const Plans &plans, const std::string &row)
 {
     std::string text;
     for (const kvt::SectionPlan &plan : plans) {
@@ -200,13 +178,7 @@ std::string reasons_text(const Plans &plans)
                 text += ">: " + step.reason + "\n";
             }
     }
-    return text;
-}
-
-void expect_golden_plans(const Plans &plans, const std::string &row)
-{
     const std::string path = KVT_SOURCE_DIR "/tests/golden/preview/" + row + ".txt";
-    const std::string text = reasons_text(plans);
     if (std::getenv("KVT_WRITE_GOLDEN") != nullptr)
         std::ofstream(path, std::ios::binary) << text;
     EXPECT_EQ(text, kvttest::read_file(path)) << path;
@@ -218,10 +190,7 @@ struct CardCase {
     std::function<void()> sp = [] {};
 };
 
-class PreviewIsTheRestore : public ::testing::TestWithParam<CardCase> {
-  protected:
-    kvttest::SimRoot root_;
-};
+class PreviewIsTheRestore : public ::testing::TestWithParam<CardCase> {};
 
 // The card of an SP with settings 0 and two users of its own; the SP it is
 // restored onto has moved on to settings 1 and other users.
@@ -244,6 +213,7 @@ kvt::Image card_of_another_sp()
 
 TEST_P(PreviewIsTheRestore, CallForCall)
 {
+    const kvttest::SimRoot root;
     kvt::Image card = card_of_another_sp();
     GetParam().shape(card);
     kvt::update_all_checksums(card);
@@ -254,7 +224,7 @@ TEST_P(PreviewIsTheRestore, CallForCall)
         if (user.name == "root")
             sp_root_password = user.password;
     const Plans plans = plans_of(card);
-    expect_golden_plans(plans, GetParam().name);
+    expect_golden_reasons(plans, GetParam().name);
 
     kvtsim::journal_start();
     kvt_image = card;

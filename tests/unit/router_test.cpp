@@ -76,27 +76,23 @@ const RouteCase kCases[] = {
 
 using kvttest::PrintTo;
 
-class Router : public testing::TestWithParam<RouteCase> {
-  protected:
-    kvttest::SimRoot root_;
-    kvttest::SectionWrites card_{{kLevelError, kLevelPower, kLevelUser, kVerbosityError,
-                                  kVerbosityPower, kVerbosityUser, kRule3Level, kRule12Destination,
-                                  kRule1Type, kRule15Destination}};
-};
+class Router : public testing::TestWithParam<RouteCase> {};
 
 TEST_P(Router, ReachesOnlyTheOwnersSection)
 {
-    ASSERT_NO_FATAL_FAILURE(card_.arm());
+    const kvttest::SimRoot root;
+    kvttest::SectionWrites card{{kLevelError, kLevelPower, kLevelUser, kVerbosityError,
+                                 kVerbosityPower, kVerbosityUser, kRule3Level, kRule12Destination,
+                                 kRule1Type, kRule15Destination}};
+    ASSERT_NO_FATAL_FAILURE(card.arm());
     const RouteCase &c = GetParam();
     kvtd_process_obj_update(c.path, c.value);
 
-    EXPECT_EQ(card_.written(), c.sections);
-    EXPECT_EQ(card_.changed_probes(), c.fields);
+    EXPECT_EQ(card.written(), c.sections);
+    EXPECT_EQ(card.changed_probes(), c.fields);
     EXPECT_TRUE(kvttest::log_has(std::string("kvtd_process_obj_update: name ") + c.path +
                                  " val: " + c.value + "\n"));
-    if (c.line != nullptr) {
-        EXPECT_TRUE(kvttest::log_has(c.line)) << root_.service_log();
-    }
+    EXPECT_TRUE(c.line == nullptr || kvttest::log_has(c.line)) << root.service_log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Router, testing::ValuesIn(kCases), kvttest::by_name);

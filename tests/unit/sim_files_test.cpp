@@ -29,14 +29,6 @@ void use_every_service()
     ASSERT_EQ(kvtsim::card_insert(), 0);
 }
 
-mode_t expected_mode(const fs::path &relative, const struct stat &st)
-{
-    if (S_ISDIR(st.st_mode))
-        return 0755;
-    const bool secret = relative == "sim/users" || relative == "etc/.pwd.lock";
-    return secret ? 0600 : 0644;
-}
-
 class SimFileModes : public ::testing::TestWithParam<mode_t> {};
 
 TEST_P(SimFileModes, AreFixedWhateverTheUmask)
@@ -49,7 +41,9 @@ TEST_P(SimFileModes, AreFixedWhateverTheUmask)
             struct stat st {};
             ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
             const fs::path relative = fs::relative(entry.path(), root.dir());
-            EXPECT_EQ(st.st_mode & 07777, expected_mode(relative, st)) << relative;
+            const bool secret = relative == "sim/users" || relative == "etc/.pwd.lock";
+            const mode_t expected = S_ISDIR(st.st_mode) ? 0755 : secret ? 0600 : 0644;
+            EXPECT_EQ(st.st_mode & 07777, expected) << relative;
         }
     }
     ::umask(saved);

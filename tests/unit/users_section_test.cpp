@@ -1,7 +1,6 @@
 // Sections 2 and 9 against the simulated SP's user database. A restore that
 // runs out of user ids is one of the fatal paths tested end to end; the
 // capture's account filter is pinned by the golden capture.
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -84,16 +83,14 @@ void leave_enumeration_part_way()
         ASSERT_EQ(um_getatent_r(&entry, buffer, sizeof buffer, &result), 0);
 }
 
-kvt::Image captured()
+// The capture's image, or what the snapshot wrote to the card.
+kvt::Image walk(bool snapshot)
 {
     kvt::Image image{};
-    capture_user_tables(&image);
-    return image;
-}
-
-// What the snapshot wrote to the card.
-kvt::Image snapshot_on_card()
-{
+    if (!snapshot) {
+        capture_user_tables(&image);
+        return image;
+    }
     kvtd_snapshot();
     return kvttest::card_as_image();
 }
@@ -106,12 +103,10 @@ TEST_F(UserTables, BothWalksKeepTheFirstElevenAccountsWithPrivilegeFromTheMask)
     for (int i = 0; i < 14; ++i)
         many.push_back(account("user" + std::to_string(i), masks[i % 4], "pw" + std::to_string(i)));
     replace_users(many);
-    const std::pair<const char *, kvt::Image (*)()> walks[] = {{"capture", captured},
-                                                               {"snapshot", snapshot_on_card}};
-    for (const auto &[name, walk] : walks) {
-        SCOPED_TRACE(name);
+    for (const bool snapshot : {false, true}) {
+        SCOPED_TRACE(snapshot ? "snapshot" : "capture");
         ASSERT_NO_FATAL_FAILURE(leave_enumeration_part_way());
-        const kvt::Image image = walk();
+        const kvt::Image image = walk(snapshot);
         EXPECT_FALSE(kvtsim::user_enumeration_open()) << "the walk ends what it began";
         for (std::size_t k = 0; k < kvt::kMaxUsers; ++k) {
             EXPECT_EQ(image.user_table[k].name.view(), many[k].name);
@@ -132,6 +127,9 @@ TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
     replace_users(saved);
     capture_user_tables(&kvt_image);
     first.reset();
+    // Skipped: a saved user without roles silently, a name the capture filters with its line.
+    save_user(3, "ghost", "pw", 4, 0);
+    save_user(4, "marnint", "pw", 4, 0x21);
 
     kvttest::SimRoot second;
     replace_users({account("root", 0x21, "other"), account("carol", 0x20)});
@@ -139,18 +137,18 @@ TEST_F(UserTables, RestoreOntoAnotherSpRecreatesUsersPasswordsAndRoles)
     restore_passwd();
 
     EXPECT_FALSE(kvtsim::user_enumeration_open()) << "the walk ends what it began";
-    EXPECT_FALSE(sp_user("carol").has_value());
+    EXPECT_FALSE(sp_user("carol") || sp_user("ghost") || sp_user("marnint"));
     for (const kvtsim::User &user : saved) {
         const auto restored = sp_user(user.name);
         ASSERT_TRUE(restored.has_value()) << user.name;
         EXPECT_EQ(restored->password, hashed(user.name, user.password)) << user.name;
         EXPECT_EQ(restored->roles, user.roles) << user.name;
     }
-    EXPECT_EQ(
-        kvttest::log_messages(second.service_log()),
-        (std::vector<std::string>{"kvtd: changing root password", "deleting current users",
-                                  "adding in the saved users", "i: 0 name: root",
-                                  "i: 1 name: alice", "i: 2 name: bob", "password restore done"}));
+    EXPECT_EQ(kvttest::log_messages(second.service_log()),
+              (std::vector<std::string>{"kvtd: changing root password", "deleting current users",
+                                        "adding in the saved users", "i: 0 name: root",
+                                        "i: 1 name: alice", "i: 2 name: bob", "i: 4 name: marnint",
+                                        "password restore done"}));
 }
 
 // A refusal by the user service costs that one step: it is logged and
@@ -218,29 +216,25 @@ TEST_P(RootRestore, HandlesRootApart)
 const std::string kCurrent = hashed("root", "current");
 const std::string kSaved = hashed("root", "saved");
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RootRestore,
-    ::testing::Values(RootCase{"Same", true, kCurrent.c_str(), nullptr, "current",
-                               "kvtd: changing root password\n", 0, 0},
-                      RootCase{"Changed", true, kSaved.c_str(), nullptr, "saved",
-                               "kvtd: changing root password\n", 1, 0},
-                      RootCase{"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved",
-                               "kvtd: changing root password\n", 1, 0},
-                      RootCase{"Created", false, kSaved.c_str(), "um.root_disabled", "saved",
-                               "changing root", 1, 0},
-                      RootCase{"CreatedButUnreadable", false, kSaved.c_str(), "um.get_password", "",
-                               "kvtd: get root password failed! - ", 1, 1},
-                      RootCase{"Deleted", true, nullptr, nullptr, nullptr,
-                               "kvtd: could not find root\n", 1, 0},
-                      RootCase{"DeletionRefused", true, nullptr, "um.delete", "current",
-                               "Could not delete user root\n", 1, 1},
-                      RootCase{"RecreationRefused", false, kSaved.c_str(), "um.add", nullptr,
-                               "kvtd: failed to add user root ret=-1\n", 1, 2},
-                      RootCase{"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
-                               "kvtd: get root password failed! - ", 1, 1},
-                      RootCase{"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr,
-                               "current", "kvtd: error setting root password ret=-1\n", 1, 1}),
-    kvttest::by_name);
+const RootCase kRoots[] = {
+    {"Same", true, kCurrent.c_str(), nullptr, "current", "kvtd: changing root password\n", 0, 0},
+    {"Changed", true, kSaved.c_str(), nullptr, "saved", "kvtd: changing root password\n", 1, 0},
+    {"ClearTextOfAnOlderSp", true, "saved", nullptr, "saved", "kvtd: changing root password\n", 1,
+     0},
+    {"Created", false, kSaved.c_str(), "um.root_disabled", "saved", "changing root", 1, 0},
+    {"CreatedButUnreadable", false, kSaved.c_str(), "um.get_password", "",
+     "kvtd: get root password failed! - ", 1, 1},
+    {"Deleted", true, nullptr, nullptr, nullptr, "kvtd: could not find root\n", 1, 0},
+    {"DeletionRefused", true, nullptr, "um.delete", "current", "Could not delete user root\n", 1,
+     1},
+    {"RecreationRefused", false, kSaved.c_str(), "um.add", nullptr,
+     "kvtd: failed to add user root ret=-1\n", 1, 2},
+    {"Unreadable", true, kSaved.c_str(), "um.get_password", "current",
+     "kvtd: get root password failed! - ", 1, 1},
+    {"NewlineRefusedByTheUserManager", true, "sa\nved", nullptr, "current",
+     "kvtd: error setting root password ret=-1\n", 1, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, RootRestore, ::testing::ValuesIn(kRoots), kvttest::by_name);
 
 // root and sp10 to sp21: one account more than the restore replaces.
 std::vector<kvtsim::User> root_and_twelve_accounts()
@@ -281,31 +275,12 @@ TEST_F(UserTables, PlanAddsTheSavedUsersAloneAndMarksOnesTheSpKeeps)
     kvt_image.cksum9 = 0x5A; // the bytes past the role table are no user's
     kvt_image.cksum2 = 'x';
     const kvt::SectionPlan plan = kvt::describe(kvt::plan_user_restore(kvt_image));
-    const auto reason_for = [&](const std::string &name) {
-        for (const kvt::PlanStep &step : plan.steps)
-            if (step.action == kvt::PlanAction::add && step.target == name)
-                return step.reason;
-        return std::string("(no step)");
-    };
-    EXPECT_EQ(std::count_if(plan.steps.begin(), plan.steps.end(),
-                            [](const auto &step) { return step.action == kvt::PlanAction::add; }),
-              2);
-    EXPECT_EQ(reason_for("sp20"), "");
-    EXPECT_TRUE(reason_for("sp21").starts_with("the SP keeps an account of that name"))
-        << reason_for("sp21");
-}
-
-TEST_F(UserTables, RestoreSkipsZeroRoleWordsAndFilteredNames)
-{
-    replace_users({account("root", 0x21)});
-    save_user(0, "root", "pw", 4, 0x21);
-    save_user(1, "ghost", "pw", 4, 0);
-    save_user(2, "marnint", "pw", 4, 0x21);
-    restore_passwd();
-    EXPECT_FALSE(sp_user("ghost").has_value());
-    EXPECT_FALSE(log_has("name: ghost\n"));
-    EXPECT_TRUE(log_has("i: 2 name: marnint\n"));
-    EXPECT_FALSE(sp_user("marnint").has_value());
+    const std::string kept = "the SP keeps an account of that name";
+    std::vector<std::pair<std::string, std::string>> adds; // the target, its reason's start
+    for (const kvt::PlanStep &step : plan.steps)
+        if (step.action == kvt::PlanAction::add)
+            adds.emplace_back(step.target, step.reason.substr(0, kept.size()));
+    EXPECT_EQ(adds, (decltype(adds){{"sp20", ""}, {"sp21", kept}}));
 }
 
 // Every saved user goes to the user manager as the card has it (a field
