@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/luapi_session.hpp"
+#include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
@@ -62,11 +63,14 @@ constexpr const char *kSsh = "/X/services/ssh/state";
 constexpr const char *kPort = "/X/clients/smtp/port";
 
 struct SetCase {
+    const char *name;
     const char *path, *value;
     const char *fault; // "luapi.<op>:" + path fails with `error`, or nullptr
     long error;        // the luapi_errno logged; 0: the value was set
     bool refused_by_test_set;
 };
+
+using kvttest::PrintTo;
 
 class LuapiSet : public Luapi, public testing::WithParamInterface<SetCase> {};
 
@@ -89,10 +93,12 @@ TEST_P(LuapiSet, FailuresAreLoggedAndLeaveTheValue)
 }
 
 // Only the SSH state is test-written before it is set.
-INSTANTIATE_TEST_SUITE_P(Cases, LuapiSet,
-                         testing::Values(SetCase{kSsh, "maybe", nullptr, 22, true},
-                                         SetCase{kSsh, "disabled", "luapi.set:", 6, false},
-                                         SetCase{kPort, "2525", "luapi.test_set:", 0, false}));
+const SetCase kSetCases[] = {
+    {"SshRefusedByItsTestWrite", kSsh, "maybe", nullptr, 22, true},
+    {"SshRefusedByTheWrite", kSsh, "disabled", "luapi.set:", 6, false},
+    {"PortSetWithoutATestWrite", kPort, "2525", "luapi.test_set:", 0, false},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, LuapiSet, testing::ValuesIn(kSetCases), kvttest::by_name);
 
 // A failed open, session destroy or close has its one line, proven end to
 // end by the fatal-path table; a failed session create logs more.

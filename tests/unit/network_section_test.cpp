@@ -149,6 +149,8 @@ const LoggedRestore kLoggedRestores[] = {
     {"DhcpOntoDhcp", 0, "dhcp", {"done restoring network settings"}},
 };
 
+using kvttest::PrintTo;
+
 class LoggedNetworkRestore : public NetworkSection,
                              public ::testing::WithParamInterface<LoggedRestore> {};
 

@@ -190,6 +190,8 @@ struct CardCase {
     std::function<void()> sp = [] {};
 };
 
+using kvttest::PrintTo;
+
 class PreviewIsTheRestore : public ::testing::TestWithParam<CardCase> {};
 
 // The card of an SP with settings 0 and two users of its own; the SP it is

@@ -332,6 +332,7 @@ INSTANTIATE_TEST_SUITE_P(Entries, SavedUsers, ::testing::Values(
 // clang-format on
 
 struct RoleCase {
+    const char *name;
     unsigned char version;
     unsigned char privilege;
     std::uint32_t role_word;
@@ -352,11 +353,14 @@ TEST_P(RoleDerivation, FollowsTheImageVersion)
     EXPECT_EQ(kvtsim::roles_to_mask(alice->roles), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, RoleDerivation,
-                         ::testing::Values(RoleCase{8, 4, 0x01, 0x8000002F},
-                                           RoleCase{8, 3, 0x01, 0x8000002C},
-                                           RoleCase{8, 0, 0x01, 0x40},
-                                           RoleCase{0x0B, 4, 0x20, 0x20}));
+const RoleCase kRoleCases[] = {
+    {"Version8Administrator", 8, 4, 0x01, 0x8000002F},
+    {"Version8Operator", 8, 3, 0x01, 0x8000002C},
+    {"Version8NoPrivilege", 8, 0, 0x01, 0x40},
+    {"CurrentVersionRoleWord", 0x0B, 4, 0x20, 0x20},
+};
+INSTANTIATE_TEST_SUITE_P(Versions, RoleDerivation, ::testing::ValuesIn(kRoleCases),
+                         kvttest::by_name);
 
 // The flag holds for sections 2, 8 and 9 alike.
 TEST_F(UserTables, NoBackupOfUserDataLeavesCardSpAndCliModesAlone)
