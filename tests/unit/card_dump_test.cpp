@@ -40,15 +40,24 @@ TEST(ImageDump, WritesFortyOneLinesWithEachFieldInItsOwnBaseAndSign)
     image.escapechars.store("#");
     image.mailhost_port.set(2525);
     image.host_type = 0x1A;
-    std::vector<std::string> expected;
-    expected.insert(expected.end(),
-                    {"\thdr_version: b", "\tmac: a9:ba:cb:dc:ed:fe", "\tcksum1:0", "\tcksum2:0",
-                     "\taddrfamily: ipv4 discovery dhcp", "\tcksum3:0",
-                     "\tdiag_trigger: 0 diag_level: 0", "\tdiag_level_error: 0",
-                     "\tdiag_level_power: 0", "\tdiag_level_user: 0",
-                     "\tdiag_verbosity: 0 diag_mode: 12", "\tdiag_verbosity_error: 0",
-                     "\tdiag_verbosity_power: 0", "\tdiag_verbosity_user: 0", "\tmiscbits: 810",
-                     "\tcliprompt: <>", "\tcli_eventlevel: 0 cli_timeout: -1 ", "\tcksum4: 0"});
+    std::vector<std::string> expected{"\thdr_version: b",
+                                      "\tmac: a9:ba:cb:dc:ed:fe",
+                                      "\tcksum1:0",
+                                      "\tcksum2:0",
+                                      "\taddrfamily: ipv4 discovery dhcp",
+                                      "\tcksum3:0",
+                                      "\tdiag_trigger: 0 diag_level: 0",
+                                      "\tdiag_level_error: 0",
+                                      "\tdiag_level_power: 0",
+                                      "\tdiag_level_user: 0",
+                                      "\tdiag_verbosity: 0 diag_mode: 12",
+                                      "\tdiag_verbosity_error: 0",
+                                      "\tdiag_verbosity_power: 0",
+                                      "\tdiag_verbosity_user: 0",
+                                      "\tmiscbits: 810",
+                                      "\tcliprompt: <>",
+                                      "\tcli_eventlevel: 0 cli_timeout: -1 ",
+                                      "\tcksum4: 0"};
     for (int i = 0; i < 15; ++i)
         expected.push_back("\ti: " + std::to_string(i) + " destination " +
                            (i == 2 ? "ops@example.com level: 12" : " level: 0") + " type: 0");
