@@ -12,10 +12,15 @@ of single directories can be merged.
                           [--out FILE] [--build DIR] [--list] [--resume]
   scripts/mutation.py report FILE [FILE...]
   scripts/mutation.py replay FILE [FILE...] [--out FILE] [--build DIR] [--resume]
+  scripts/mutation.py matrix FILE [FILE...] [--out FILE] [--build DIR] [--resume] [--jobs 8]
 
 `replay` runs again the mutants that earlier results killed, against the
 tests of HEAD: after tests are shortened or moved, a mutant that survives
 names a fault they no longer catch.
+
+`matrix` runs each mutant that earlier results killed against every test,
+not only until the first failure, and writes the tests that failed: which
+tests catch which faults, and which catch a fault no other test does.
 
 The source tree is copied (git archive of HEAD) into the build directory;
 the working tree is never touched.
@@ -175,8 +180,10 @@ def sync_tree(staged, src):
             target = os.path.join(src, rel)
             with open(os.path.join(root, name), "rb") as f:
                 data = f.read()
-            if os.path.isfile(target) and open(target, "rb").read() == data:
-                continue
+            if os.path.isfile(target):
+                with open(target, "rb") as f:
+                    if f.read() == data:
+                        continue
             os.makedirs(os.path.dirname(target), exist_ok=True)
             with open(target, "wb") as f:
                 f.write(data)
@@ -219,21 +226,47 @@ def tests_pass(obj):
             and run(TEST_COMMAND + ["-R", LONG_TESTS], obj, 1800) == 0)
 
 
-def test_mutant(site, src, obj):
+def failing_tests(obj, jobs):
+    """Runs every unit and end-to-end test; the names of those that failed.
+    Most tests wait on the simulated SP's clock rather than compute, so they
+    run well beyond the core count."""
+    failed = os.path.join(obj, "Testing", "Temporary", "LastTestsFailed.log")
+    if os.path.exists(failed):
+        os.remove(failed)
+    run(["ctest", "-L", "unit|e2e", "-j", str(jobs), "--timeout", "120"], obj, 3600)
+    if not os.path.exists(failed):
+        return []
+    with open(failed, encoding="utf-8") as f:
+        return sorted(line.strip().split(":", 1)[1] for line in f if ":" in line)
+
+
+def pass_or_fail(obj):
+    return {"status": "survived" if tests_pass(obj) else "killed"}
+
+
+def every_failure(jobs):
+    def judge(obj):
+        failed = failing_tests(obj, jobs)
+        return {"status": "killed" if failed else "survived", "failed": failed}
+    return judge
+
+
+def test_mutant(site, src, obj, judge):
+    """Builds the mutant and lets `judge` run the tests; the mutant's result."""
     path = os.path.join(src, site["file"])
     with open(path, encoding="utf-8") as f:
         original = f.read()
     lines = original.split("\n")
     changed = mutate(lines[site["line"] - 1], site["kind"], site["at"], site["old"], site["new"])
     if changed is None:
-        return "not applied"
+        return {"status": "not applied"}
     lines[site["line"] - 1] = changed
     try:
         with open(path, "w", encoding="utf-8") as f:
             f.write("\n".join(lines))
         if run(["cmake", "--build", obj], src, 1200) != 0:
-            return "not compiled"
-        return "survived" if tests_pass(obj) else "killed"
+            return {"status": "not compiled"}
+        return judge(obj)
     finally:
         with open(path, "w", encoding="utf-8") as f:
             f.write(original)
@@ -288,13 +321,20 @@ def main():
     y.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "replay.jsonl"))
     y.add_argument("--build", default=os.path.join(TOP, "build", "mutation"))
     y.add_argument("--resume", action="store_true")
+    m = sub.add_parser("matrix")
+    m.add_argument("files", nargs="+")
+    m.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "matrix.jsonl"))
+    m.add_argument("--build", default=os.path.join(TOP, "build", "mutation"))
+    m.add_argument("--resume", action="store_true")
+    m.add_argument("--jobs", type=int, default=8)
     args = parser.parse_args()
     if args.command == "report":
         report(args.files)
         return
-    if args.command == "replay":
+    if args.command in ("replay", "matrix"):
         keep = ("file", "line", "kind", "at", "old", "new")
-        play([{k: r[k] for k in keep} for r in load(args.files) if r["status"] == "killed"], args)
+        killed = [{k: r[k] for k in keep} for r in load(args.files) if r["status"] == "killed"]
+        play(killed, args)
         return
     dirs = [d for d in args.dirs.split(",") if d]
     # The sample is drawn from all directories, so that a run of one
@@ -320,10 +360,11 @@ def play(chosen, args):
             if site_key(site) in done:
                 continue
             start = time.time()
-            status = test_mutant(site, src, obj)
-            out.write(json.dumps(dict(site, status=status)) + "\n")
+            judge = every_failure(args.jobs) if args.command == "matrix" else pass_or_fail
+            result = test_mutant(site, src, obj, judge)
+            out.write(json.dumps(dict(site, **result)) + "\n")
             out.flush()
-            print(f"[{i}/{len(chosen)}] {status:12} {site['file']}:{site['line']} {site['kind']} "
+            print(f"[{i}/{len(chosen)}] {result['status']:12} {site['file']}:{site['line']} {site['kind']} "
                   f"({time.time() - start:.0f} s)", flush=True)
     run(["cmake", "--build", obj], src, 3600)  # leave the tree built unmutated
     report([args.out])
