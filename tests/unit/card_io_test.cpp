@@ -19,6 +19,7 @@
 #include "platform/i2c.h"
 #include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
+#include "tests/support/failure_errno.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -285,11 +286,11 @@ TEST(CardLayout, SlotsFollowTheImageUpToEight)
 }
 
 // The errno the header read's transfer left when it failed; 0 when it did not.
-int failure_errno(int device, const unsigned char *write, unsigned char *read, int write_len,
-                  int read_len)
+int transfer_errno(int device, const unsigned char *write, unsigned char *read, int write_len,
+                   int read_len)
 {
-    errno = 0;
-    return i2c_writeread(device, write, read, write_len, read_len) == -1 ? errno : 0;
+    return kvttest::failure_errno(
+        [&] { return i2c_writeread(device, write, read, write_len, read_len); });
 }
 
 // The header read's transfer refuses what no I2C message can carry, and a
@@ -299,9 +300,9 @@ TEST(I2cWriteRead, RefusesAnAddressBeyondSevenBitsAndEmptyOrNegativeLengths)
     unsigned char byte = 0;
     const int bad[][3] = {{0x80, 1, 1}, {-1, 1, 1}, {0x53, 0, 0}, {0x53, -1, 1}};
     for (const auto &[device, write_len, read_len] : bad)
-        EXPECT_EQ(failure_errno(device, &byte, &byte, write_len, read_len), EINVAL) << device;
-    EXPECT_EQ(failure_errno(0x53, nullptr, &byte, 1, 1), EINVAL) << "no write buffer";
-    EXPECT_EQ(failure_errno(0x53, &byte, nullptr, 1, 1), EINVAL) << "no read buffer";
+        EXPECT_EQ(transfer_errno(device, &byte, &byte, write_len, read_len), EINVAL) << device;
+    EXPECT_EQ(transfer_errno(0x53, nullptr, &byte, 1, 1), EINVAL) << "no write buffer";
+    EXPECT_EQ(transfer_errno(0x53, &byte, nullptr, 1, 1), EINVAL) << "no read buffer";
 }
 
 // Addresses 0 and 0x7F are tried on the bus, where no part answers them.
@@ -310,7 +311,7 @@ TEST_F(CardIo, TheEndsOfSevenBitsAreAddressesToTry)
     const unsigned char address[] = {0x18, 0x00};
     unsigned char byte = 0;
     for (const int device : {0x00, 0x7F}) {
-        const int error = failure_errno(device, address, &byte, 2, 1);
+        const int error = transfer_errno(device, address, &byte, 2, 1);
         EXPECT_NE(error, 0) << device;
         EXPECT_NE(error, EINVAL) << device;
     }

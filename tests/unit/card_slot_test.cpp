@@ -21,6 +21,7 @@
 #include "cardlib/i2c_eeprom_device.hpp"
 #include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
+#include "tests/support/failure_errno.hpp"
 #include "tests/support/rows.hpp"
 #include "tests/support/sim_root.hpp"
 
@@ -45,12 +46,6 @@ class ChipView : public cardlib::I2cBus {
 int buses_opened = 0;
 
 // The errno a call left when it failed; 0 when it did not.
-template <typename Call> int failure_errno(Call call)
-{
-    errno = 0;
-    return call() == -1 ? errno : 0;
-}
-
 std::unique_ptr<cardlib::I2cBus> open_chip(const std::string &)
 {
     ++buses_opened;
@@ -71,6 +66,7 @@ const SlotCase kSlots[] = {
     {"at24_file_anywhere", "{dir}/card-slot", 0x53, false},
 };
 
+using kvttest::failure_errno;
 using kvttest::PrintTo;
 
 class CardSlot : public testing::TestWithParam<SlotCase> {
