@@ -34,12 +34,14 @@
 #include "cardlib/i2c_eeprom_device.hpp"
 #include "sim/card/card_chip.hpp"
 #include "sim/control.hpp"
+#include "tests/support/failure_errno.hpp"
 #include "tests/support/sim_root.hpp"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 using cardlib::EepromDevice;
+using kvttest::failure_errno;
 
 // The 24C parts as their datasheets give them, written apart from the card
 // library's table so that a wrong row there fails here.
@@ -62,13 +64,6 @@ TEST(EepromParts, TheLibrarysTableMatchesTheDatasheets)
         EXPECT_EQ(part->page, sheet.page) << sheet.part;
         EXPECT_EQ(cardlib::part_of_size(sheet.size)->name, sheet.part);
     }
-}
-
-// The errno a call left when it failed; 0 when it did not.
-template <typename Call> int failure_errno(Call call)
-{
-    errno = 0;
-    return call() == -1 ? errno : 0;
 }
 
 // Splits a write into page writes at `page` boundaries, as the card
