@@ -349,6 +349,9 @@ def main():
     if args.command in ("replay", "matrix"):
         keep = ("file", "line", "kind", "at", "old", "new")
         killed = [{k: r[k] for k in keep} for r in load(args.files) if r["status"] == "killed"]
+        if args.command == "matrix":
+            # A matrix stopped early is then a fair sample of the whole.
+            random.Random(0).shuffle(killed)
         play(killed, args)
         return
     dirs = [d for d in args.dirs.split(",") if d]
