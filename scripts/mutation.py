@@ -13,6 +13,7 @@ of single directories can be merged.
   scripts/mutation.py report FILE [FILE...]
   scripts/mutation.py replay FILE [FILE...] [--out FILE] [--build DIR] [--resume]
   scripts/mutation.py matrix FILE [FILE...] [--out FILE] [--build DIR] [--resume] [--jobs 8]
+  scripts/mutation.py by-file MATRIX [MATRIX...]
 
 `replay` runs again the mutants that earlier results killed, against the
 tests of HEAD: after tests are shortened or moved, a mutant that survives
@@ -21,6 +22,7 @@ names a fault they no longer catch.
 `matrix` runs each mutant that earlier results killed against every test,
 not only until the first failure, and writes the tests that failed: which
 tests catch which faults, and which catch a fault no other test does.
+`by-file` sums a matrix up by test file.
 
 The source tree is copied (git archive of HEAD) into the build directory;
 the working tree is never touched.
@@ -315,6 +317,53 @@ def report(files):
     return rate
 
 
+TEST_MACRO = re.compile(r"^(?:TEST|TEST_F|TEST_P|TYPED_TEST|TYPED_TEST_P)\((\w+),", re.M)
+
+
+def suite_files():
+    """Each test suite's source file, and each test file's counted lines."""
+    suites, lines = {}, {}
+    for root, _, files in os.walk(os.path.join(TOP, "tests")):
+        for name in files:
+            if not name.endswith(".cpp"):
+                continue
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, TOP)
+            with open(path, encoding="utf-8") as f:
+                text = f.read()
+            lines[rel] = sum(1 for l in text.split("\n") if l.strip() and not l.strip().startswith("//"))
+            for suite in TEST_MACRO.findall(text):
+                suites.setdefault(suite, rel)
+    return suites, lines
+
+
+def by_file(files):
+    """Per test file: the killed mutants it catches, and those no other file
+    catches; then the fewest files, fewest lines first, that catch them all."""
+    suites, lines = suite_files()
+    caught = {}
+    killed = [r for r in load(files) if r["status"] == "killed"]
+    for r in killed:
+        mutant = site_key(r)
+        for test in r.get("failed", []):
+            suite = test.split(".")[0].split("/")[-1]
+            caught.setdefault(suites.get(suite, "(unknown) " + suite), set()).add(mutant)
+    every = set().union(*caught.values()) if caught else set()
+    print(f"killed mutants: {len(killed)}, caught by a named test: {len(every)}")
+    print(f"{'alone':>5} {'all':>5} {'lines':>5}  test file")
+    for name in sorted(lines, key=lambda n: (-len(caught.get(n, ())), n)):
+        others = set().union(*(v for k, v in caught.items() if k != name))
+        mine = caught.get(name, set())
+        print(f"{len(mine - others):5} {len(mine):5} {lines[name]:5}  {name}")
+    left, cover = set(every), []
+    while left:
+        best = max(caught, key=lambda n: len(caught[n] & left) / max(lines.get(n, 1), 1))
+        cover.append(best)
+        left -= caught[best]
+    print(f"{len(cover)} files of {len(lines)} catch them all, in "
+          f"{sum(lines.get(n, 0) for n in cover)} of {sum(lines.values())} lines")
+
+
 def main():
     # A stopped run puts the mutated file back (test_mutant's finally).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -331,6 +380,8 @@ def main():
                    help="keep the results already in --out and run only the rest")
     p = sub.add_parser("report")
     p.add_argument("files", nargs="+")
+    b = sub.add_parser("by-file")
+    b.add_argument("files", nargs="+")
     y = sub.add_parser("replay")
     y.add_argument("files", nargs="+")
     y.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "replay.jsonl"))
@@ -345,6 +396,9 @@ def main():
     args = parser.parse_args()
     if args.command == "report":
         report(args.files)
+        return
+    if args.command == "by-file":
+        by_file(args.files)
         return
     if args.command in ("replay", "matrix"):
         keep = ("file", "line", "kind", "at", "old", "new")
