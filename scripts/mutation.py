@@ -427,12 +427,12 @@ def play(chosen, args):
         done = {site_key(r) for r in load([args.out])}
     src, obj = prepare(os.path.abspath(args.build))
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
+    judge = every_failure(args.jobs) if args.command == "matrix" else pass_or_fail
     with open(args.out, "a" if args.resume else "w", encoding="utf-8") as out:
         for i, site in enumerate(chosen, 1):
             if site_key(site) in done:
                 continue
             start = time.time()
-            judge = every_failure(args.jobs) if args.command == "matrix" else pass_or_fail
             result = test_mutant(site, src, obj, judge)
             out.write(json.dumps(dict(site, **result)) + "\n")
             out.flush()
