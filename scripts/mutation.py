@@ -350,6 +350,10 @@ def by_file(files):
             caught.setdefault(suites.get(suite, "(unknown) " + suite), set()).add(mutant)
     every = set().union(*caught.values()) if caught else set()
     print(f"killed mutants: {len(killed)}, caught by a named test: {len(every)}")
+    files_per_mutant = [sum(m in v for v in caught.values()) for m in every]
+    print("caught by one file: {}, by two or three: {}, by four or more: {}".format(
+        files_per_mutant.count(1), sum(n in (2, 3) for n in files_per_mutant),
+        sum(n >= 4 for n in files_per_mutant)))
     print(f"{'alone':>5} {'all':>5} {'lines':>5}  test file")
     for name in sorted(lines, key=lambda n: (-len(caught.get(n, ())), n)):
         others = set().union(*(v for k, v in caught.items() if k != name))
