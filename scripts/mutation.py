@@ -253,7 +253,9 @@ def failing_tests(obj, jobs, limit=240):
     subprocess.run(["pkill", "-KILL", "-f", obj], check=False)
     with open(log, encoding="utf-8") as f:
         results = [m.groups() for m in map(RESULT_LINE.search, f) if m]
-    failed = [name for name, result in results if result not in ("Passed", "***Skipped")]
+    # ctest adds the parameter's printout to a name ("  # GetParam() = ...").
+    failed = [name.split("  #")[0] for name, result in results
+              if result not in ("Passed", "***Skipped")]
     return sorted(failed), cut
 
 
