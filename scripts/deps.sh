@@ -24,7 +24,9 @@ done
 if [ "$(id -u)" -eq 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A mirror caught in a sync fails one index; the install needs only the
+  # indexes that came, and fails by itself if a package is missing.
+  apt-get update -qq || echo "apt-get update failed for some indexes; installing from the rest"
   apt-get install -y -qq "${missing[@]}"
 else
   echo "missing build packages; install them with:"

@@ -54,7 +54,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     as_root || skip "missing ${missing[*]} (as root this script installs them)"
     echo "installing: ${missing[*]}"
-    apt-get update -qq
+    apt-get update -qq || echo "apt-get update failed for some indexes; installing from the rest"
     install "${missing[@]}"
 fi
 
@@ -72,10 +72,16 @@ kernel_deb=$(newest 'linux-image-6.*-armmp_*_armhf.deb')
 busybox_deb=$(newest 'busybox-static_*_armhf.deb')
 if [ -z "$kernel_deb" ] || [ -z "$busybox_deb" ]; then
     echo "fetching the guest's kernel and busybox (armhf)"
-    apt-get -qq "${apt_armhf[@]}" update >"$work/apt.log" 2>&1 ||
-        { cat "$work/apt.log"; as_root && exit 1; skip "cannot reach Debian's armhf packages"; }
-    kernel=$(apt-cache "${apt_armhf[@]}" depends linux-image-armmp |
-             sed -n 's/^ *Depends: \(linux-image-6[^ ]*-armmp\)$/\1/p' | head -n 1)
+    # A mirror caught in a sync serves an index of the wrong size for a
+    # while: try again, then go on with the indexes that did come.
+    for attempt in 1 2 3; do
+        apt-get -qq "${apt_armhf[@]}" update >"$work/apt.log" 2>&1 && break
+        cat "$work/apt.log"
+        [ "$attempt" -lt 3 ] && sleep 20
+    done
+    kernel=$(apt-cache "${apt_armhf[@]}" depends linux-image-armmp 2>/dev/null |
+             sed -n 's/^ *Depends: \(linux-image-6[^ ]*-armmp\)$/\1/p' | head -n 1 || true)
+    [ -n "$kernel" ] || { as_root && exit 1; skip "cannot reach Debian's armhf packages"; }
     (cd "$debs" && apt-get -qq "${apt_armhf[@]}" download "$kernel" busybox-static) \
         >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; exit 1; }
     kernel_deb=$(newest 'linux-image-6.*-armmp_*_armhf.deb')
