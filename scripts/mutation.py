@@ -13,7 +13,7 @@ of single directories can be merged.
   scripts/mutation.py report FILE [FILE...]
   scripts/mutation.py replay FILE [FILE...] [--out FILE] [--build DIR] [--resume]
   scripts/mutation.py matrix FILE [FILE...] [--out FILE] [--build DIR] [--resume] [--jobs 8]
-  scripts/mutation.py by-file MATRIX [MATRIX...]
+  scripts/mutation.py by-file MATRIX [MATRIX...] [--drop LINES]
 
 `replay` runs again the mutants that earlier results killed, against the
 tests of HEAD: after tests are shortened or moved, a mutant that survives
@@ -22,7 +22,11 @@ names a fault they no longer catch.
 `matrix` runs each mutant that earlier results killed against every test,
 not only until the first failure, and writes the tests that failed: which
 tests catch which faults, and which catch a fault no other test does.
-`by-file` sums a matrix up by test file.
+`by-file` sums a matrix up by test file. With --drop it also estimates what
+dropping that many test lines would cost: whole test files are chosen to
+lose the fewest kills of one half of the mutants, and the kills lost in
+the other half, which the choice never saw, are counted; the mean over 200
+random halves is printed.
 
 The source tree is copied (git archive of HEAD) into the build directory;
 the working tree is never touched.
@@ -339,7 +343,7 @@ def suite_files():
     return suites, lines
 
 
-def by_file(files):
+def by_file(files, drop=0):
     """Per test file: the killed mutants it catches, and those no other file
     catches; then the fewest files, fewest lines first, that catch them all."""
     suites, lines = suite_files()
@@ -368,6 +372,31 @@ def by_file(files):
         left -= caught[best]
     print(f"{len(cover)} files of {len(lines)} catch them all, in "
           f"{sum(lines.get(n, 0) for n in cover)} of {sum(lines.values())} lines")
+    if drop:
+        catchers = [{f for f, v in caught.items() if m in v} for m in every]
+        droppable = {f: n for f, n in lines.items() if not f.startswith("tests/support/")}
+        seen, unseen = drop_estimate(catchers, droppable, drop)
+        print(f"dropping {drop} lines of whole test files loses {seen:.1%} of the kills it was "
+              f"chosen on and {unseen:.1%} of those it never saw")
+
+
+def drop_estimate(catchers, lines, drop, rounds=200):
+    """The mean share of kills lost by dropping `drop` lines of test files,
+    chosen on one random half of the mutants: on that half, and on the other."""
+    seen = unseen = 0.0
+    for seed in range(rounds):
+        order = list(range(len(catchers)))
+        random.Random(seed).shuffle(order)
+        chosen_on = [catchers[i] for i in order[:len(order) // 2]]
+        held_out = [catchers[i] for i in order[len(order) // 2:]]
+        dropped = set()
+        while sum(lines[f] for f in dropped) < drop:
+            def cost(f, dropped=dropped):
+                return (sum(c <= dropped | {f} for c in chosen_on), -lines[f])
+            dropped.add(min((f for f in lines if f not in dropped), key=cost))
+        seen += sum(c <= dropped for c in chosen_on) / len(chosen_on)
+        unseen += sum(c <= dropped for c in held_out) / len(held_out)
+    return seen / rounds, unseen / rounds
 
 
 def main():
@@ -388,6 +417,7 @@ def main():
     p.add_argument("files", nargs="+")
     b = sub.add_parser("by-file")
     b.add_argument("files", nargs="+")
+    b.add_argument("--drop", type=int, default=0, help="test lines to drop in the estimate")
     y = sub.add_parser("replay")
     y.add_argument("files", nargs="+")
     y.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "replay.jsonl"))
@@ -404,7 +434,7 @@ def main():
         report(args.files)
         return
     if args.command == "by-file":
-        by_file(args.files)
+        by_file(args.files, args.drop)
         return
     if args.command in ("replay", "matrix"):
         keep = ("file", "line", "kind", "at", "old", "new")
