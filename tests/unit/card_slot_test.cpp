@@ -45,7 +45,6 @@ class ChipView : public cardlib::I2cBus {
 
 int buses_opened = 0;
 
-// The errno a call left when it failed; 0 when it did not.
 std::unique_ptr<cardlib::I2cBus> open_chip(const std::string &)
 {
     ++buses_opened;
