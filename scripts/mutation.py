@@ -13,7 +13,7 @@ of single directories can be merged.
   scripts/mutation.py report FILE [FILE...]
   scripts/mutation.py replay FILE [FILE...] [--out FILE] [--build DIR] [--resume]
   scripts/mutation.py matrix FILE [FILE...] [--out FILE] [--build DIR] [--resume] [--jobs 8]
-  scripts/mutation.py by-file MATRIX [MATRIX...] [--drop LINES]
+  scripts/mutation.py by-file MATRIX [MATRIX...] [--drop LINES] [--cases]
 
 `replay` runs again the mutants that earlier results killed, against the
 tests of HEAD: after tests are shortened or moved, a mutant that survives
@@ -23,10 +23,10 @@ names a fault they no longer catch.
 not only until the first failure, and writes the tests that failed: which
 tests catch which faults, and which catch a fault no other test does.
 `by-file` sums a matrix up by test file. With --drop it also estimates what
-dropping that many test lines would cost: whole test files are chosen to
-lose the fewest kills of one half of the mutants, and the kills lost in
-the other half, which the choice never saw, are counted; the mean over 200
-random halves is printed.
+dropping that many test lines would cost: whole test files (with --cases,
+single test cases too) are chosen to lose the fewest kills of one half of
+the mutants, and the kills lost in the other half, which the choice never
+saw, are counted; the mean over 200 random halves is printed.
 
 The source tree is copied (git archive of HEAD) into the build directory;
 the working tree is never touched.
@@ -323,12 +323,30 @@ def report(files):
     return rate
 
 
-TEST_MACRO = re.compile(r"^(?:TEST|TEST_F|TEST_P|TYPED_TEST|TYPED_TEST_P)\((\w+),", re.M)
+TEST_MACRO = re.compile(r"^(?:TEST|TEST_F|TEST_P|TYPED_TEST|TYPED_TEST_P)\((\w+),\s*(\w+)\)", re.M)
 
 
-def suite_files():
-    """Each test suite's source file, and each test file's counted lines."""
-    suites, lines = {}, {}
+def counted(lines):
+    return sum(1 for l in lines if l.strip() and not l.strip().startswith("//"))
+
+
+def body_end(text, start):
+    """The offset of the brace that closes the body opening after `start`."""
+    depth = 0
+    for i in range(start, len(text)):
+        if text[i] == "{":
+            depth += 1
+        elif text[i] == "}":
+            depth -= 1
+            if depth == 0:
+                return i
+    return len(text)
+
+
+def test_sources():
+    """Each test case's file and counted lines, keyed (suite, name); each
+    test file's counted lines outside its cases (fixtures, helpers, rows)."""
+    cases, rest = {}, {}
     for root, _, files in os.walk(os.path.join(TOP, "tests")):
         for name in files:
             if not name.endswith(".cpp"):
@@ -337,23 +355,42 @@ def suite_files():
             rel = os.path.relpath(path, TOP)
             with open(path, encoding="utf-8") as f:
                 text = f.read()
-            lines[rel] = sum(1 for l in text.split("\n") if l.strip() and not l.strip().startswith("//"))
-            for suite in TEST_MACRO.findall(text):
-                suites.setdefault(suite, rel)
-    return suites, lines
+            text = re.sub(r"/\*.*?\*/", lambda m: "\n" * m.group(0).count("\n"), text, flags=re.S)
+            lines = text.split("\n")
+            inside = 0
+            for m in TEST_MACRO.finditer(text):
+                first = text.count("\n", 0, m.start())
+                last = text.count("\n", 0, body_end(text, m.end()))
+                n = counted(lines[first:last + 1])
+                cases[(m.group(1), m.group(2))] = (rel, n)
+                inside += n
+            rest[rel] = counted(lines) - inside
+    return cases, rest
 
 
-def by_file(files, drop=0):
+def case_of(test):
+    """(suite, name) of a ctest name such as "Rows/Suite.Name/row"."""
+    suite, _, name = test.split("  ")[0].split("<")[0].partition(".")
+    return suite.split("/")[-1], name.split("/")[0]
+
+
+def by_file(files, drop=0, cases_too=False):
     """Per test file: the killed mutants it catches, and those no other file
     catches; then the fewest files, fewest lines first, that catch them all."""
-    suites, lines = suite_files()
-    caught = {}
+    cases, rest = test_sources()
+    lines = {f: rest[f] + sum(n for g, n in cases.values() if g == f) for f in rest}
+    caught, case_catchers = {}, []
     killed = [r for r in load(files) if r["status"] == "killed"]
     for r in killed:
         mutant = site_key(r)
+        found = set()
         for test in r.get("failed", []):
-            suite = test.split(".")[0].split("/")[-1]
-            caught.setdefault(suites.get(suite, "(unknown) " + suite), set()).add(mutant)
+            case = case_of(test)
+            found.add(case if case in cases else ("(other)", test))
+            name = cases[case][0] if case in cases else "(unknown) " + test
+            caught.setdefault(name, set()).add(mutant)
+        if found:
+            case_catchers.append(found)
     every = set().union(*caught.values()) if caught else set()
     print(f"killed mutants: {len(killed)}, caught by a named test: {len(every)}")
     files_per_mutant = [sum(m in v for v in caught.values()) for m in every]
@@ -372,17 +409,30 @@ def by_file(files, drop=0):
         left -= caught[best]
     print(f"{len(cover)} files of {len(lines)} catch them all, in "
           f"{sum(lines.get(n, 0) for n in cover)} of {sum(lines.values())} lines")
-    if drop:
-        catchers = [{f for f, v in caught.items() if m in v} for m in every]
-        droppable = {f: n for f, n in lines.items() if not f.startswith("tests/support/")}
-        seen, unseen = drop_estimate(catchers, droppable, drop)
-        print(f"dropping {drop} lines of whole test files loses {seen:.1%} of the kills it was "
-              f"chosen on and {unseen:.1%} of those it never saw")
+    if not drop:
+        return
+    # A unit is a set of cases; a file's own lines go once all its cases have.
+    per_file = {}
+    for case, (f, _) in cases.items():
+        if not f.startswith("tests/support/"):
+            per_file.setdefault(f, set()).add(case)
+    units = [frozenset(v) for v in per_file.values()]
+    if cases_too:
+        units += [frozenset([c]) for v in per_file.values() for c in v]
+
+    def saved(dropped):
+        return (sum(cases[c][1] for c in dropped) +
+                sum(rest[f] for f, v in per_file.items() if v <= dropped))
+    seen, unseen = drop_estimate(case_catchers, units, saved, drop)
+    what = "test cases or whole files" if cases_too else "whole test files"
+    print(f"dropping {drop} lines of {what} loses {seen:.1%} of the kills it was "
+          f"chosen on and {unseen:.1%} of those it never saw")
 
 
-def drop_estimate(catchers, lines, drop, rounds=200):
-    """The mean share of kills lost by dropping `drop` lines of test files,
-    chosen on one random half of the mutants: on that half, and on the other."""
+def drop_estimate(catchers, units, saved, drop, rounds=200):
+    """The mean share of kills lost by dropping `drop` lines of tests, units
+    chosen on one random half of the mutants (fewest kills lost per line
+    saved): on that half, and on the other."""
     seen = unseen = 0.0
     for seed in range(rounds):
         order = list(range(len(catchers)))
@@ -390,10 +440,23 @@ def drop_estimate(catchers, lines, drop, rounds=200):
         chosen_on = [catchers[i] for i in order[:len(order) // 2]]
         held_out = [catchers[i] for i in order[len(order) // 2:]]
         dropped = set()
-        while sum(lines[f] for f in dropped) < drop:
-            def cost(f, dropped=dropped):
-                return (sum(c <= dropped | {f} for c in chosen_on), -lines[f])
-            dropped.add(min((f for f in lines if f not in dropped), key=cost))
+        while saved(dropped) < drop:
+            lost = sum(c <= dropped for c in chosen_on)
+            best, best_cost = None, None
+            for unit in units:
+                gain = saved(dropped | unit) - saved(dropped)
+                if gain <= 0:
+                    continue
+                # Kills lost per line saved; among units that lose none,
+                # those that catch least, as they are likeliest to catch
+                # nothing unseen either.
+                catches = sum(bool(c & unit) for c in chosen_on)
+                cost = ((sum(c <= dropped | unit for c in chosen_on) - lost) / gain, catches / gain)
+                if best_cost is None or cost < best_cost:
+                    best, best_cost = unit, cost
+            if best is None:
+                break
+            dropped |= best
         seen += sum(c <= dropped for c in chosen_on) / len(chosen_on)
         unseen += sum(c <= dropped for c in held_out) / len(held_out)
     return seen / rounds, unseen / rounds
@@ -418,6 +481,8 @@ def main():
     b = sub.add_parser("by-file")
     b.add_argument("files", nargs="+")
     b.add_argument("--drop", type=int, default=0, help="test lines to drop in the estimate")
+    b.add_argument("--cases", action="store_true",
+                   help="let the estimate drop single test cases as well as whole files")
     y = sub.add_parser("replay")
     y.add_argument("files", nargs="+")
     y.add_argument("--out", default=os.path.join(TOP, "build", "mutation", "replay.jsonl"))
@@ -434,7 +499,7 @@ def main():
         report(args.files)
         return
     if args.command == "by-file":
-        by_file(args.files, args.drop)
+        by_file(args.files, args.drop, args.cases)
         return
     if args.command in ("replay", "matrix"):
         keep = ("file", "line", "kind", "at", "old", "new")
